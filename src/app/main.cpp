@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+#include "myapplication.h"
+#include "startup.h"
+
+#include "assets/guiresources.h"
+#include "log/initializelogger.h"
+#include "pages/frmapp.h"
+#include "platform/appdirs.h"
+#include "platform/signalwatcher.h"
+#include "session/startupsettings.h"
+
+#include <QDir>
+#include <QFont>
+#include <QTextCodec>
+
+int main(int argc, char *argv[])
+{
+    MyApplication app(argc, argv);
+    MyApplication::setApplicationVersion(QStringLiteral(NUV_APP_VERSION));
+
+    // Everything relative (setting.ini, logs, tmp in the portable layout) resolves here.
+    if (QDir::currentPath() != MyApplication::applicationDirPath())
+        QDir::setCurrent(MyApplication::applicationDirPath());
+
+    Startup::checkQtVersion();
+    MyApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    MyApplication::setFont(QFont(QStringLiteral("黑体"), 11));
+
+    qInstallMessageHandler(initializeLogger);
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF8"));
+
+    const QStringList arguments = MyApplication::arguments();
+    Startup::prepareLogs(arguments);
+    const QString launchText = Startup::launchTextFromArguments(arguments);
+
+    initGuiResources();
+    Startup::applyStyleSheet(app);
+    // "雅黑" is not installed on Linux; fontconfig falls back to the installed CJK font.
+    MyApplication::setFont(QFont(QStringLiteral("雅黑"), 11, -1, false));
+    Startup::installTranslations(app);
+    StartupSettings::load(AppDirs::settingsFile());
+
+    // A logout or kill ends the event loop, so the stop banner is still written.
+    SignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app, &QCoreApplication::quit);
+
+    int exitCode = 0;
+    {
+        FrmApp window(nullptr, launchText);
+        window.show();
+        exitCode = MyApplication::exec();
+        Startup::writeStopBanner();
+    }
+    return exitCode;
+}

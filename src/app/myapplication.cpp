@@ -1,0 +1,7 @@
+// SPDX-License-Identifier: MIT
+#include "myapplication.h"
+
+MyApplication::MyApplication(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+}

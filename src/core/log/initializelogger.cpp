@@ -1,0 +1,12 @@
+// SPDX-License-Identifier: MIT
+#include "initializelogger.h"
+
+#include "logfilewriter.h"
+#include "platform/appdirs.h"
+
+void initializeLogger(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    // Created on first use, after start-up has settled the data folder.
+    static LogFileWriter writer(AppDirs::logsFolder());
+    writer.write(type, context, message);
+}

@@ -1,0 +1,106 @@
+// SPDX-License-Identifier: MIT
+#include "schema.h"
+
+#include <QDebug>
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace {
+const QString kPrefix = QStringLiteral("nuvVideoClient://");
+
+QString percentDecoded(const QString &value)
+{
+    return value.isEmpty() ? value : QUrl::fromPercentEncoding(value.toUtf8());
+}
+} // namespace
+
+Schema::Schema()
+{
+    qDebug("Schema::Schema()");
+}
+
+Schema::~Schema()
+{
+    qDebug("Schema::~Schema()");
+}
+
+int Schema::decode(const QString &text)
+{
+    if (!text.startsWith(kPrefix, Qt::CaseInsensitive))
+        return -1;
+
+    m_server = text.mid(kPrefix.size());
+
+    static const QRegularExpression separators(QStringLiteral("(&|\\?)"));
+    const QStringList pieces = m_server.split(separators);
+    for (const QString &piece : pieces) {
+        qInfo().noquote() << piece;
+        const QStringList parts = piece.split(QLatin1Char('='));
+        if (parts.size() < 2)
+            continue;
+        const QString &key = parts.at(0);
+        const QString &value = parts.at(1);
+        if (key == QLatin1String("uuid"))
+            m_uuid = value;
+        else if (key == QLatin1String("code"))
+            m_code = value;
+        else if (key == QLatin1String("extras"))
+            m_extras = value;
+        else if (key == QLatin1String("type"))
+            m_type = value.toInt();
+        else if (key == QLatin1String("moduleId"))
+            m_moduleId = value.toInt();
+        else if (key == QLatin1String("maxUploadNum"))
+            m_maxUploadNum = value.toInt();
+        else if (key == QLatin1String("moduleName"))
+            m_moduleName = percentDecoded(value);
+        else if (key == QLatin1String("parentName"))
+            m_parentName = percentDecoded(value);
+        else if (key == QLatin1String("parentId"))
+            m_parentId = value.isEmpty() ? QStringLiteral("-1") : value;
+    }
+    return validate();
+}
+
+int Schema::validate() const
+{
+    if (m_server.isEmpty())
+        return 1;
+    if (!m_server.startsWith(QLatin1String("http")))
+        return 2;
+    if (m_uuid.isEmpty())
+        return 3;
+    if (m_type < 0)
+        return 4;
+    if (m_moduleId < 0)
+        return 5;
+    if (m_parentId.isEmpty())
+        return 6;
+    if (m_maxUploadNum == 0 || m_maxUploadNum < -1)
+        return 7;
+    return Valid;
+}
+
+QString schemaErrorMessage(int code)
+{
+    switch (code) {
+    case -1:
+        return QStringLiteral("指令格式不正确");
+    case 1:
+        return QStringLiteral("服务器地址未定义");
+    case 2:
+        return QStringLiteral("服务器地址格式有误");
+    case 3:
+        return QStringLiteral("uuid格式有误");
+    case 4:
+        return QStringLiteral("未定义type类型");
+    case 5:
+        return QStringLiteral("未定义moduleId");
+    case 6:
+        return QStringLiteral("未定义parentId");
+    case 7:
+        return QStringLiteral("可上传数量为0");
+    default:
+        return QString();
+    }
+}

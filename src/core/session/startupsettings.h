@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QString>
+
+// setting.ini: "domain" and "schoolId" at top level, "get" and "post" in group "url".
+// A good file is read; a missing, empty, unreadable file or one with an empty value is
+// silently rewritten with the current values.
+namespace StartupSettings {
+
+QString domain();
+QString schoolId();
+QString urlGet();
+QString urlPost();
+
+// The file check: exists, not empty, readable, and no "key=" line with an empty value.
+bool isGood(const QString &path);
+// Writes the four current values as the file; write failures are ignored.
+void writeCurrent(const QString &path);
+// Reads the four values from a good file into the process-wide values.
+void read(const QString &path);
+// What start-up calls: check, then read or rewrite.
+void load(const QString &path);
+
+// Puts the four values back to their defaults (tests).
+void resetToDefaults();
+
+} // namespace StartupSettings

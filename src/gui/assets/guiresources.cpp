@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: MIT
+#include "guiresources.h"
+
+#include <QtGlobal>
+
+static void initAssets()
+{
+    Q_INIT_RESOURCE(assets);
+    Q_INIT_RESOURCE(i18n);
+}
+
+void initGuiResources()
+{
+    initAssets();
+}
