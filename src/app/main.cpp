@@ -9,6 +9,7 @@
 #include "platform/signalwatcher.h"
 #include "session/startupsettings.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFont>
 #include <QTextCodec>
@@ -32,6 +33,7 @@ int main(int argc, char *argv[])
     const QStringList arguments = MyApplication::arguments();
     Startup::prepareLogs(arguments);
     const QString launchText = Startup::launchTextFromArguments(arguments);
+    qDebug().noquote() << QStringLiteral("launchText:") + launchText;
 
     initGuiResources();
     Startup::applyStyleSheet(app);

@@ -17,6 +17,7 @@ struct Values
     QString schoolId;
     QString get;
     QString post;
+    bool verifyCertificates = true;
 };
 
 QMutex g_mutex;
@@ -42,6 +43,7 @@ QString domain() { return snapshot().domain; }
 QString schoolId() { return snapshot().schoolId; }
 QString urlGet() { return snapshot().get; }
 QString urlPost() { return snapshot().post; }
+bool verifyCertificates() { return snapshot().verifyCertificates; }
 
 bool isGood(const QString &path)
 {
@@ -71,6 +73,7 @@ void writeCurrent(const QString &path)
     settings.setValue(QStringLiteral("get"), values.get);
     settings.setValue(QStringLiteral("post"), values.post);
     settings.endGroup();
+    settings.setValue(QStringLiteral("network/verifyCertificates"), values.verifyCertificates);
     settings.sync();
 }
 
@@ -86,11 +89,19 @@ void read(const QString &path)
     values.post = settings.value(QStringLiteral("post")).toString();
     settings.endGroup();
     QMutexLocker locker(&g_mutex);
+    values.verifyCertificates = g_values.verifyCertificates;
     g_values = values;
 }
 
 void load(const QString &path)
 {
+    if (QFile::exists(path)) {
+        QSettings settings(path, QSettings::IniFormat);
+        openIni(settings);
+        const bool verify = settings.value(QStringLiteral("network/verifyCertificates"), true).toBool();
+        QMutexLocker locker(&g_mutex);
+        g_values.verifyCertificates = verify;
+    }
     if (isGood(path))
         read(path);
     else

@@ -13,6 +13,12 @@ QString schoolId();
 QString urlGet();
 QString urlPost();
 
+// "network/verifyCertificates": true unless an administrator set it to false for a
+// platform with a self-signed certificate. Read even from a file that fails the check,
+// and kept when the file is rewritten, so the rewrite never turns verification back on
+// behind the administrator's back.
+bool verifyCertificates();
+
 // The file check: exists, not empty, readable, and no "key=" line with an empty value.
 bool isGood(const QString &path);
 // Writes the four current values as the file; write failures are ignored.

@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: MIT
+// Runs the real NUVUpload executable and reads what it leaves in its log folder.
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// A private copy of the program, so its program folder (logs, setting.ini) is the test's own.
+struct Installed
+{
+    QTemporaryDir dir;
+    QString program;
+
+    bool install()
+    {
+        program = dir.filePath(QStringLiteral("NUVUpload"));
+        const QString built = qEnvironmentVariable("NUV_BIN_DIR") + QStringLiteral("/NUVUpload");
+        return QFile::copy(built, program)
+            && QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    QString logText() const
+    {
+        QFile file(dir.filePath(QStringLiteral("logs/") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".log")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+};
+
+QString lineAfter(const QString &log, const QString &marker)
+{
+    const int at = log.indexOf(marker);
+    if (at < 0)
+        return QStringLiteral("<missing>");
+    const int end = log.indexOf(QStringLiteral("\r\n"), at);
+    return log.mid(at + marker.size(), end - at - marker.size());
+}
+
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void start_arguments_pickLaunchTextAndWriteBanners_data();
+    void start_arguments_pickLaunchTextAndWriteBanners();
+    void start_logsFolder_createdAndSubfolderKept();
+};
+
+void TestStartup::start_arguments_pickLaunchTextAndWriteBanners_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("launchText");
+    QTest::newRow("none") << QStringList() << QString();
+    QTest::newRow("one") << QStringList{QStringLiteral("X")} << QStringLiteral("X");
+    QTest::newRow("two") << QStringList{QStringLiteral("A"), QStringLiteral("X")} << QStringLiteral("X");
+    QTest::newRow("three") << QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")} << QStringLiteral("B");
+}
+
+void TestStartup::start_arguments_pickLaunchTextAndWriteBanners()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, launchText);
+    Installed app;
+    QVERIFY(app.install());
+    QTemporaryDir elsewhere;
+
+    QProcess process;
+    process.setWorkingDirectory(elsewhere.path());
+    process.start(app.program, arguments);
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(app.logText().contains(QStringLiteral("launchText:")), 20000);
+    process.terminate(); // a logout: the event loop ends and the stop banner follows
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+
+    const QString log = app.logText();
+    const QString rule(64, QLatin1Char('#'));
+    const QStringList lines = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QVERIFY(lines.size() > 7);
+    // Info lines: time, two blanks (no level word), the call site, the text.
+    const QRegularExpression infoLine(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  File:\\(.+startup\\.cpp\\) Line:\\(\\d+\\) #{64}$"));
+    QVERIFY2(infoLine.match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
+    QVERIFY(lines.at(1).endsWith(QStringLiteral("#                          START                               #")));
+    QVERIFY(lines.at(2).endsWith(rule));
+    QVERIFY(lines.at(lines.size() - 2).endsWith(QStringLiteral("#                          STOP                                #")));
+    QVERIFY(lines.last().endsWith(rule));
+
+    QCOMPARE(lineAfter(log, QStringLiteral("currentPath:")), QDir(app.dir.path()).canonicalPath());
+    QCOMPARE(lineAfter(log, QStringLiteral("applicationDirPath:")), QDir(app.dir.path()).canonicalPath());
+    QCOMPARE(lineAfter(log, QStringLiteral("arguments:")), (QStringList{app.program} + arguments).join(QLatin1Char(',')));
+    QCOMPARE(lineAfter(log, QStringLiteral("launchText:")), launchText);
+    // The settings file beside the program was written because it did not exist.
+    QVERIFY(QFile::exists(app.dir.filePath(QStringLiteral("setting.ini"))));
+}
+
+void TestStartup::start_logsFolder_createdAndSubfolderKept()
+{
+    Installed app;
+    QVERIFY(app.install());
+    QVERIFY(!QFile::exists(app.dir.filePath(QStringLiteral("logs"))));
+
+    QProcess first;
+    first.start(app.program, QStringList());
+    QTRY_VERIFY_WITH_TIMEOUT(app.logText().contains(QStringLiteral("launchText:")), 20000);
+    first.terminate();
+    QVERIFY(first.waitForFinished(20000));
+    QVERIFY(QFileInfo(app.dir.filePath(QStringLiteral("logs"))).isDir());
+
+    // A second start prunes old files only; a folder inside logs is left alone.
+    QVERIFY(QDir().mkpath(app.dir.filePath(QStringLiteral("logs/keep"))));
+    QProcess second;
+    second.start(app.program, QStringList());
+    QTRY_VERIFY_WITH_TIMEOUT(app.logText().count(QStringLiteral("launchText:")) == 2, 20000);
+    second.terminate();
+    QVERIFY(second.waitForFinished(20000));
+    QVERIFY(QFileInfo(app.dir.filePath(QStringLiteral("logs/keep"))).isDir());
+    QCOMPARE(app.logText().count(QStringLiteral("#                          STOP                                #")), 2);
+}
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,213 @@
+// SPDX-License-Identifier: MIT
+#include "log/logfilewriter.h"
+#include "log/logfolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+
+namespace {
+
+QStringList readLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QString text = QString::fromUtf8(file.readAll());
+    QStringList lines = text.split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QMessageLogContext contextAt(const char *file, int line)
+{
+    return QMessageLogContext(file, line, "function", "default");
+}
+
+} // namespace
+
+class TestLog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void formatLine_eachLevel_matchesLayout_data();
+    void formatLine_eachLevel_matchesLayout();
+    void write_lines_endWithCrLfInDailyFile();
+    void write_dayChanges_startsFileOfNewDate();
+    void write_rotationBoundary_rotatesOnlyFullFile();
+    void write_rotation_takesNextFreeNameAndKeepsMessage();
+    void write_twoThreads_neverInterleave();
+    void prepareLogFolder_oldFilesPrunedSubfolderKept();
+    void prepareLogFolder_missingFolder_createdWithoutPruning();
+};
+
+void TestLog::formatLine_eachLevel_matchesLayout_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("expected");
+    const QString head = QStringLiteral("2026-03-07 09:05:01 ");
+    const QString tail = QStringLiteral(" File:(src/x.cpp) Line:(42) 你好 text");
+    QTest::newRow("debug") << int(QtDebugMsg) << head + QStringLiteral("Debug:") + tail;
+    QTest::newRow("info has two blanks") << int(QtInfoMsg) << head + tail;
+    QTest::newRow("warning") << int(QtWarningMsg) << head + QStringLiteral("Warning:") + tail;
+    QTest::newRow("critical") << int(QtCriticalMsg) << head + QStringLiteral("Critical:") + tail;
+    QTest::newRow("fatal") << int(QtFatalMsg) << head + QStringLiteral("Fatal:") + tail;
+}
+
+void TestLog::formatLine_eachLevel_matchesLayout()
+{
+    QFETCH(int, type);
+    QFETCH(QString, expected);
+    const QDateTime time(QDate(2026, 3, 7), QTime(9, 5, 1));
+    QCOMPARE(LogFileWriter::formatLine(time, QtMsgType(type), "src/x.cpp", 42, QStringLiteral("你好 text")), expected);
+    // A call site without a recorded place still gives the fixed layout.
+    QVERIFY(LogFileWriter::formatLine(time, QtMsgType(type), nullptr, 7, QString()).contains(QStringLiteral("File:() Line:(0) ")));
+}
+
+void TestLog::write_lines_endWithCrLfInDailyFile()
+{
+    QTemporaryDir dir;
+    const QDateTime time(QDate(2026, 3, 7), QTime(23, 59, 58));
+    LogFileWriter writer(dir.path(), [&] { return time; });
+    writer.write(QtInfoMsg, contextAt("a.cpp", 1), QStringLiteral("first"));
+    writer.write(QtWarningMsg, contextAt("b.cpp", 2), QStringLiteral("second"));
+
+    QFile file(dir.filePath(QStringLiteral("2026-03-07.log")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(file.readAll()),
+             QStringLiteral("2026-03-07 23:59:58  File:(a.cpp) Line:(1) first\r\n"
+                            "2026-03-07 23:59:58 Warning: File:(b.cpp) Line:(2) second\r\n"));
+}
+
+void TestLog::write_dayChanges_startsFileOfNewDate()
+{
+    QTemporaryDir dir;
+    QDateTime time(QDate(2026, 3, 7), QTime(23, 59, 59));
+    LogFileWriter writer(dir.path(), [&] { return time; });
+    writer.write(QtInfoMsg, contextAt("a.cpp", 1), QStringLiteral("before midnight"));
+    time = QDateTime(QDate(2026, 3, 8), QTime(0, 0, 0));
+    writer.write(QtInfoMsg, contextAt("a.cpp", 1), QStringLiteral("after midnight"));
+
+    QCOMPARE(readLines(dir.filePath(QStringLiteral("2026-03-07.log"))).size(), 1);
+    const QStringList next = readLines(dir.filePath(QStringLiteral("2026-03-08.log")));
+    QCOMPARE(next.size(), 1);
+    QVERIFY(next.first().endsWith(QStringLiteral("after midnight")));
+}
+
+void TestLog::write_rotationBoundary_rotatesOnlyFullFile()
+{
+    QTemporaryDir dir;
+    const QDateTime time(QDate(2026, 3, 7), QTime(12, 0));
+    LogFileWriter writer(dir.path(), [&] { return time; });
+    const QString daily = dir.filePath(QStringLiteral("2026-03-07.log"));
+
+    // One byte below the limit: the line is appended, nothing rotates.
+    QVERIFY(QFile(daily).open(QIODevice::WriteOnly));
+    QVERIFY(QFile::resize(daily, LogFileWriter::RotationSize - 1));
+    writer.write(QtInfoMsg, contextAt("a.cpp", 1), QStringLiteral("appended"));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("2026-03-07_1.log"))));
+    QVERIFY(QFileInfo(daily).size() > LogFileWriter::RotationSize);
+
+    // At or above the limit: the file is copied away and the daily file starts again.
+    QVERIFY(QFile::resize(daily, LogFileWriter::RotationSize));
+    writer.write(QtInfoMsg, contextAt("a.cpp", 1), QStringLiteral("rotates"));
+    QCOMPARE(QFileInfo(dir.filePath(QStringLiteral("2026-03-07_1.log"))).size(), LogFileWriter::RotationSize);
+    const QStringList lines = readLines(daily);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY(lines.first().endsWith(QStringLiteral("rotates")));
+}
+
+void TestLog::write_rotation_takesNextFreeNameAndKeepsMessage()
+{
+    QTemporaryDir dir;
+    const QDateTime time(QDate(2026, 3, 7), QTime(12, 0));
+    LogFileWriter writer(dir.path(), [&] { return time; });
+    for (const char *name : {"2026-03-07_1.log", "2026-03-07_2.log"}) {
+        QFile existing(dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.write("old");
+    }
+    const QString daily = dir.filePath(QStringLiteral("2026-03-07.log"));
+    QVERIFY(QFile(daily).open(QIODevice::WriteOnly));
+    QVERIFY(QFile::resize(daily, LogFileWriter::RotationSize + 10));
+
+    writer.write(QtWarningMsg, contextAt("a.cpp", 9), QStringLiteral("trigger"));
+    writer.write(QtInfoMsg, contextAt("a.cpp", 10), QStringLiteral("next"));
+
+    QCOMPARE(QFileInfo(dir.filePath(QStringLiteral("2026-03-07_3.log"))).size(), LogFileWriter::RotationSize + 10);
+    QCOMPARE(QFileInfo(dir.filePath(QStringLiteral("2026-03-07_2.log"))).size(), qint64(3));
+    const QStringList lines = readLines(daily);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.at(0).endsWith(QStringLiteral("Warning: File:(a.cpp) Line:(9) trigger")));
+    QVERIFY(lines.at(1).endsWith(QStringLiteral("next")));
+}
+
+void TestLog::write_twoThreads_neverInterleave()
+{
+    QTemporaryDir dir;
+    const QDateTime time(QDate(2026, 3, 7), QTime(12, 0));
+    LogFileWriter writer(dir.path(), [&] { return time; });
+    const int perThread = 2000;
+    const QString payloadA(300, QLatin1Char('a'));
+    const QString payloadB(300, QLatin1Char('b'));
+    std::atomic_bool go{false};
+    auto run = [&](const QString &payload) {
+        while (!go) {
+        }
+        for (int i = 0; i < perThread; ++i)
+            writer.write(QtDebugMsg, contextAt("t.cpp", i), payload);
+    };
+    QThread *a = QThread::create(run, payloadA);
+    QThread *b = QThread::create(run, payloadB);
+    a->start();
+    b->start();
+    go = true;
+    QVERIFY(a->wait(60000));
+    QVERIFY(b->wait(60000));
+    delete a;
+    delete b;
+
+    const QStringList lines = readLines(dir.filePath(QStringLiteral("2026-03-07.log")));
+    QCOMPARE(lines.size(), 2 * perThread);
+    for (const QString &line : lines)
+        QVERIFY2(line.endsWith(payloadA) || line.endsWith(payloadB), qPrintable(line.left(80)));
+}
+
+void TestLog::prepareLogFolder_oldFilesPrunedSubfolderKept()
+{
+    QTemporaryDir dir;
+    const QString logs = dir.filePath(QStringLiteral("logs"));
+    QVERIFY(QDir().mkpath(logs + QStringLiteral("/archive")));
+    QFile file(logs + QStringLiteral("/2026-01-01.log"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QFile inner(logs + QStringLiteral("/archive/keep.log"));
+    QVERIFY(inner.open(QIODevice::WriteOnly));
+    inner.close();
+
+    // The files were created just now, so "now" moves instead of the creation time.
+    const QDateTime now = QDateTime::currentDateTime();
+    prepareLogFolder(logs, now.addDays(29));
+    QVERIFY(file.exists());
+    prepareLogFolder(logs, now.addDays(31));
+    QVERIFY(!file.exists());
+    QVERIFY(QFileInfo(logs + QStringLiteral("/archive")).isDir());
+    QVERIFY(inner.exists());
+}
+
+void TestLog::prepareLogFolder_missingFolder_createdWithoutPruning()
+{
+    QTemporaryDir dir;
+    const QString logs = dir.filePath(QStringLiteral("a/b/logs"));
+    prepareLogFolder(logs, QDateTime::currentDateTime().addYears(1));
+    QVERIFY(QFileInfo(logs).isDir());
+}
+
+QTEST_GUILESS_MAIN(TestLog)
+#include "tst_log.moc"
