@@ -2,8 +2,12 @@
 #pragma once
 
 #include <QApplication>
+#include <QSharedMemory>
 
-// The application object.
+// The application object. It keeps two machine-wide records in named shared memory so
+// that instances find each other: "idleState" names the one instance waiting without a
+// session (always the newest), and a record per session uuid names the instance working
+// on that session.
 class MyApplication : public QApplication
 {
     Q_OBJECT
@@ -11,6 +15,32 @@ class MyApplication : public QApplication
 public:
     MyApplication(int &argc, char **argv);
 
+    void setFree();
+    qint64 getFreePid();
+    void clearFree();
+
+    void setRunningPid(const QString &key);
+    qint64 getRunningPid(const QString &key);
+    void clearRunning();
+    bool isRunning() const { return m_running; }
+
+    // The program a URL handed to a busy instance is relaunched with (tests point it elsewhere).
+    void setRelaunchProgram(const QString &program) { m_relaunchProgram = program; }
+
+    bool event(QEvent *event) override;
+
+    static MyApplication *instance();
+
 signals:
     void reveiveArgsMsg(const QString &args);
+
+private:
+    bool createRecord(QSharedMemory &memory, const QString &key);
+    static qint64 readRecord(QSharedMemory &memory);
+
+    QString m_args;
+    QSharedMemory m_runningMemory;
+    QSharedMemory m_idleMemory;
+    bool m_running = false;
+    QString m_relaunchProgram;
 };
