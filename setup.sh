@@ -16,7 +16,7 @@ PACKAGES=(
     # reference platform server
     libcpp-httplib-dev nlohmann-json3-dev libssl-dev
     # media, display for screenshots, Chinese glyphs, SVG to PNG for the images
-    ffmpeg xvfb xauth fonts-wqy-microhei librsvg2-bin
+    ffmpeg xvfb xauth fonts-wqy-microhei librsvg2-bin desktop-file-utils
     # benchmarks and scripts
     curl
     # fuzzing and sanitizers (clang's libFuzzer runtime)
