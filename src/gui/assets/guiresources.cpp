@@ -7,6 +7,7 @@ static void initAssets()
 {
     Q_INIT_RESOURCE(assets);
     Q_INIT_RESOURCE(i18n);
+    Q_INIT_RESOURCE(images);
 }
 
 void initGuiResources()

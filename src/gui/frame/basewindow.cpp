@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+#include "basewindow.h"
+#include "ui_basewindow.h"
+
+#include "basetitlebar.h"
+
+#include <QColor>
+#include <QGraphicsDropShadowEffect>
+
+namespace {
+
+// The transparent border around the body that the drop shadow is drawn into.
+constexpr int kShadowBorder = 24;
+
+} // namespace
+
+BaseWindow::BaseWindow(QWidget *parent)
+    : QWidget(parent)
+    , m_ui(new Ui::BaseWindow)
+{
+    m_ui->setupUi(this);
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+
+    auto *shadow = new QGraphicsDropShadowEffect(m_ui->wdgWindowBg);
+    shadow->setOffset(0, 0);
+    shadow->setColor(QColor(QStringLiteral("#444444")));
+    shadow->setBlurRadius(30);
+    m_ui->wdgWindowBg->setGraphicsEffect(shadow);
+
+    m_titleBar = new BaseTitleBar(this, m_ui->wdgWindowBg);
+    m_titleBar->setObjectName(QStringLiteral("BaseTitleBar"));
+    m_titleBar->move(0, 0);
+
+    connect(m_titleBar, &BaseTitleBar::miniMsg, this, &BaseWindow::onMiniMsg);
+    connect(m_titleBar, &BaseTitleBar::restoreMsg, this, &BaseWindow::onRestoreMsg);
+    connect(m_titleBar, &BaseTitleBar::maxMsg, this, &BaseWindow::onMaxMsg);
+    connect(m_titleBar, &BaseTitleBar::closeMsg, this, &BaseWindow::onCloseMsg);
+
+    layoutBody();
+}
+
+BaseWindow::~BaseWindow()
+{
+    delete m_ui;
+}
+
+void BaseWindow::setButtonType(int type)
+{
+    m_titleBar->setButtonType(type);
+}
+
+void BaseWindow::setVersion(const QString &version)
+{
+    m_titleBar->setVersion(version);
+}
+
+QWidget *BaseWindow::windowBody() const
+{
+    return m_ui->wdgWindowBg;
+}
+
+// The title bar already acted on the window; these exist for derived windows to hook.
+void BaseWindow::onMiniMsg()
+{
+}
+
+void BaseWindow::onRestoreMsg()
+{
+}
+
+void BaseWindow::onMaxMsg()
+{
+}
+
+void BaseWindow::onCloseMsg()
+{
+}
+
+void BaseWindow::paintEvent(QPaintEvent *event)
+{
+    layoutBody();
+    QWidget::paintEvent(event);
+}
+
+// Done on resize as well as on paint, so the body is right before the first frame and
+// right away when a full-screen switch changes the size.
+void BaseWindow::resizeEvent(QResizeEvent *event)
+{
+    layoutBody();
+    QWidget::resizeEvent(event);
+}
+
+void BaseWindow::layoutBody()
+{
+    const QRect body(kShadowBorder, kShadowBorder, width() - 2 * kShadowBorder, height() - 2 * kShadowBorder);
+    if (m_ui->wdgWindowBg->geometry() != body)
+        m_ui->wdgWindowBg->setGeometry(body);
+    if (m_titleBar->width() != body.width())
+        m_titleBar->resize(body.width(), m_titleBar->height());
+}

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "assets/guiresources.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QObject>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+namespace GuiTest {
+
+// The compiled-in look, as the program applies it at start-up.
+inline bool applyStyleSheet()
+{
+    initGuiResources();
+    QFile css(QStringLiteral(":/assets/style/default.css"));
+    if (!css.open(QIODevice::ReadOnly))
+        return false;
+    qApp->setStyleSheet(QString::fromUtf8(css.readAll()));
+    return true;
+}
+
+// Waits, without blocking the event loop, for a modal window to come up and be active,
+// then hands it to `act` once. Modal boxes run their own event loop, so the timer keeps
+// firing inside it; that is what lets a test press keys on a box that blocks the caller.
+class ModalDriver final : public QObject
+{
+public:
+    explicit ModalDriver(std::function<void(QWidget *)> act)
+        : m_act(std::move(act))
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalDriver::poll);
+        m_timer.start(10);
+    }
+
+    int seen() const { return m_seen; }
+
+private:
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        if (QApplication::activeWindow() != modal) {
+            QApplication::setActiveWindow(modal);
+            return;
+        }
+        ++m_seen;
+        m_timer.stop();
+        m_act(modal);
+    }
+
+    std::function<void(QWidget *)> m_act;
+    QTimer m_timer;
+    int m_seen = 0;
+};
+
+} // namespace GuiTest
