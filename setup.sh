@@ -14,7 +14,7 @@ PACKAGES=(
     # Qt 5 and its Chinese translations (compiled into the program at build time)
     qtbase5-dev qtbase5-dev-tools qttranslations5-l10n
     # reference platform server
-    libcpp-httplib-dev nlohmann-json3-dev libssl-dev
+    libcpp-httplib-dev nlohmann-json3-dev libssl-dev openssl
     # media, display for screenshots, Chinese glyphs, SVG to PNG for the images
     ffmpeg xvfb xauth fonts-wqy-microhei librsvg2-bin desktop-file-utils
     # benchmarks and scripts

@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "adminroutes.h"
+#include "apiroutes.h"
+#include "faults.h"
+#include "journal.h"
+#include "options.h"
+#include "servercontext.h"
+#include "sessionstate.h"
+#include "testroutes.h"
+#include "uploadroute.h"
+#include "uploadstore.h"
+
+#include <memory>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+namespace devserver {
+
+// The whole server: state, routes and the HTTP(S) listener.
+class ServerApp final
+{
+public:
+    ServerApp(const Options &options, Faults &faults, const std::string &dataFolder);
+    ~ServerApp();
+    ServerApp(const ServerApp &) = delete;
+    ServerApp &operator=(const ServerApp &) = delete;
+
+    // Binds the port (the socket accepts connections from here on); false with error.
+    bool bind(std::string &error);
+    // "nuv-devserver listening on ... launch nuvVideoClient://..."
+    std::string firstLine() const;
+    // Serves until stop().
+    void run();
+    // Safe from another thread.
+    void stop();
+
+private:
+    void configure();
+
+    const Options m_options;
+    Shutdown m_shutdown;
+    SessionState m_session;
+    Journal m_journal;
+    UploadStore m_uploads;
+    std::unique_ptr<httplib::Server> m_server;
+    ServerContext m_context;
+    ApiRoutes m_api;
+    UploadRoute m_upload;
+    TestRoutes m_test;
+    AdminRoutes m_admin;
+};
+
+} // namespace devserver
