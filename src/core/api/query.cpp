@@ -1,0 +1,14 @@
+// SPDX-License-Identifier: MIT
+#include "query.h"
+
+#include <QDebug>
+
+Query::Query(QObject *parent)
+    : QObject(parent)
+{
+}
+
+Query::~Query()
+{
+    qDebug().noquote() << QStringLiteral("~Query()");
+}

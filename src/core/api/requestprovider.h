@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QSharedPointer>
+#include <QString>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
+
+// Synchronous HTTP on the calling thread: each call runs a local event loop until its reply
+// has finished and hands back the body with a result code (a QNetworkReply::NetworkError
+// value, or the HTTP status when the network layer saw no error; 200 is the only success).
+// Nothing throws and no body is ever null.
+//
+// Every thread gets its own QNetworkAccessManager, made on first use and destroyed when the
+// thread ends, so consecutive chunk requests of one upload reuse a kept-alive connection
+// while threads never share a manager.
+class RequestProvider final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(RequestProvider)
+
+public:
+    static constexpr int MaxRedirects = 10;
+    static constexpr int DefaultTransferTimeoutMs = 30000;
+
+    explicit RequestProvider(QObject *parent = nullptr);
+    ~RequestProvider() override;
+
+    // These set the request's TLS configuration and stall limit before sending.
+    QSharedPointer<QByteArray> get(QNetworkRequest &request, int *code);
+    QSharedPointer<QByteArray> post(QNetworkRequest &request, const QByteArray &body, int *code);
+    // One multipart part "file" (filename "unknow.fs") holding data; data is shared, not copied.
+    QSharedPointer<QByteArray> postMultipart(QNetworkRequest &request, const QByteArray &data, int *code);
+
+    // The common tail of the senders, for a finished reply.
+    QSharedPointer<QByteArray> receiveReply(QNetworkReply *reply, int *code);
+
+    // The user-facing text of a result code; unknown codes read "(<code>)<fallback>".
+    static QString networkErrorMessage(int code, const QString &fallback);
+
+    // Process-wide: verify server certificates against the system's trust store (default).
+    // Turning it off is meant only for a platform with a self-signed certificate.
+    static void setPeerVerification(bool verify);
+    static bool peerVerification();
+
+    // Process-wide: a request that makes no progress for this long is aborted and reported
+    // as a timeout (code 4). 0 disables the limit.
+    static void setTransferTimeout(int milliseconds);
+    static int transferTimeout();
+
+private:
+    enum class Verb { Get, Post, Multipart };
+
+    QSharedPointer<QByteArray> send(Verb verb, QNetworkRequest &request, const QByteArray &body,
+                                    int *code, int hops);
+    QSharedPointer<QByteArray> finish(QNetworkReply *reply, int *code, int hops, bool interrupted);
+    static void prepare(QNetworkRequest &request);
+    static QNetworkAccessManager *threadManager();
+    // Returns true when the wait ended because the thread was asked to stop.
+    static bool waitFor(QNetworkReply *reply);
+};

@@ -1,0 +1,370 @@
+// SPDX-License-Identifier: MIT
+#include "manager.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <utility>
+
+#include "api/api.h"
+#include "api/baseclient.h"
+#include "api/removefileid.h"
+#include "api/settinginfodto.h"
+#include "session/schema.h"
+
+namespace {
+
+// Progress of one file in one status is reported at most once per this many seconds.
+constexpr qint64 ThinningSeconds = 5;
+
+bool isHttp(const QString &url)
+{
+    return url.startsWith(QLatin1String("http"), Qt::CaseSensitive);
+}
+
+} // namespace
+
+Manager::Manager(QObject *parent)
+    : QObject(parent)
+    , m_client(std::make_unique<BaseClient>())
+    , m_clock([] { return QDateTime::currentSecsSinceEpoch(); })
+{
+    registerStatusMetaTypes();
+    m_reporter = QThread::create([this] { reportLoop(); });
+    m_reporter->setObjectName(QStringLiteral("status-reporter"));
+    m_reporter->start();
+}
+
+Manager::~Manager()
+{
+    {
+        QMutexLocker locker(&m_mutex);
+        m_stopping = true;
+        m_wake.wakeAll();
+    }
+    // Ends a request in flight instead of waiting out a stalled server.
+    m_reporter->requestInterruption();
+    m_reporter->wait();
+    delete m_reporter;
+}
+
+void Manager::setSchema(const QSharedPointer<Schema> &schema)
+{
+    QMutexLocker locker(&m_configMutex);
+    m_schema = schema;
+}
+
+QSharedPointer<Schema> Manager::schema() const
+{
+    QMutexLocker locker(&m_configMutex);
+    return m_schema;
+}
+
+QSharedPointer<Api> Manager::api() const
+{
+    QMutexLocker locker(&m_configMutex);
+    return m_api;
+}
+
+QString Manager::token() const
+{
+    QMutexLocker locker(&m_configMutex);
+    return m_token;
+}
+
+int Manager::refreshSecond() const
+{
+    QMutexLocker locker(&m_configMutex);
+    return m_refreshSecond;
+}
+
+BaseClient *Manager::client() const
+{
+    return m_client.get();
+}
+
+bool Manager::startPermit() const
+{
+    return m_startPermit;
+}
+
+void Manager::setStartPermit(bool value)
+{
+    m_startPermit = value;
+}
+
+void Manager::initSetting()
+{
+    qDebug().noquote() << QStringLiteral("Manager::initSetting");
+    const QSharedPointer<Schema> launch = schema();
+    if (!launch || launch->server().isEmpty())
+        throw QStringLiteral("启动参数未初始化，请确认从平台粘贴的的启动参数正确!");
+
+    const auto reply = m_client->get<SettingInfoDTO>(launch->server(), QSharedPointer<QueryData>::create());
+    if (!reply || !reply->success()) {
+        const QString message = reply && reply->message() ? *reply->message() : QString();
+        throw QString(QStringLiteral("服务器配置信息获取失败:") + message);
+    }
+    const QSharedPointer<SettingInfoDTO> settings = reply->data();
+    if (!settings)
+        throw QStringLiteral("当前启动参数可能已过期，请重新获取后尝试。");
+
+    auto api = QSharedPointer<Api>::create();
+    api->setServerAddress(launch->server());
+    api->setGetTokenApi(settings->getTokenApi());
+    api->setValidVideoInfoApi(settings->validVideoInfoApi());
+    api->setUploadApi(settings->uploadApi());
+    api->setRefreshApi(settings->refreshApi());
+    api->setAddVideoApi(settings->addVideoApi());
+    api->setGetRemovedFileIdListApi(settings->getRemovedFileIdListApi());
+    api->setRemoveFileApi(settings->removeFileApi());
+    api->setPcVideoClientVersion(settings->pcVideoClientVersion());
+    api->setPcVideoClientDownloadApi(settings->pcVideoClientDownloadApi());
+    api->setMacVideoClientVersion(settings->macVideoClientVersion());
+    api->setMacVideoClientDownloadApi(settings->macVideoClientDownloadApi());
+    api->setLinuxVideoClientVersion(settings->linuxVideoClientVersion());
+    api->setLinuxVideoClientDownloadApi(settings->linuxVideoClientDownloadApi());
+    {
+        QMutexLocker locker(&m_configMutex);
+        m_api = api;
+    }
+
+    if (!isHttp(api->getTokenApi()))
+        throw QStringLiteral("服务器返回Token接口有误，请联系管理员(%1)").arg(api->getTokenApi());
+    if (!isHttp(api->validVideoInfoApi()))
+        throw QStringLiteral("服务器视频校验接口有误，请联系管理员(%1)").arg(api->validVideoInfoApi());
+    if (!isHttp(api->uploadApi()))
+        throw QStringLiteral("服务器上传接口有误，请联系管理员(%1)").arg(api->uploadApi());
+    if (!isHttp(api->refreshApi()))
+        throw QStringLiteral("服务器上传状态接口有误，请联系管理员(%1)").arg(api->refreshApi());
+
+    if (settings->refreshSecond() > DefaultRefreshSecond) {
+        QMutexLocker locker(&m_configMutex);
+        m_refreshSecond = settings->refreshSecond();
+    }
+}
+
+void Manager::initToken()
+{
+    qDebug().noquote() << QStringLiteral("Manager::initToken");
+    const QSharedPointer<Api> endpoints = api();
+    if (!endpoints || endpoints->getTokenApi().isEmpty())
+        throw QStringLiteral("未定义服务器令牌接口，请确认从平台粘贴的的启动参数正确!");
+
+    const QSharedPointer<Schema> launch = schema();
+    auto data = QSharedPointer<QueryData>::create();
+    data->add(QStringLiteral("code"), launch ? launch->code() : QString());
+    const auto reply = m_client->get<QString>(endpoints->getTokenApi(), data);
+    if (!reply || !reply->success()) {
+        const QString message = reply && reply->message() ? *reply->message() : QString();
+        throw QString(QStringLiteral("获取令牌失败:") + message);
+    }
+    if (!reply->data())
+        throw QStringLiteral("未能取得接口令牌，请重新获取后尝试。");
+
+    QMutexLocker locker(&m_configMutex);
+    m_token = *reply->data();
+}
+
+void Manager::onTaskComplete(const QObject *widget)
+{
+    Q_EMIT taskCompleteSignal(widget);
+}
+
+STATUS Manager::status() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_status;
+}
+
+void Manager::setClock(Clock clock)
+{
+    QMutexLocker locker(&m_mutex);
+    m_clock = clock ? std::move(clock) : Clock([] { return QDateTime::currentSecsSinceEpoch(); });
+}
+
+void Manager::setStatus(STATUS status, int rate, const QString &fileName, qint64 fileSize)
+{
+    {
+        QMutexLocker locker(&m_mutex);
+        if (m_status == STATUS_CLIENT_EXIT)
+            return;
+        const STATUS previous = m_status;
+        m_status = status;
+
+        const StatusEntry entry{status, rate, fileName, m_clock(), fileSize};
+        if (!m_statusList.isEmpty()) {
+            const StatusEntry &last = m_statusList.last();
+            if (last.status == status && last.fileName == fileName) {
+                if (last.rate == rate)
+                    return;
+                const qint64 elapsed = entry.time - last.time;
+                if (elapsed >= 0 && elapsed < ThinningSeconds)
+                    return;
+            }
+        }
+        m_statusList.enqueue(entry);
+        qDebug().noquote() << QStringLiteral("statusList.enqueue: %1, %2, %3")
+                                      .arg(QString::number(status), QString::number(rate), fileName);
+        if (status == previous)
+            return;
+        requestRunLocked();
+    }
+    // The closing path exits the process right after this call.
+    if (status == STATUS_CLIENT_EXIT)
+        flushReports(FinalReportWaitMs);
+}
+
+void Manager::refreshStatus()
+{
+    QMutexLocker locker(&m_mutex);
+    m_stateReportWanted = true;
+    requestRunLocked();
+}
+
+void Manager::requestRunLocked()
+{
+    m_runWanted = true;
+    m_wake.wakeAll();
+}
+
+bool Manager::flushReports(int timeoutMs)
+{
+    if (QThread::currentThread() == m_reporter)
+        return false;
+    const QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker locker(&m_mutex);
+    for (;;) {
+        // Entries queued without a status change wait for the next run; ask for it now.
+        if (!m_statusList.isEmpty() && !m_runWanted && !m_draining)
+            requestRunLocked();
+        if (!m_runWanted && !m_running && m_statusList.isEmpty())
+            return true;
+        if (!m_idle.wait(&m_mutex, deadline))
+            return false;
+    }
+}
+
+void Manager::reportLoop()
+{
+    QMutexLocker locker(&m_mutex);
+    for (;;) {
+        while (!m_stopping && !m_runWanted)
+            m_wake.wait(&m_mutex);
+        if (m_stopping)
+            break;
+        const bool stateReport = std::exchange(m_stateReportWanted, false);
+        m_runWanted = false;
+        m_running = true;
+        // Whatever is queued now is this run's to send, even before it reaches the queue.
+        m_draining = true;
+        locker.unlock();
+        try {
+            runRefresh(stateReport);
+        } catch (const QString &error) {
+            qWarning().noquote() << QStringLiteral("Manager::refreshStatus:") + error;
+        }
+        locker.relock();
+        m_running = false;
+        m_draining = false;
+        m_idle.wakeAll();
+    }
+    m_idle.wakeAll();
+}
+
+void Manager::runRefresh(bool stateReport)
+{
+    const QSharedPointer<Api> endpoints = api();
+    const QSharedPointer<Schema> launch = schema();
+    auto data = QSharedPointer<QueryData>::create();
+    data->addHeader(QStringLiteral("token"), token());
+    data->add(QStringLiteral("uuid"), launch ? launch->uuid() : QString());
+    const QString refreshUrl = endpoints ? endpoints->refreshApi() : QString();
+
+    if (endpoints && !endpoints->getRemovedFileIdListApi().isEmpty())
+        pollRemovedFiles(data, endpoints->getRemovedFileIdListApi());
+
+    STATUS current = STATUS_NONE;
+    bool queueEmpty = false;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (m_stopping)
+            return;
+        queueEmpty = m_statusList.isEmpty();
+        if (queueEmpty) {
+            current = m_status;
+            m_draining = false;
+        }
+    }
+    if (queueEmpty) {
+        // A run asked for by a status change finds its entry taken by an earlier run: done.
+        if (!stateReport || current == STATUS_REGISTERED)
+            return;
+        const WorkingFile file = firstWorkingFile();
+        sendReport(data, refreshUrl, current, file.rate, file.name, file.size);
+        return;
+    }
+
+    for (;;) {
+        StatusEntry entry;
+        {
+            QMutexLocker locker(&m_mutex);
+            if (m_statusList.isEmpty() || m_stopping) {
+                m_draining = false;
+                return;
+            }
+            entry = m_statusList.dequeue();
+        }
+        sendReport(data, refreshUrl, entry.status, entry.rate, entry.fileName, entry.fileSize);
+    }
+}
+
+void Manager::pollRemovedFiles(const QSharedPointer<QueryData> &data, const QString &url)
+{
+    const auto reply = m_client->postList<RemoveFileId>(url, data);
+    qDebug().noquote() << QStringLiteral("result:") + reply->describe();
+    if (!reply->success() || !reply->data())
+        return;
+    QStringList ids;
+    for (const QSharedPointer<RemoveFileId> &item : *reply->data())
+        ids.append(item->removeTaskId());
+    removePipelines(ids);
+}
+
+void Manager::sendReport(const QSharedPointer<QueryData> &data, const QString &url, STATUS status, int rate,
+                         const QString &fileName, qint64 fileSize)
+{
+    const QString list = pipelinesJson();
+    data->set(QStringLiteral("status"), static_cast<int>(status));
+    data->set(QStringLiteral("finishRate"), rate);
+    data->set(QStringLiteral("fileName"), fileName);
+    data->set(QStringLiteral("fileSize"), fileSize);
+    data->set(QStringLiteral("list"), list);
+    qWarning().noquote() << QStringLiteral("status:%1, rate=%2, filename=%3, filesize=%4, list=%5")
+                                    .arg(QString::number(status), QString::number(rate), fileName,
+                                         QString::number(fileSize), list);
+    // Without endpoints there is nowhere to report to; the entry goes as a failed report would.
+    if (url.isEmpty())
+        return;
+    m_client->post<QString>(url, data);
+}
+
+QString Manager::pipelinesJson() const
+{
+    // No pipeline list exists yet: the server gets the empty text it gets for a null list.
+    return QString();
+}
+
+Manager::WorkingFile Manager::firstWorkingFile() const
+{
+    return WorkingFile();
+}
+
+void Manager::removePipelines(const QStringList &ids)
+{
+    // Nothing to match the ids against until pipelines are kept here.
+    Q_UNUSED(ids)
+}

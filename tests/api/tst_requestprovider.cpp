@@ -1,0 +1,255 @@
+// SPDX-License-Identifier: MIT
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "api/requestprovider.h"
+#include "devserver.h"
+
+namespace {
+
+QMutex g_logMutex;
+QStringList g_warnings;
+
+void captureWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    QMutexLocker locker(&g_logMutex);
+    if (type == QtWarningMsg)
+        g_warnings.append(message);
+}
+
+// A URL that answers with /test/empty after `hops` redirects.
+QString redirectChain(const DevServer &server, int hops)
+{
+    QString target = server.url(QStringLiteral("/test/empty"));
+    for (int i = 0; i < hops; ++i)
+        target = server.url(QStringLiteral("/test/redirect?to=")) + QString::fromLatin1(QUrl::toPercentEncoding(target));
+    return target;
+}
+
+} // namespace
+
+class TestRequestProvider final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY2(m_server.start(), qPrintable(m_server.errorString())); }
+    void cleanup();
+
+    void get_unresolvableHost_hostNotFoundWithWarning();
+    void post_redirect302_followedByGetWithoutHeaders();
+    void get_redirectLimit_tenHopsFollowedEleventhFails();
+    void get_statuses_codeAndBody_data();
+    void get_statuses_codeAndBody();
+    void networkErrorMessage_codes_data();
+    void networkErrorMessage_codes();
+    void get_selfSignedTls_refusedUnlessVerificationOff();
+    void get_stalledOrInterrupted_endsInsteadOfHanging();
+    void get_nestedInAnotherRequestsLoop_bothComplete();
+    void get_concurrentThreads_eachGetsItsOwnReply();
+
+private:
+    int codeOf(const QString &url, QByteArray *body = nullptr);
+
+    DevServer m_server;
+    RequestProvider m_provider;
+};
+
+void TestRequestProvider::cleanup()
+{
+    RequestProvider::setPeerVerification(true);
+    RequestProvider::setTransferTimeout(RequestProvider::DefaultTransferTimeoutMs);
+}
+
+int TestRequestProvider::codeOf(const QString &url, QByteArray *body)
+{
+    QNetworkRequest request{QUrl(url)};
+    int code = 0;
+    const QSharedPointer<QByteArray> reply = m_provider.get(request, &code);
+    if (body)
+        *body = reply ? *reply : QByteArray("<null>");
+    return code;
+}
+
+void TestRequestProvider::get_unresolvableHost_hostNotFoundWithWarning()
+{
+    const QString url = QStringLiteral("http://nuv-no-such-host.invalid/platform/settings");
+    g_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureWarnings);
+    QByteArray body;
+    const int code = codeOf(url, &body);
+    qInstallMessageHandler(previous);
+
+    QCOMPARE(code, int(QNetworkReply::HostNotFoundError));
+    QVERIFY(!body.isEmpty());
+    QCOMPARE(g_warnings.size(), 1);
+    QVERIFY2(g_warnings.first().startsWith(url + QLatin1Char(':')), qPrintable(g_warnings.first()));
+}
+
+void TestRequestProvider::post_redirect302_followedByGetWithoutHeaders()
+{
+    const QString target = m_server.url(QStringLiteral("/test/echo"));
+    QNetworkRequest request{QUrl(m_server.url(QStringLiteral("/test/redirect?status=302&to="))
+                                 + QString::fromLatin1(QUrl::toPercentEncoding(target)))};
+    request.setRawHeader("token", "secret-token");
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    int code = 0;
+    const QJsonObject echo = QJsonDocument::fromJson(*m_provider.post(request, "a=1", &code)).object();
+    QCOMPARE(code, 200);
+    QCOMPARE(echo.value(QStringLiteral("method")).toString(), QStringLiteral("GET"));
+    QVERIFY(!echo.value(QStringLiteral("headers")).toObject().contains(QStringLiteral("token")));
+    QVERIFY(echo.value(QStringLiteral("body")).toString().isEmpty());
+}
+
+void TestRequestProvider::get_redirectLimit_tenHopsFollowedEleventhFails()
+{
+    QCOMPARE(codeOf(redirectChain(m_server, RequestProvider::MaxRedirects)), 200);
+    QByteArray body;
+    const int code = codeOf(redirectChain(m_server, RequestProvider::MaxRedirects + 1), &body);
+    QCOMPARE(code, int(QNetworkReply::TooManyRedirectsError));
+    QCOMPARE(RequestProvider::networkErrorMessage(code, QString::fromUtf8(body)), QStringLiteral("(10)Too many redirects"));
+}
+
+void TestRequestProvider::get_statuses_codeAndBody_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("200 empty") << QStringLiteral("/test/empty") << 200 << QByteArray();
+    QTest::newRow("204 reason phrase") << QStringLiteral("/test/status/204") << 204 << QByteArray("No Content");
+    QTest::newRow("307 not followed") << QStringLiteral("/test/status/307") << 307 << QByteArray("Temporary Redirect");
+    QTest::newRow("relative 301 followed") << QStringLiteral("/test/redirect?status=301&to=%2Ftest%2Fempty") << 200
+                                           << QByteArray();
+    // Network errors carry the framework's error text ("*": any non-empty text).
+    QTest::newRow("404") << QStringLiteral("/test/status/404") << int(QNetworkReply::ContentNotFoundError) << QByteArray("*");
+    QTest::newRow("500") << QStringLiteral("/test/status/500") << int(QNetworkReply::InternalServerError) << QByteArray("*");
+}
+
+void TestRequestProvider::get_statuses_codeAndBody()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, body);
+    QByteArray received;
+    QTEST(codeOf(m_server.url(path), &received), "code");
+    if (body == "*")
+        QVERIFY(!received.isEmpty());
+    else
+        QCOMPARE(received, body);
+}
+
+void TestRequestProvider::networkErrorMessage_codes_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("fallback");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("roaming ignores fallback")
+            << 7 << QStringLiteral("abc")
+            << QStringLiteral("由于与网络断开，连接断开，但系统已启动漫游到另一个接入点。应重新提交该请求，并将在重新建立连接后立即进行处理");
+    QTest::newRow("HTTP 204 reads as error 204") << 204 << QStringLiteral("No Content")
+                                                 << QStringLiteral("远程服务器需要身份验证来服务内容，但提供的凭据未被接受");
+    QTest::newRow("last entry") << 499 << QString() << QStringLiteral("检测到与服务器响应相关的未知错误");
+    QTest::newRow("not in table") << 10 << QStringLiteral("abc") << QStringLiteral("(10)abc");
+    QTest::newRow("no code") << -1 << QString() << QStringLiteral("(-1)");
+}
+
+void TestRequestProvider::networkErrorMessage_codes()
+{
+    QFETCH(int, code);
+    QFETCH(QString, fallback);
+    QTEST(RequestProvider::networkErrorMessage(code, fallback), "message");
+}
+
+void TestRequestProvider::get_selfSignedTls_refusedUnlessVerificationOff()
+{
+    QTemporaryDir dir;
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                              QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                              QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                              QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+                              QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
+    QVERIFY(openssl.waitForFinished(60000));
+    QCOMPARE(openssl.exitCode(), 0);
+    DevServer tls;
+    QVERIFY2(tls.start({QStringLiteral("--tls"), cert, key}), qPrintable(tls.errorString()));
+    const QString url = tls.url(QStringLiteral("/test/empty"));
+
+    QCOMPARE(codeOf(url), int(QNetworkReply::SslHandshakeFailedError));
+    RequestProvider::setPeerVerification(false);
+    QCOMPARE(codeOf(url), 200);
+    // Turning verification back on must not ride on the connection kept alive from before.
+    RequestProvider::setPeerVerification(true);
+    QCOMPARE(codeOf(url), int(QNetworkReply::SslHandshakeFailedError));
+}
+
+void TestRequestProvider::get_stalledOrInterrupted_endsInsteadOfHanging()
+{
+    const QString stalled = m_server.url(QStringLiteral("/test/stall?ms=20000"));
+    RequestProvider::setTransferTimeout(500);
+    QCOMPARE(codeOf(stalled), int(QNetworkReply::TimeoutError));
+
+    // A thread asked to stop gives up its request (the reporting thread's shutdown relies on it).
+    RequestProvider::setTransferTimeout(0);
+    int code = 0;
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        QNetworkRequest request{QUrl(stalled)};
+        RequestProvider().get(request, &code);
+    }));
+    thread->start();
+    thread->requestInterruption();
+    QVERIFY(thread->wait(15000));
+    QCOMPARE(code, int(QNetworkReply::OperationCanceledError));
+}
+
+void TestRequestProvider::get_nestedInAnotherRequestsLoop_bothComplete()
+{
+    // A second request started from inside the first one's event loop, on the same thread and
+    // the same per-thread manager: each wait must end on its own reply.
+    int innerCode = 0;
+    QTimer::singleShot(100, this, [&] { innerCode = codeOf(m_server.url(QStringLiteral("/test/empty"))); });
+    QCOMPARE(codeOf(m_server.url(QStringLiteral("/test/stall?ms=1500"))), 200);
+    QCOMPARE(innerCode, 200);
+}
+
+void TestRequestProvider::get_concurrentThreads_eachGetsItsOwnReply()
+{
+    constexpr int Threads = 4;
+    constexpr int Requests = 5;
+    QVector<QStringList> seen(Threads);
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int t = 0; t < Threads; ++t) {
+        threads.emplace_back(QThread::create([this, t, &seen] {
+            RequestProvider provider;
+            for (int i = 0; i < Requests; ++i) {
+                QNetworkRequest request{QUrl(m_server.url(QStringLiteral("/test/echo?tag=t%1r%2").arg(t).arg(i)))};
+                int code = 0;
+                const QJsonObject echo = QJsonDocument::fromJson(*provider.get(request, &code)).object();
+                seen[t].append(echo.value(QStringLiteral("query")).toObject().value(QStringLiteral("tag")).toString());
+            }
+        }));
+        threads.back()->start();
+    }
+    for (int t = 0; t < Threads; ++t) {
+        QVERIFY(threads[t]->wait(60000));
+        for (int i = 0; i < Requests; ++i)
+            QCOMPARE(seen[t].value(i), QStringLiteral("t%1r%2").arg(t).arg(i));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestRequestProvider)
+#include "tst_requestprovider.moc"

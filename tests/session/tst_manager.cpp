@@ -1,0 +1,364 @@
+// SPDX-License-Identifier: MIT
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMutex>
+#include <QScopeGuard>
+#include <QThread>
+#include <QUrl>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "api/api.h"
+#include "devserver.h"
+#include "session/manager.h"
+#include "session/schema.h"
+
+namespace {
+
+QSharedPointer<Schema> schemaOf(const QString &command)
+{
+    auto schema = QSharedPointer<Schema>::create();
+    return schema->decode(command) == Schema::Valid ? schema : QSharedPointer<Schema>();
+}
+
+template<typename Call>
+QString thrownBy(Call call)
+{
+    try {
+        call();
+    } catch (const QString &message) {
+        return message;
+    }
+    return QStringLiteral("<nothing thrown>");
+}
+
+QString field(const QJsonValue &object, const char *key)
+{
+    return object.toObject().value(QString::fromLatin1(key)).toString();
+}
+
+// "fileName:finishRate" of every report, or just the named field.
+QStringList reportFields(const DevServer &server, const char *key = nullptr)
+{
+    QStringList fields;
+    for (const QJsonValue &report : server.journal().value(QStringLiteral("reports")).toArray())
+        fields.append(key ? field(report, key) : field(report, "fileName") + QLatin1Char(':') + field(report, "finishRate"));
+    return fields;
+}
+
+QJsonArray requestsTo(const DevServer &server, const QString &path)
+{
+    QJsonArray found;
+    for (const QJsonValue &request : server.journal().value(QStringLiteral("requests")).toArray()) {
+        if (field(request, "path") == path)
+            found.append(request);
+    }
+    return found;
+}
+
+QMutex g_logMutex;
+QStringList g_refreshPosts;
+
+void captureRefreshPosts(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    QMutexLocker locker(&g_logMutex);
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("Thread:")) && message.contains(QLatin1String("/api/refresh?")))
+        g_refreshPosts.append(message);
+}
+
+QJsonObject settings(const char *key, const QJsonValue &value)
+{
+    return {{QStringLiteral("settings"), QJsonObject{{QString::fromLatin1(key), value}}}};
+}
+
+QJsonObject fault(const char *kind, const char *endpoint, const QJsonValue &value)
+{
+    return {{QString::fromLatin1(kind), QJsonObject{{QString::fromLatin1(endpoint), value}}}};
+}
+
+} // namespace
+
+class TestManager final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup() { m_server.reset(); }
+
+    void initSetting_failures_throwMessages_data();
+    void initSetting_failures_throwMessages();
+    void initSetting_refreshSecond_adoptedAboveEight_data();
+    void initSetting_refreshSecond_adoptedAboveEight();
+    void initToken_failures_throwMessages();
+    void requests_tokenHeader_onlyAfterExchange();
+    void setStatus_statusChange_reportsAtOnceWithAllParameters();
+    void setStatus_progress_thinnedByInjectedClock();
+    void refreshStatus_emptyQueue_currentStateUnlessRegistered();
+    void setStatus_clientExit_finalAndSentBeforeReturn();
+    void setStatus_concurrentWithWorkerRefreshes_keepsEveryEntryInOrder();
+    void reporting_stalledServer_boundedWaitAndPromptDestruction();
+
+private:
+    std::unique_ptr<Manager> loadedManager();
+
+    std::unique_ptr<DevServer> m_server;
+};
+
+void TestManager::init()
+{
+    m_server = std::make_unique<DevServer>();
+    QVERIFY2(m_server->start(), qPrintable(m_server->errorString()));
+}
+
+std::unique_ptr<Manager> TestManager::loadedManager()
+{
+    auto manager = std::make_unique<Manager>();
+    manager->setSchema(schemaOf(m_server->launchCommand()));
+    manager->initSetting();
+    manager->initToken();
+    return manager;
+}
+
+void TestManager::initSetting_failures_throwMessages_data()
+{
+    QTest::addColumn<QJsonObject>("config");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("server error") << fault("fail", "settings", 500)
+                                  << QStringLiteral("服务器配置信息获取失败:服务器遇到了一个意外情况，因此服务器无法满足该请求");
+    QTest::newRow("not JSON") << fault("invalidJson", "settings", QJsonValue()) << QStringLiteral("服务器配置信息获取失败:json error:");
+    QTest::newRow("no data") << QJsonObject{{QStringLiteral("settingsNoData"), true}}
+                             << QStringLiteral("当前启动参数可能已过期，请重新获取后尝试。");
+    QTest::newRow("token ftp") << settings("getTokenApi", QStringLiteral("ftp://h/t"))
+                               << QStringLiteral("服务器返回Token接口有误，请联系管理员(ftp://h/t)");
+    QTest::newRow("token upper-case HTTP") << settings("getTokenApi", QStringLiteral("HTTP://h/t"))
+                                           << QStringLiteral("服务器返回Token接口有误，请联系管理员(HTTP://h/t)");
+    QTest::newRow("check") << settings("validVideoInfoApi", QStringLiteral(" http://h/c"))
+                           << QStringLiteral("服务器视频校验接口有误，请联系管理员( http://h/c)");
+    QTest::newRow("upload ftp") << settings("uploadApi", QStringLiteral("ftp://h/u"))
+                                << QStringLiteral("服务器上传接口有误，请联系管理员(ftp://h/u)");
+    QTest::newRow("refresh, %1 kept") << settings("refreshApi", QStringLiteral("x%1"))
+                                      << QStringLiteral("服务器上传状态接口有误，请联系管理员(x%1)");
+}
+
+void TestManager::initSetting_failures_throwMessages()
+{
+    QFETCH(QJsonObject, config);
+    QFETCH(QString, message);
+    QVERIFY(m_server->configure(config));
+    Manager manager;
+    manager.setSchema(schemaOf(m_server->launchCommand()));
+    const QString thrown = thrownBy([&] { manager.initSetting(); });
+    QVERIFY2(thrown.startsWith(message), qPrintable(thrown));
+    QCOMPARE(manager.refreshSecond(), Manager::DefaultRefreshSecond);
+}
+
+void TestManager::initSetting_refreshSecond_adoptedAboveEight_data()
+{
+    QTest::addColumn<int>("offered");
+    QTest::addColumn<int>("adopted");
+    QTest::newRow("5 keeps 8") << 5 << 8;
+    QTest::newRow("9") << 9 << 9;
+    QTest::newRow("30") << 30 << 30;
+}
+
+void TestManager::initSetting_refreshSecond_adoptedAboveEight()
+{
+    QFETCH(int, offered);
+    QVERIFY(m_server->configure({{QStringLiteral("refreshSecond"), offered}}));
+    Manager manager;
+    manager.setSchema(schemaOf(m_server->launchCommand()));
+    manager.initSetting();
+    QTEST(manager.refreshSecond(), "adopted");
+    QCOMPARE(manager.api()->refreshApi(), m_server->url(QStringLiteral("/api/refresh")));
+    QCOMPARE(manager.api()->serverAddress(), manager.schema()->server());
+}
+
+void TestManager::initToken_failures_throwMessages()
+{
+    Manager manager;
+    QCOMPARE(thrownBy([&] { manager.initSetting(); }), QStringLiteral("启动参数未初始化，请确认从平台粘贴的的启动参数正确!"));
+    QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("未定义服务器令牌接口，请确认从平台粘贴的的启动参数正确!"));
+
+    manager.setSchema(schemaOf(QString(m_server->launchCommand()).replace(QStringLiteral(":%1/").arg(m_server->port()),
+                                                                        QStringLiteral(":1/"))));
+    QCOMPARE(thrownBy([&] { manager.initSetting(); }), QStringLiteral("服务器配置信息获取失败:远程服务器拒绝了连接（服务器不接受请求）"));
+
+    manager.setSchema(schemaOf(QString(m_server->launchCommand()).replace(QStringLiteral("code=") + m_server->code(),
+                                                                        QStringLiteral("code=wrong"))));
+    manager.initSetting();
+    QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("获取令牌失败:授权码无效或已过期"));
+    QVERIFY(manager.token().isEmpty());
+
+    QVERIFY(m_server->configure(fault("fail", "token", 404)));
+    QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("获取令牌失败:在服务器上找不到远程内容"));
+
+    // A successful envelope without data: the status test endpoint answers exactly that.
+    QVERIFY(m_server->configure(settings("getTokenApi", m_server->url(QStringLiteral("/test/status/200")))));
+    manager.initSetting();
+    QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("未能取得接口令牌，请重新获取后尝试。"));
+}
+
+void TestManager::requests_tokenHeader_onlyAfterExchange()
+{
+    std::unique_ptr<Manager> manager = loadedManager();
+    QCOMPARE(manager->token(), field(m_server->journal().value(QStringLiteral("tokens")).toArray().first(), "token"));
+    manager->refreshStatus();
+    QVERIFY(manager->flushReports(10000));
+
+    const QJsonArray requests = m_server->journal().value(QStringLiteral("requests")).toArray();
+    QStringList paths;
+    for (int i = 0; i < requests.size(); ++i) {
+        paths.append(field(requests.at(i), "path"));
+        const QJsonValue header = requests.at(i).toObject().value(QStringLiteral("headers")).toObject().value(QStringLiteral("token"));
+        if (i < 2)
+            QVERIFY(header.isUndefined());
+        else
+            QCOMPARE(QUrl::fromPercentEncoding(header.toString().toLatin1()), manager->token());
+    }
+    QCOMPARE(paths, (QStringList{QStringLiteral("/platform/settings"), QStringLiteral("/api/token"),
+                                 QStringLiteral("/api/removed"), QStringLiteral("/api/refresh")}));
+    QCOMPARE(field(requests.at(2).toObject().value(QStringLiteral("form")), "uuid"), m_server->uuid());
+}
+
+void TestManager::setStatus_statusChange_reportsAtOnceWithAllParameters()
+{
+    std::unique_ptr<Manager> manager = loadedManager();
+    g_refreshPosts.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureRefreshPosts);
+    manager->setStatus(STATUS_UPLOADING_ORIGINAL, 5, QStringLiteral("大 文件.mp4"), Q_INT64_C(5000000000));
+    QTRY_COMPARE(reportFields(*m_server).size(), 1);
+    qInstallMessageHandler(previous);
+
+    // Sizes beyond 4 GiB stay whole; "list" is there and empty while no pipeline exists.
+    const QJsonObject report = m_server->journal().value(QStringLiteral("reports")).toArray().first().toObject();
+    QCOMPARE(report.value(QStringLiteral("list")).toString(QStringLiteral("<missing>")), QString());
+    QMutexLocker locker(&g_logMutex);
+    QCOMPARE(g_refreshPosts.size(), 1);
+    const QString body = QStringLiteral("?uuid=%1&status=10&finishRate=5&fileName=%E5%A4%A7%20%E6%96%87%E4%BB%B6.mp4"
+                                        "&fileSize=5000000000&list=").arg(m_server->uuid());
+    QVERIFY2(g_refreshPosts.first().endsWith(body), qPrintable(g_refreshPosts.first()));
+    QCOMPARE(field(report, "fileName"), QStringLiteral("大 文件.mp4"));
+}
+
+void TestManager::setStatus_progress_thinnedByInjectedClock()
+{
+    std::unique_ptr<Manager> manager = loadedManager();
+    std::atomic<qint64> now{1000};
+    manager->setClock([&now] { return now.load(); });
+    manager->setStatus(STATUS_TRANSCODING_NR, 0, QStringLiteral("a.mp4"), 100);
+    QVERIFY(manager->flushReports(10000));
+    QVERIFY(m_server->resetJournal());
+
+    // The status stays the same from here on, so nothing goes out before refreshStatus.
+    manager->setStatus(STATUS_TRANSCODING_NR, 10, QStringLiteral("a.mp4"), 100);
+    now = 1002;
+    manager->setStatus(STATUS_TRANSCODING_NR, 20, QStringLiteral("a.mp4"), 100); // 2 s apart: dropped
+    now = 1004;
+    manager->setStatus(STATUS_TRANSCODING_NR, 10, QStringLiteral("a.mp4"), 100); // identical: dropped
+    now = 1006;
+    manager->setStatus(STATUS_TRANSCODING_NR, 30, QStringLiteral("a.mp4"), 100); // 6 s apart: kept
+    manager->setStatus(STATUS_TRANSCODING_NR, 35, QStringLiteral("b.mp4"), 200); // other file: kept
+    manager->setStatus(STATUS_TRANSCODING_NR, 40, QStringLiteral("b.mp4"), 200); // 0 s apart: dropped
+    manager->refreshStatus();
+    QVERIFY(manager->flushReports(10000));
+    QCOMPARE(reportFields(*m_server), (QStringList{QStringLiteral("a.mp4:10"), QStringLiteral("a.mp4:30"),
+                                                   QStringLiteral("b.mp4:35")}));
+}
+
+void TestManager::refreshStatus_emptyQueue_currentStateUnlessRegistered()
+{
+    std::unique_ptr<Manager> manager = loadedManager();
+    manager->refreshStatus();
+    QVERIFY(manager->flushReports(10000));
+    QCOMPARE(reportFields(*m_server, "status"), QStringList{QStringLiteral("20")});
+    QCOMPARE(reportFields(*m_server), QStringList{QStringLiteral(":0")});
+    QCOMPARE(reportFields(*m_server, "fileSize"), QStringList{QStringLiteral("0")});
+
+    manager->setStatus(STATUS_REGISTERED, 100, QStringLiteral("a.mp4"), 100);
+    QVERIFY(manager->flushReports(10000));
+    QVERIFY(m_server->resetJournal());
+    // Registered and nothing queued: the removed-files poll runs, the report does not, and an
+    // id that matches no pipeline changes nothing.
+    QVERIFY(m_server->markRemoved(QStringLiteral("matches-no-pipeline")));
+    manager->refreshStatus();
+    QVERIFY(manager->flushReports(10000));
+    QCOMPARE(requestsTo(*m_server, QStringLiteral("/api/removed")).size(), 1);
+    QVERIFY(reportFields(*m_server).isEmpty());
+    QCOMPARE(manager->status(), STATUS_REGISTERED);
+}
+
+void TestManager::setStatus_clientExit_finalAndSentBeforeReturn()
+{
+    std::unique_ptr<Manager> manager = loadedManager();
+    QVERIFY(m_server->configure(fault("stall", "refresh", 300)));
+    manager->setStatus(STATUS_UPLOADING_ORIGINAL, 40, QStringLiteral("a.mp4"), 100);
+    manager->setStatus(STATUS_CLIENT_EXIT, 0, QString(), 0);
+    // Already there, without waiting: the closing path exits right after this call.
+    QCOMPARE(reportFields(*m_server, "status"), (QStringList{QStringLiteral("10"), QStringLiteral("21")}));
+
+    manager->setStatus(STATUS_UPLOADING_NR, 50, QStringLiteral("b.mp4"), 100);
+    QCOMPARE(manager->status(), STATUS_CLIENT_EXIT);
+    manager->refreshStatus();
+    QVERIFY(manager->flushReports(10000));
+    QCOMPARE(reportFields(*m_server, "status"), (QStringList{QStringLiteral("10"), QStringLiteral("21"), QStringLiteral("21")}));
+    QCOMPARE(reportFields(*m_server).last(), QStringLiteral(":0"));
+}
+
+void TestManager::setStatus_concurrentWithWorkerRefreshes_keepsEveryEntryInOrder()
+{
+    std::unique_ptr<Manager> manager = loadedManager();
+    std::atomic_bool done{false};
+    std::vector<std::unique_ptr<QThread>> workers;
+    const auto joinWorkers = qScopeGuard([&] {
+        done = true;
+        for (const auto &worker : workers)
+            worker->wait();
+    });
+    for (int w = 0; w < 3; ++w) {
+        workers.emplace_back(QThread::create([&] {
+            while (!done)
+                manager->refreshStatus();
+        }));
+        workers.back()->start();
+    }
+    QStringList expected;
+    for (int i = 0; i < 60; ++i) {
+        // Alternating statuses: every entry is a change and asks for a run at once.
+        expected.append(QStringLiteral("f%1:%1").arg(i));
+        manager->setStatus(i % 2 ? STATUS_UPLOADING_ORIGINAL : STATUS_UPLOADING_NR, i, QStringLiteral("f%1").arg(i), i);
+        if (i % 10 == 0) { // spread the changes over several runs of the workers
+            const int runs = requestsTo(*m_server, QStringLiteral("/api/removed")).size();
+            QTRY_VERIFY(requestsTo(*m_server, QStringLiteral("/api/removed")).size() > runs);
+        }
+    }
+    done = true;
+    for (const auto &worker : workers)
+        QVERIFY(worker->wait(30000));
+    QVERIFY(manager->flushReports(60000));
+    // The workers' own runs report the current state with no file name; leave those out.
+    QCOMPARE(reportFields(*m_server).filter(QStringLiteral("f")), expected);
+}
+
+void TestManager::reporting_stalledServer_boundedWaitAndPromptDestruction()
+{
+    std::unique_ptr<Manager> manager = loadedManager();
+    QVERIFY(m_server->configure(fault("stall", "refresh", 1500)));
+    manager->setStatus(STATUS_UPLOADING_ORIGINAL, 1, QStringLiteral("a.mp4"), 100);
+    // setStatus returned although the report is still on its way.
+    QVERIFY(!manager->flushReports(100));
+    QVERIFY(manager->flushReports(30000));
+    QCOMPARE(reportFields(*m_server).size(), 1);
+
+    // Ten minutes of stall: a destructor that waited the request out would time the test out.
+    QVERIFY(m_server->configure(fault("stall", "refresh", 600000)));
+    manager->setStatus(STATUS_UPLOADING_NR, 2, QStringLiteral("a.mp4"), 100);
+    QTRY_COMPARE(requestsTo(*m_server, QStringLiteral("/api/refresh")).size(), 2);
+    manager.reset();
+}
+
+QTEST_GUILESS_MAIN(TestManager)
+#include "tst_manager.moc"
