@@ -18,7 +18,7 @@ PACKAGES=(
     # media, display for screenshots, Chinese glyphs, SVG to PNG for the images
     ffmpeg xvfb xauth fonts-wqy-microhei librsvg2-bin desktop-file-utils
     # benchmarks and scripts
-    curl
+    curl time
     # fuzzing and sanitizers (clang's libFuzzer runtime)
     clang libclang-rt-14-dev
 )
@@ -40,4 +40,6 @@ if [ ! -f "$BUILD_DIR/build.ninja" ]; then
     # shellcheck disable=SC2086
     cmake -S . -B "$BUILD_DIR" -G Ninja ${CMAKE_ARGS:-}
 fi
-cmake --build "$BUILD_DIR" -- -j"$(nproc)"
+# BUILD_TARGETS="a b" builds only those targets (the fuzz script uses it).
+# shellcheck disable=SC2086
+cmake --build "$BUILD_DIR" ${BUILD_TARGETS:+--target $BUILD_TARGETS} -- -j"$(nproc)"
