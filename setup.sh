@@ -18,7 +18,7 @@ PACKAGES=(
     # media, display for screenshots, Chinese glyphs, SVG to PNG for the images
     ffmpeg xvfb xauth fonts-wqy-microhei librsvg2-bin desktop-file-utils
     # benchmarks and scripts
-    curl time
+    curl time python3
     # fuzzing and sanitizers (clang's libFuzzer runtime)
     clang libclang-rt-14-dev
 )

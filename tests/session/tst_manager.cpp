@@ -3,6 +3,8 @@
 #include <QJsonObject>
 #include <QMutex>
 #include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
 #include <QtTest>
@@ -12,7 +14,10 @@
 #include <vector>
 
 #include "api/api.h"
+#include "api/taskcommand.h"
 #include "devserver.h"
+#include "pipeline/actionstopsignal.h"
+#include "pipeline/uploadmanager.h"
 #include "session/manager.h"
 #include "session/schema.h"
 
@@ -47,6 +52,11 @@ QStringList reportFields(const DevServer &server, const char *key = nullptr)
     for (const QJsonValue &report : server.journal().value(QStringLiteral("reports")).toArray())
         fields.append(key ? field(report, key) : field(report, "fileName") + QLatin1Char(':') + field(report, "finishRate"));
     return fields;
+}
+
+QJsonArray reportList(const DevServer &server)
+{
+    return server.journal().value(QStringLiteral("reports")).toArray();
 }
 
 QJsonArray requestsTo(const DevServer &server, const QString &path)
@@ -101,6 +111,8 @@ private Q_SLOTS:
     void setStatus_clientExit_finalAndSentBeforeReturn();
     void setStatus_concurrentWithWorkerRefreshes_keepsEveryEntryInOrder();
     void reporting_stalledServer_boundedWaitAndPromptDestruction();
+    void refreshStatus_pipelines_listJsonInOrderAndRemovedTakenOut();
+    void stopAllAndRemove_runningPipeline_stopThenReport20();
 
 private:
     std::unique_ptr<Manager> loadedManager();
@@ -358,6 +370,119 @@ void TestManager::reporting_stalledServer_boundedWaitAndPromptDestruction()
     manager->setStatus(STATUS_UPLOADING_NR, 2, QStringLiteral("a.mp4"), 100);
     QTRY_COMPARE(requestsTo(*m_server, QStringLiteral("/api/refresh")).size(), 2);
     manager.reset();
+}
+
+void TestManager::refreshStatus_pipelines_listJsonInOrderAndRemovedTakenOut()
+{
+    std::unique_ptr<Manager> manager = loadedManager();
+    QVERIFY(!manager->uploadManagers());
+    const QStringList names{QStringLiteral("一.mp4"), QStringLiteral("say \"two\".mp4"), QStringLiteral("three.mkv")};
+    QList<QSharedPointer<UploadManager>> added;
+    for (int i = 0; i < names.size(); ++i) {
+        const QSharedPointer<UploadManager> pipeline = manager->addUploadManager();
+        UploadFileInfo record;
+        record.name = names.at(i);
+        record.size = Q_INT64_C(5000000000) + i;
+        pipeline->setFile(record);
+        pipeline->setRate(10 * i);
+        added.append(pipeline);
+    }
+    QCOMPARE(*manager->uploadManagers(), added);
+    QSignalSpy firstRemoved(added.at(0).data(), &UploadManager::deleteMsg);
+    QSignalSpy secondRemoved(added.at(1).data(), &UploadManager::deleteMsg);
+
+    // One id names nothing here; the other names the middle pipeline.
+    QVERIFY(m_server->markRemoved(QStringLiteral("0123456789abcdef0123456789abcdef")));
+    manager->refreshStatus();
+    QVERIFY(manager->flushReports(10000));
+    QCOMPARE(manager->uploadManagers()->size(), 3);
+    QCOMPARE(firstRemoved.size() + secondRemoved.size(), 0);
+    const QJsonObject report = reportList(*m_server).last().toObject();
+    QVERIFY2(field(report, "list").startsWith(QStringLiteral("[{\"uuid\":\"") + added.at(0)->id()
+                                               + QStringLiteral("\",\"status\":20,\"finishRate\":0,\"fileName\":")),
+             qPrintable(field(report, "list")));
+    const QJsonArray list = report.value(QStringLiteral("listJson")).toArray();
+    QCOMPARE(list.size(), 3);
+    for (int i = 0; i < list.size(); ++i) {
+        const QJsonObject entry = list.at(i).toObject();
+        QCOMPARE(entry.value(QStringLiteral("uuid")).toString(), added.at(i)->id());
+        QCOMPARE(entry.value(QStringLiteral("status")).toInt(), 20);
+        QCOMPARE(entry.value(QStringLiteral("finishRate")).toInt(), 10 * i);
+        QCOMPARE(entry.value(QStringLiteral("fileName")).toString(), names.at(i));
+        QCOMPARE(qint64(entry.value(QStringLiteral("fileSize")).toDouble()), Q_INT64_C(5000000000) + i);
+    }
+
+    QVERIFY(m_server->markRemoved(added.at(1)->id()));
+    manager->refreshStatus();
+    QVERIFY(manager->flushReports(10000));
+    QCOMPARE(*manager->uploadManagers(), (QList<QSharedPointer<UploadManager>>{added.at(0), added.at(2)}));
+    QTRY_COMPARE(secondRemoved.size(), 1);
+    QCOMPARE(secondRemoved.first().first().value<UploadManager *>(), added.at(1).data());
+    QCOMPARE(firstRemoved.size(), 0);
+    // The report of the same run already leaves it out.
+    const QJsonArray after = reportList(*m_server).last().toObject().value(QStringLiteral("listJson")).toArray();
+    QCOMPARE(after.size(), 2);
+    QCOMPARE(after.at(1).toObject().value(QStringLiteral("uuid")).toString(), added.at(2)->id());
+}
+
+void TestManager::stopAllAndRemove_runningPipeline_stopThenReport20()
+{
+    std::unique_ptr<Manager> manager = loadedManager();
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("clip.mp4"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(3 * 1024 * 1024, 'v')) > 0);
+    file.close();
+    const QSharedPointer<UploadManager> kept = manager->addUploadManager();
+    const QSharedPointer<UploadManager> pipeline = manager->addUploadManager();
+    UploadFileInfo record;
+    record.uuid = m_server->uuid();
+    record.path = path;
+    record.name = QStringLiteral("clip.mp4");
+    record.suffix = QStringLiteral(".mp4");
+    record.size = file.size();
+    pipeline->setFile(record);
+    // Every chunk refused: a run stays in its attempts and pauses until it is stopped.
+    QVERIFY(m_server->configure({{QStringLiteral("rejectChunks"), 100000}}));
+    QString outcome;
+    const auto startRun = [&] {
+        outcome.clear();
+        return std::unique_ptr<QThread>(QThread::create([&] {
+            try {
+                if (!pipeline->tasks())
+                    pipeline->checkVideo();
+                pipeline->doTask();
+            } catch (const ActionStopSignal &stop) {
+                outcome = stop.message;
+            } catch (const QString &message) {
+                outcome = QStringLiteral("failed: ") + message;
+            }
+        }));
+    };
+
+    std::unique_ptr<QThread> run = startRun();
+    run->start();
+    QTRY_VERIFY_WITH_TIMEOUT(manager->hasRunningTask(), 20000);
+    manager->stopAll();
+    QVERIFY(run->wait(10000));
+    QCOMPARE(outcome, QStringLiteral("任务已经停止上传"));
+    QCOMPARE(pipeline->tasks()->first()->state(), 3);
+    QVERIFY(!manager->hasRunningTask());
+
+    run = startRun();
+    run->start();
+    QTRY_VERIFY_WITH_TIMEOUT(pipeline->isRunning(), 20000);
+    manager->removeUploadManager(pipeline);
+    // Back only once the run has ended.
+    QVERIFY(!pipeline->isRunning());
+    QVERIFY(run->wait(10000));
+    QCOMPARE(outcome, QStringLiteral("任务已经停止上传"));
+    QCOMPARE(*manager->uploadManagers(), QList<QSharedPointer<UploadManager>>{kept});
+    QVERIFY(manager->flushReports(10000));
+    const QJsonObject last = reportList(*m_server).last().toObject();
+    QCOMPARE(field(last, "status"), QStringLiteral("20"));
+    QCOMPARE(field(last, "fileName"), QStringLiteral("clip.mp4"));
+    QCOMPARE(field(last, "fileSize"), QString::number(record.size));
 }
 
 QTEST_GUILESS_MAIN(TestManager)

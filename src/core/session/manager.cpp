@@ -3,6 +3,8 @@
 
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QDebug>
 #include <QMutexLocker>
 #include <QThread>
@@ -13,6 +15,7 @@
 #include "api/baseclient.h"
 #include "api/removefileid.h"
 #include "api/settinginfodto.h"
+#include "pipeline/uploadmanager.h"
 #include "session/schema.h"
 
 namespace {
@@ -23,6 +26,22 @@ constexpr qint64 ThinningSeconds = 5;
 bool isHttp(const QString &url)
 {
     return url.startsWith(QLatin1String("http"), Qt::CaseSensitive);
+}
+
+// A JSON string literal, quotes included.
+QString jsonString(const QString &text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+// A pipeline lives on the thread that made it; the last owner may be a worker.
+void deletePipeline(UploadManager *pipeline)
+{
+    if (pipeline->thread() == QThread::currentThread())
+        delete pipeline;
+    else
+        pipeline->deleteLater();
 }
 
 } // namespace
@@ -352,19 +371,118 @@ void Manager::sendReport(const QSharedPointer<QueryData> &data, const QString &u
     m_client->post<QString>(url, data);
 }
 
+QSharedPointer<UploadManager> Manager::addUploadManager()
+{
+    QSharedPointer<UploadManager> pipeline(new UploadManager, deletePipeline);
+    pipeline->setManager(this);
+    QMutexLocker locker(&m_mutex);
+    m_uploadManagers.append(pipeline);
+    m_hasUploadManagers = true;
+    return pipeline;
+}
+
+QSharedPointer<QList<QSharedPointer<UploadManager>>> Manager::uploadManagers() const
+{
+    QMutexLocker locker(&m_mutex);
+    if (!m_hasUploadManagers)
+        return {};
+    return QSharedPointer<QList<QSharedPointer<UploadManager>>>::create(m_uploadManagers);
+}
+
+QList<QSharedPointer<UploadManager>> Manager::pipelines() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_uploadManagers;
+}
+
+void Manager::removeUploadManager(const QSharedPointer<UploadManager> &uploadManager)
+{
+    qDebug("Manager::removeUploadManager");
+    if (!uploadManager)
+        return;
+    {
+        QMutexLocker locker(&m_mutex);
+        m_uploadManagers.removeOne(uploadManager);
+    }
+    uploadManager->stop();
+    // Through the slot at once rather than a queued signal: the pipeline usually goes right
+    // after this, and a queued report would go with it.
+    const UploadFileInfo record = uploadManager->file();
+    uploadManager->taskStatus(nullptr, record.name, record.size, STATUS_UPLOAD_FAILED, 0, 0, TASK_ERROR_NONE,
+                              QString());
+}
+
+bool Manager::hasRunningTask() const
+{
+    const QList<QSharedPointer<UploadManager>> list = pipelines();
+    for (const QSharedPointer<UploadManager> &pipeline : list) {
+        if (pipeline->isRunning())
+            return true;
+    }
+    return false;
+}
+
+void Manager::stopAll()
+{
+    qDebug("Manager::stopAll");
+    const QList<QSharedPointer<UploadManager>> list = pipelines();
+    for (const QSharedPointer<UploadManager> &pipeline : list) {
+        if (pipeline->isRunning())
+            pipeline->setStopRequested(true);
+    }
+}
+
 QString Manager::pipelinesJson() const
 {
-    // No pipeline list exists yet: the server gets the empty text it gets for a null list.
-    return QString();
+    QList<QSharedPointer<UploadManager>> list;
+    {
+        QMutexLocker locker(&m_mutex);
+        // No pipeline list exists yet: the server gets the empty text it gets for a null list.
+        if (!m_hasUploadManagers)
+            return QString();
+        list = m_uploadManagers;
+    }
+    // Built by hand to keep the keys in the order the server documents.
+    QString json = QStringLiteral("[");
+    for (const QSharedPointer<UploadManager> &pipeline : qAsConst(list)) {
+        const UploadFileInfo record = pipeline->file();
+        if (json.size() > 1)
+            json += QLatin1Char(',');
+        json += QStringLiteral("{\"uuid\":") + jsonString(pipeline->id()) + QStringLiteral(",\"status\":")
+            + QString::number(pipeline->status()) + QStringLiteral(",\"finishRate\":")
+            + QString::number(pipeline->rate()) + QStringLiteral(",\"fileName\":") + jsonString(record.name)
+            + QStringLiteral(",\"fileSize\":") + QString::number(record.size) + QLatin1Char('}');
+    }
+    return json + QLatin1Char(']');
 }
 
 Manager::WorkingFile Manager::firstWorkingFile() const
 {
+    const QList<QSharedPointer<UploadManager>> list = pipelines();
+    for (const QSharedPointer<UploadManager> &pipeline : list) {
+        if (pipeline->isRunning()) {
+            const UploadFileInfo record = pipeline->file();
+            return WorkingFile{record.name, record.size, pipeline->rate()};
+        }
+    }
     return WorkingFile();
 }
 
 void Manager::removePipelines(const QStringList &ids)
 {
-    // Nothing to match the ids against until pipelines are kept here.
-    Q_UNUSED(ids)
+    for (const QString &id : ids) {
+        QSharedPointer<UploadManager> removed;
+        {
+            QMutexLocker locker(&m_mutex);
+            for (int i = m_uploadManagers.size() - 1; i >= 0; --i) {
+                if (m_uploadManagers.at(i)->id() == id) {
+                    removed = m_uploadManagers.takeAt(i);
+                    break;
+                }
+            }
+        }
+        // Whoever shows the file (its row, the command line) takes it from here.
+        if (removed)
+            emit removed->deleteMsg(removed.data());
+    }
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QList>
 #include <QMutex>
 #include <QObject>
 #include <QQueue>
@@ -20,9 +21,10 @@ class BaseClient;
 class QThread;
 class QueryData;
 class Schema;
+class UploadManager;
 
 // The session coordinator: launch command, server settings and endpoints, API token, the
-// start permit, and the status reports to the server.
+// start permit, the list of file pipelines, and the status reports to the server.
 //
 // Reports go out on one reporting thread of the coordinator's own. setStatus() only queues
 // (it never waits for the network, so the user-interface thread is never re-entered by a
@@ -63,6 +65,18 @@ public:
 
     bool startPermit() const;
     void setStartPermit(bool value);
+
+    // A new pipeline of this session (no parent, on the calling thread), appended to the list.
+    QSharedPointer<UploadManager> addUploadManager();
+    // A copy of the pipeline list, in the order the files were added; null before the first.
+    QSharedPointer<QList<QSharedPointer<UploadManager>>> uploadManagers() const;
+    // Takes the pipeline out of the list, stops it and waits (processing events) until its
+    // run has ended, then reports status 20 for it.
+    void removeUploadManager(const QSharedPointer<UploadManager> &uploadManager);
+    // Whether any pipeline of the list is working.
+    bool hasRunningTask() const;
+    // Asks every working pipeline to stop; does not wait.
+    void stopAll();
 
     STATUS status() const;
     // Queues a status change and reports at once when the status differs from the previous
@@ -113,6 +127,7 @@ private:
     QString pipelinesJson() const;
     WorkingFile firstWorkingFile() const;
     void removePipelines(const QStringList &ids);
+    QList<QSharedPointer<UploadManager>> pipelines() const;
 
     std::unique_ptr<BaseClient> m_client;
     std::atomic_bool m_startPermit{true};
@@ -137,4 +152,8 @@ private:
     bool m_draining = false; // the running run will still take queued entries
     bool m_stopping = false;
     QThread *m_reporter = nullptr;
+    // The pipelines, also guarded by m_mutex. Callers work on copies, so no lock is held
+    // while a pipeline stops or a request runs.
+    QList<QSharedPointer<UploadManager>> m_uploadManagers;
+    bool m_hasUploadManagers = false;
 };

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+// nuvupload-cli: the session and the pipeline of NUVUpload without a window.
+#include <QCoreApplication>
+#include <QDebug>
+#include <QTextCodec>
+
+#include "api/requestprovider.h"
+#include "cliarguments.h"
+#include "clirunner.h"
+#include "log/initializelogger.h"
+#include "log/logfolder.h"
+#include "platform/appdirs.h"
+#include "platform/signalwatcher.h"
+#include "session/startupsettings.h"
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    // The same per-user folders as the window when the program folder is not writable.
+    QCoreApplication::setApplicationName(QStringLiteral("NUVUpload"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(NUV_APP_VERSION));
+    // Caught from the start: a Ctrl-C before the loop runs waits for it.
+    SignalWatcher signalWatcher;
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF8"));
+
+    const CliArguments arguments = CliArguments::parse(QCoreApplication::arguments());
+    const bool working = arguments.mode == CliArguments::Mode::Upload || arguments.mode == CliArguments::Mode::Probe;
+    if (working) {
+        // The terminal gets progress and outcomes only; the details go to the daily log.
+        prepareLogFolder(AppDirs::logsFolder());
+        qInstallMessageHandler(initializeLogger);
+        qInfo().noquote() << QStringLiteral("nuvupload-cli ") + QCoreApplication::applicationVersion();
+        qInfo().noquote() << QStringLiteral("files:") + arguments.files.join(QLatin1Char(','));
+        StartupSettings::load(AppDirs::settingsFile());
+        RequestProvider::setPeerVerification(StartupSettings::verifyCertificates());
+    }
+
+    CliRunner runner(arguments);
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &runner,
+                     &CliRunner::onTerminationRequested);
+    QObject::connect(&runner, &CliRunner::finished, &app, &QCoreApplication::exit);
+    runner.start();
+    const int exitCode = QCoreApplication::exec();
+    if (working)
+        qInfo().noquote() << QStringLiteral("nuvupload-cli exit ") + QString::number(exitCode);
+    return exitCode;
+}

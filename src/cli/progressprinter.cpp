@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: MIT
+#include "progressprinter.h"
+
+#include <QElapsedTimer>
+
+#include <memory>
+
+namespace {
+
+// A terminal line is redrawn at most this often.
+constexpr qint64 TerminalRedrawMs = 100;
+// A plain line needs both this much progress and this much time since the previous one.
+constexpr int PlainStepPercent = 5;
+constexpr qint64 PlainStepMs = 1000;
+
+} // namespace
+
+ProgressPrinter::ProgressPrinter(Sink sink, bool terminal, Clock clock)
+    : m_sink(std::move(sink))
+    , m_terminal(terminal)
+    , m_clock(std::move(clock))
+{
+    if (!m_clock) {
+        auto timer = std::make_shared<QElapsedTimer>();
+        timer->start();
+        m_clock = [timer] { return timer->elapsed(); };
+    }
+}
+
+QString ProgressPrinter::formatDuration(int seconds)
+{
+    if (seconds < 0)
+        return QStringLiteral("--");
+    if (seconds >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(seconds / 3600)
+            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString ProgressPrinter::formatLine(const Progress &progress, double bytesPerSecond)
+{
+    const QString speed = bytesPerSecond < 0 ? QStringLiteral("-- MB/s")
+                                             : QString::number(bytesPerSecond / 1e6, 'f', 1) + QStringLiteral(" MB/s");
+    return QStringLiteral("[%1/%2] %3  %4 (%5/%6)  %7%  %8  %9 left")
+        .arg(QString::number(progress.fileIndex), QString::number(progress.fileCount), progress.file, progress.task,
+             QString::number(progress.taskIndex), QString::number(progress.taskCount),
+             QString::number(progress.percent), speed, formatDuration(progress.remaining));
+}
+
+void ProgressPrinter::update(const Progress &progress)
+{
+    const qint64 now = m_clock();
+    const QString key = QString::number(progress.fileIndex) + QLatin1Char('/') + QString::number(progress.taskIndex)
+        + QLatin1Char('/') + progress.task;
+    const bool newTask = key != m_taskKey;
+    if (newTask) {
+        m_taskKey = key;
+        m_taskStartMs = now;
+        m_taskStartBytes = qMax<qint64>(0, progress.bytesDone);
+        m_lastPercent = -1;
+    }
+
+    if (!newTask) {
+        if (progress.percent == m_lastPercent)
+            return;
+        // The last step is always shown: it tells that the task got there.
+        const bool last = progress.percent == 100;
+        if (m_terminal && !last && now - m_lastPrintMs < TerminalRedrawMs)
+            return;
+        if (!m_terminal && !last
+            && (progress.percent - m_lastPercent < PlainStepPercent || now - m_lastPrintMs < PlainStepMs))
+            return;
+    }
+
+    double speed = -1;
+    if (progress.bytesDone >= 0 && now > m_taskStartMs)
+        speed = double(progress.bytesDone - m_taskStartBytes) * 1000.0 / double(now - m_taskStartMs);
+    const QString line = formatLine(progress, speed);
+    m_lastPrintMs = now;
+    m_lastPercent = progress.percent;
+    if (m_terminal) {
+        // Back to the line's start, then clear what a longer earlier line left behind.
+        m_sink(QLatin1Char('\r') + line + QStringLiteral("\x1b[K"));
+        m_lineOpen = true;
+    } else {
+        m_sink(line + QLatin1Char('\n'));
+    }
+}
+
+void ProgressPrinter::breakLine()
+{
+    if (!m_lineOpen)
+        return;
+    m_sink(QStringLiteral("\n"));
+    m_lineOpen = false;
+}
+
+void ProgressPrinter::println(const QString &text)
+{
+    breakLine();
+    m_sink(text + QLatin1Char('\n'));
+}

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+// One progress line per file on stdout. On a terminal the line is rewritten in place with a
+// carriage return; otherwise (a pipe, a log) a new plain line is written only when the task
+// changed or its progress moved on by 5 % and a second has passed, so logs stay short.
+class ProgressPrinter final
+{
+    Q_DISABLE_COPY_MOVE(ProgressPrinter)
+
+public:
+    // Milliseconds of a steady clock.
+    using Clock = std::function<qint64()>;
+    using Sink = std::function<void(const QString &text)>;
+
+    struct Progress
+    {
+        QString file;
+        int fileIndex = 1;
+        int fileCount = 1;
+        QString task;
+        int taskIndex = 1;
+        int taskCount = 1;
+        int percent = 0;
+        // Bytes of the current upload sent so far; -1 while no upload runs.
+        qint64 bytesDone = -1;
+        // Seconds left as the executor estimates them; -1 when unknown.
+        int remaining = -1;
+    };
+
+    ProgressPrinter(Sink sink, bool terminal, Clock clock = {});
+
+    void update(const Progress &progress);
+    // Ends an in-place line so that other output starts on a line of its own.
+    void breakLine();
+    // A line of its own (a file's outcome); ends the in-place line first.
+    void println(const QString &text);
+
+    // "[1/2] a.mp4  上传原视频 (1/2)  45%  12.3 MB/s  0:12 left"; a negative speed is unknown.
+    static QString formatLine(const Progress &progress, double bytesPerSecond);
+    static QString formatDuration(int seconds);
+
+private:
+    Sink m_sink;
+    bool m_terminal = false;
+    Clock m_clock;
+    bool m_lineOpen = false;
+
+    QString m_taskKey;
+    qint64 m_taskStartMs = 0;
+    qint64 m_taskStartBytes = 0;
+    qint64 m_lastPrintMs = 0;
+    int m_lastPercent = -1;
+};

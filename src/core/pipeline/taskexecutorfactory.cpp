@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: MIT
+#include "taskexecutorfactory.h"
+
+#include "pipeline/addvideotaskexecutor.h"
+#include "pipeline/transformtaskexecutor.h"
+#include "pipeline/uploadtaskexecutor.h"
+
+std::unique_ptr<ITaskExecutor> TaskExecutorFactory::create(int type)
+{
+    switch (type) {
+    case 1:
+    case 4:
+        return std::make_unique<TransformTaskExecutor>();
+    case 2:
+        return std::make_unique<UploadTaskExecutor>();
+    case 99:
+        return std::make_unique<AddVideoTaskExecutor>();
+    default:
+        throw QString(QStringLiteral("unkonw TaskExecutorFactory::create type:") + QString::number(type));
+    }
+}

@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: MIT
+#include "transformtaskexecutor.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "api/taskcommand.h"
+#include "media/ffmpegtools.h"
+#include "media/videoinfo.h"
+#include "pipeline/uploadmanager.h"
+#include "platform/appdirs.h"
+
+TransformTaskExecutor::TransformTaskExecutor(QObject *parent)
+    : ITaskExecutor(parent)
+{
+}
+
+TransformTaskExecutor::~TransformTaskExecutor()
+{
+    qDebug("TransformTaskExecutor::~TransformTaskExecutor");
+}
+
+void TransformTaskExecutor::sweepTemporaryFolder(const QString &folder, const QDateTime &now)
+{
+    const QDateTime limit = now.addDays(-1);
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    for (const QFileInfo &entry : entries) {
+        if (!entry.isFile() || entry.isSymLink())
+            continue;
+        const QDateTime modified = entry.lastModified();
+        if (limit.secsTo(modified) >= 0)
+            continue;
+        qDebug().noquote() << QStringLiteral("%1 %2 %3").arg(QString::number(entry.size()), entry.fileName(), folder);
+        qDebug().noquote() << QStringLiteral("delete file:") + entry.fileName() + QLatin1Char(':')
+                + entry.absoluteFilePath() + QLatin1Char(':') + modified.toString(Qt::ISODate);
+        QFile::remove(entry.absoluteFilePath());
+    }
+}
+
+void TransformTaskExecutor::doJob()
+{
+    if (!m_task)
+        throw QStringLiteral("Task Or File is null");
+
+    const QString tmpDir = AppDirs::tmpFolder();
+    if (!QDir().mkpath(tmpDir))
+        fail(-1, QStringLiteral("创建临时文件夹(%1)出错,请确认应用有足够权限!").arg(tmpDir));
+    sweepTemporaryFolder(tmpDir);
+
+    FFMpegTools ffmpegTools;
+    const int sign = m_task->sign();
+    if (sign == 1)
+        sendStatus(STATUS_TRANSCODING_NR, 0, 0);
+    else if (sign == 2 || sign == 3)
+        sendStatus(STATUS_TRANSCODING_HD, 0, 0);
+
+    const QString target = variantPath(sign, m_file.id);
+    qDebug().noquote() << QStringLiteral("TransformTaskExecutor::doJob:target:") + target;
+    // Substituted into the split template, so a path with blanks or quotes stays one argument.
+    QStringList arguments = FFMpegTools::buildArguments(m_task->mac(), {{QStringLiteral("{ffmpegPath}"), QString()},
+                                                                        {QStringLiteral("{source}"), m_file.path},
+                                                                        {QStringLiteral("{target}"), target}});
+    arguments << QStringLiteral("-loglevel") << QStringLiteral("info");
+
+    connect(&ffmpegTools, &FFMpegTools::formatProcessSignal, this, &TransformTaskExecutor::onProgress,
+            Qt::DirectConnection);
+    connect(&ffmpegTools, &FFMpegTools::errorMessage, this, &TransformTaskExecutor::warn);
+    ffmpegTools.setDuration(m_file.duration);
+    ffmpegTools.setStopFlag(m_stopFlag);
+
+    try {
+        ffmpegTools.format(arguments);
+    } catch (...) {
+        clearRunning();
+        fail(3, QStringLiteral("任务已经停止转码"));
+    }
+
+    VideoInfo videoInfo;
+    const int result = ffmpegTools.info(&videoInfo, target);
+    const VideoStream &video = videoInfo.videoStreams().at(0);
+    if (result != 0 || video.width == 0 || video.height == 0) {
+        if (sign == 1)
+            sendError(STATUS_TRANSCODE_NR_FAILED, TASK_ERROR_TRANSCODE, QStringLiteral("视频转码失败"));
+        else if (sign == 2 || sign == 3)
+            sendError(STATUS_TRANSCODE_HD_FAILED, TASK_ERROR_TRANSCODE, QStringLiteral("视频转码失败"));
+        fail(-1, QStringLiteral("视频转码失败，请确认文件是否为有效视频，或可尝试先使用其他转码工具进行转码"));
+    }
+
+    if (sign == 1) {
+        sendStatus(STATUS_TRANSCODED_NR, 0, 0);
+    } else if (sign == 2 || sign == 3) {
+        sendStatus(STATUS_TRANSCODED_OTHER, 0, 0);
+    } else if (sign == 0) {
+        sendStatus(STATUS_TRANSCODED_OTHER, 0, 0);
+        if (m_task->type() == 4 && m_manager)
+            m_manager->setFilePath(target);
+    }
+}
+
+void TransformTaskExecutor::onProgress(int rate, int remaining)
+{
+    if (m_task) {
+        m_task->setRate(rate);
+        m_task->setRemaining(remaining);
+        emit m_task->dataUpdate();
+    }
+    const int sign = m_task ? m_task->sign() : -1;
+    if (sign == 1)
+        sendStatus(STATUS_TRANSCODING_NR, rate, remaining);
+    else if (sign == 2 || sign == 3)
+        sendStatus(STATUS_TRANSCODING_HD, rate, remaining);
+}

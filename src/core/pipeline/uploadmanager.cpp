@@ -1,0 +1,361 @@
+// SPDX-License-Identifier: MIT
+#include "uploadmanager.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QEventLoop>
+#include <QMutexLocker>
+#include <QScopeGuard>
+#include <QThread>
+#include <QTimer>
+
+#include <memory>
+
+#include "api/api.h"
+#include "api/baseclient.h"
+#include "api/taskcommand.h"
+#include "api/uploaddto.h"
+#include "pipeline/itaskexecutor.h"
+#include "pipeline/taskexecutorfactory.h"
+#include "session/manager.h"
+#include "session/schema.h"
+
+namespace {
+
+// stop() keeps the caller's events flowing in slices of this length while the run winds down.
+constexpr int StopSliceMs = 200;
+
+} // namespace
+
+struct UploadManager::Session
+{
+    BaseClient *client = nullptr;
+    QSharedPointer<Api> api;
+    QSharedPointer<Schema> schema;
+    QString token;
+};
+
+UploadManager::UploadManager(QObject *parent)
+    : QObject(parent)
+    , m_id(UploadFileInfo::newId())
+{
+    registerStatusMetaTypes();
+    qRegisterMetaType<TaskCommand *>();
+    qRegisterMetaType<UploadManager *>();
+    connect(this, &UploadManager::taskStatusSignal, this, &UploadManager::taskStatus);
+    connect(this, &UploadManager::warringMessageSignal, this, &UploadManager::warringMessage);
+}
+
+UploadManager::~UploadManager() = default;
+
+void UploadManager::setManager(Manager *manager)
+{
+    m_manager = manager;
+}
+
+Manager *UploadManager::manager() const
+{
+    return m_manager;
+}
+
+QString UploadManager::id() const
+{
+    return m_id;
+}
+
+void UploadManager::setFile(const UploadFileInfo &file)
+{
+    QMutexLocker locker(&m_mutex);
+    m_file = file;
+}
+
+UploadFileInfo UploadManager::file() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_file;
+}
+
+void UploadManager::setFilePath(const QString &path)
+{
+    QMutexLocker locker(&m_mutex);
+    m_file.path = path;
+}
+
+QSharedPointer<UploadManager::TaskList> UploadManager::tasks() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_tasks;
+}
+
+bool UploadManager::isRunning() const
+{
+    return m_running;
+}
+
+void UploadManager::setStopRequested(bool value)
+{
+    m_stopRequested = value;
+}
+
+int UploadManager::rate() const
+{
+    return m_rate;
+}
+
+void UploadManager::setRate(int rate)
+{
+    m_rate = rate;
+}
+
+STATUS UploadManager::status() const
+{
+    return static_cast<STATUS>(m_status.load());
+}
+
+void UploadManager::setStatus(STATUS status)
+{
+    m_status = status;
+    const UploadFileInfo record = file();
+    if (m_manager)
+        m_manager->setStatus(status, m_rate, record.name, record.size);
+}
+
+bool UploadManager::finished() const
+{
+    return m_finished;
+}
+
+void UploadManager::setFinished(bool value)
+{
+    m_finished = value;
+}
+
+void UploadManager::announce(STATUS status)
+{
+    const UploadFileInfo record = file();
+    emit taskStatusSignal(nullptr, record.name, record.size, status, 0, 0, TASK_ERROR_NONE, QString());
+}
+
+bool UploadManager::loadSession(Session *session) const
+{
+    const QPointer<Manager> manager = m_manager;
+    if (!manager)
+        return false;
+    session->client = manager->client();
+    session->api = manager->api();
+    session->schema = manager->schema();
+    session->token = manager->token();
+    return session->client && session->api && session->schema;
+}
+
+void UploadManager::checkVideo()
+{
+    qDebug("UploadManager::checkVideo");
+    const UploadFileInfo record = file();
+    QSharedPointer<AjaxListDTO<TaskCommand>> reply;
+    Session session;
+    if (loadSession(&session)) {
+        auto data = QSharedPointer<QueryData>::create();
+        data->addHeader(QStringLiteral("token"), session.token);
+        data->add(QStringLiteral("uuid"), record.uuid);
+        data->add(QStringLiteral("name"), record.name);
+        data->add(QStringLiteral("suffix"), record.suffix);
+        data->add(QStringLiteral("size"), record.size);
+        data->add(QStringLiteral("duration"), record.duration);
+        data->add(QStringLiteral("videoCodec"), record.videoCodec);
+        data->add(QStringLiteral("mp4Format"), record.mp4Format);
+        data->add(QStringLiteral("nuvVideo"), record.nuvVideo);
+        data->add(QStringLiteral("rate"), record.rate);
+        data->add(QStringLiteral("width"), record.width);
+        data->add(QStringLiteral("height"), record.height);
+        data->add(QStringLiteral("audioCodec"), record.audioCodec);
+        reply = session.client->postList<TaskCommand>(session.api->validVideoInfoApi(), data);
+    }
+    if (!reply || !reply->success()) {
+        announce(STATUS_NO_TASKS);
+        throw QString(QStringLiteral("视频检测失败:") + (reply ? reply->errorText() : QString()));
+    }
+    if (!reply->data() || reply->data()->isEmpty()) {
+        announce(STATUS_NO_TASKS);
+        throw QStringLiteral("服务器未能取得视频检测信息，请重新获取后尝试。");
+    }
+
+    auto list = QSharedPointer<TaskList>::create(*reply->data());
+    auto registration = QSharedPointer<TaskCommand>::create();
+    registration->setType(99);
+    registration->setId(list->size() + 1);
+    registration->setTitle(QStringLiteral("登记视频"));
+    list->append(registration);
+    // The tasks were made on this worker, which may end long before them; queued signals and
+    // the row's connections should see the pipeline's own thread.
+    for (const QSharedPointer<TaskCommand> &task : qAsConst(*list)) {
+        if (task->thread() == QThread::currentThread())
+            task->moveToThread(thread());
+    }
+    {
+        QMutexLocker locker(&m_mutex);
+        m_tasks = list;
+    }
+    reportState();
+}
+
+void UploadManager::reportState()
+{
+    const QSharedPointer<TaskList> list = tasks();
+    if (!list || list->isEmpty()) {
+        announce(STATUS_NO_TASKS);
+        return;
+    }
+    for (const QSharedPointer<TaskCommand> &task : *list) {
+        if (task->state() == 1)
+            continue;
+        if (task->type() == 1)
+            announce(STATUS_TRANSCODE_PENDING);
+        else if (task->type() == 2)
+            announce(STATUS_UPLOAD_PENDING);
+        return;
+    }
+}
+
+void UploadManager::doTask()
+{
+    qDebug().noquote() << this << QStringLiteral(":UploadManager::doTask():") + file().name;
+    m_finished = false;
+    m_stopRequested = false;
+    const QSharedPointer<TaskList> list = tasks();
+    if (!list || list->isEmpty())
+        throw QStringLiteral("未有上传执行任务");
+    reportState();
+
+    ++m_activeRuns;
+    m_running = true;
+    const auto leave = qScopeGuard([this] {
+        m_running = false;
+        --m_activeRuns;
+        emit runEnded(QPrivateSignal());
+    });
+    for (int i = 0; i < list->size(); ++i) {
+        const QSharedPointer<TaskCommand> task = list->at(i);
+        task->incrementRunCount();
+        if (task->state() == 1)
+            continue;
+        task->setState(2);
+        task->setRate(0);
+        task->setRemaining(0);
+        emit task->dataUpdate();
+
+        const std::unique_ptr<ITaskExecutor> executor = TaskExecutorFactory::create(task->type());
+        executor->setTask(task);
+        executor->setFile(file());
+        executor->setManager(this);
+        executor->setStopFlag(&m_stopRequested);
+        executor->setRunningFlag(&m_running);
+        executor->doJob();
+
+        task->setState(1);
+        emit task->dataUpdate();
+    }
+    reportState();
+}
+
+void UploadManager::stop()
+{
+    qDebug("UploadManager::stop");
+    m_stopRequested = true;
+    const auto busy = [this] { return m_running || m_activeRuns > 0; };
+    while (busy()) {
+        QEventLoop loop;
+        QTimer slice;
+        slice.setSingleShot(true);
+        connect(&slice, &QTimer::timeout, &loop, &QEventLoop::quit);
+        // Connected before the test below, so an end between the test and exec() still
+        // reaches the loop as a queued call.
+        connect(this, &UploadManager::runEnded, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        if (!busy())
+            break;
+        slice.start(StopSliceMs);
+        loop.exec();
+    }
+    reportState();
+}
+
+void UploadManager::reset()
+{
+    qDebug("UploadManager::reset");
+    {
+        QMutexLocker locker(&m_mutex);
+        m_file.clear();
+        m_tasks = QSharedPointer<TaskList>::create();
+    }
+    announce(STATUS_NO_TASKS);
+}
+
+QSharedPointer<AjaxDTO<UploadDTO>> UploadManager::uploadChunk(const QString &name, qint64 pos, qint64 total,
+                                                              bool end, const QByteArray &data)
+{
+    Session session;
+    if (!loadSession(&session))
+        return {};
+    auto query = QSharedPointer<QueryData>::create();
+    query->addHeader(QStringLiteral("token"), session.token);
+    query->add(QStringLiteral("uuid"), session.schema->uuid());
+    query->add(QStringLiteral("name"), name);
+    query->add(QStringLiteral("total"), total);
+    query->add(QStringLiteral("pos"), pos);
+    query->add(QStringLiteral("end"), end);
+    return session.client->postData<UploadDTO>(session.api->uploadApi(), query, data);
+}
+
+QSharedPointer<AjaxDTO<QString>> UploadManager::addVideo(const QString &data, const QString &form)
+{
+    Session session;
+    if (!loadSession(&session))
+        return {};
+    auto query = QSharedPointer<QueryData>::create();
+    query->addHeader(QStringLiteral("token"), session.token);
+    query->add(QStringLiteral("uuid"), session.schema->uuid());
+    query->add(QStringLiteral("filename"), file().name);
+    query->add(QStringLiteral("Type"), int(session.schema->type()));
+    query->add(QStringLiteral("moduleId"), int(session.schema->moduleId()));
+    query->add(QStringLiteral("parentId"), session.schema->parentId());
+    query->add(QStringLiteral("extras"), session.schema->extras());
+    query->add(QStringLiteral("data"), data);
+    query->add(QStringLiteral("form"), form);
+    return session.client->post<QString>(session.api->addVideoApi(), query);
+}
+
+void UploadManager::removeFile()
+{
+    qDebug("UploadManager::removeFile");
+    Session session;
+    if (!loadSession(&session))
+        return;
+    auto query = QSharedPointer<QueryData>::create();
+    query->addHeader(QStringLiteral("token"), session.token);
+    query->add(QStringLiteral("fileId"), m_id);
+    query->add(QStringLiteral("uuid"), session.schema->uuid());
+    session.client->post<QString>(session.api->removeFileApi(), query);
+}
+
+void UploadManager::taskStatus(TaskCommand *taskCommand, QString fileName, qlonglong fileSize, STATUS status,
+                               int rate, int remaining, TASK_ERROR errorCode, QString errorMsg)
+{
+    Q_UNUSED(taskCommand)
+    Q_UNUSED(remaining)
+    Q_UNUSED(errorCode)
+    Q_UNUSED(errorMsg)
+    {
+        QMutexLocker locker(&m_mutex);
+        m_file.name = fileName;
+        m_file.size = fileSize;
+    }
+    if (m_manager)
+        m_manager->setStatus(status, rate, fileName, fileSize);
+    m_rate = rate;
+}
+
+void UploadManager::warringMessage(QString msg)
+{
+    qWarning().noquote() << QStringLiteral("UploadManager::warringMessage:") + msg;
+    emit warningRaised(msg);
+}

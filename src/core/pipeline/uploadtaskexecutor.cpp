@@ -1,0 +1,197 @@
+// SPDX-License-Identifier: MIT
+#include "uploadtaskexecutor.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+
+#include <atomic>
+#include <cmath>
+
+#include "api/taskcommand.h"
+#include "api/uploaddto.h"
+#include "pipeline/uploadmanager.h"
+
+namespace {
+
+std::atomic_int g_retryPauseMs{UploadTaskExecutor::RetryPauseMs};
+
+QString stamp(const QDateTime &now)
+{
+    return now.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') + now.toString(QStringLiteral("hh:mm:ss.zzz "));
+}
+
+} // namespace
+
+UploadTaskExecutor::UploadTaskExecutor(QObject *parent)
+    : ITaskExecutor(parent)
+{
+}
+
+UploadTaskExecutor::~UploadTaskExecutor()
+{
+    qDebug("UploadTaskExecutor::~UploadTaskExecutor");
+}
+
+void UploadTaskExecutor::setRetryPause(int milliseconds)
+{
+    g_retryPauseMs = milliseconds > 0 ? milliseconds : RetryPauseMs;
+}
+
+int UploadTaskExecutor::retryPause()
+{
+    return g_retryPauseMs;
+}
+
+int UploadTaskExecutor::remainingSeconds(float percent, quint32 elapsed)
+{
+    const float remaining = float(quint32(elapsed * 100u)) / percent - float(elapsed);
+    if (!std::isfinite(remaining) || remaining < 0 || remaining >= 4294967296.0f)
+        return -1;
+    return int(quint32(remaining));
+}
+
+QString UploadTaskExecutor::sourcePath(STATUS *startStatus, QString *openFailure) const
+{
+    switch (m_task->sign()) {
+    case 0:
+        *startStatus = STATUS_UPLOADING_ORIGINAL;
+        *openFailure = QStringLiteral("原视频打开失败");
+        return m_manager ? m_manager->file().path : m_file.path;
+    case 1:
+        *startStatus = STATUS_UPLOADING_NR;
+        *openFailure = QStringLiteral("标清视频打开失败");
+        return variantPath(1, m_file.id);
+    case 2:
+        *startStatus = STATUS_UPLOADING_HD;
+        *openFailure = QStringLiteral("高清视频打开失败");
+        return variantPath(2, m_file.id);
+    case 3:
+        *startStatus = STATUS_UPLOADING_HD;
+        *openFailure = QStringLiteral("超清视频打开失败");
+        return variantPath(3, m_file.id);
+    default:
+        *startStatus = STATUS_NONE;
+        return QString();
+    }
+}
+
+void UploadTaskExecutor::doJob()
+{
+    if (!m_task)
+        throw QStringLiteral("Task Or File is null");
+
+    STATUS startStatus = STATUS_NONE;
+    QString openFailure;
+    const QString path = sourcePath(&startStatus, &openFailure);
+    if (startStatus != STATUS_NONE)
+        sendStatus(startStatus, 0, 0);
+    if (path.isEmpty()) {
+        sendError(STATUS_UPLOAD_NO_PATH, TASK_ERROR_FILE, QStringLiteral("文件不存在"));
+        fail(-1, QStringLiteral("文件不存在"));
+    }
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        sendError(startStatus, TASK_ERROR_FILE, openFailure);
+        fail(-1, openFailure);
+    }
+    const qint64 total = file.size();
+    qint64 pos = 0;
+    m_startTime = quint32(QDateTime::currentSecsSinceEpoch());
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+
+    // Allocated once; each chunk is read into it and handed to the request without a copy.
+    QByteArray chunk;
+    chunk.reserve(int(ChunkSize));
+    while (pos < total) {
+        chunk.resize(int(ChunkSize));
+        const qint64 read = file.read(chunk.data(), ChunkSize);
+        if (read <= 0)
+            fail(-1, QStringLiteral("文件读取出错：") + path);
+        chunk.resize(int(read));
+        const bool end = pos + read >= total;
+
+        QString errorText;
+        bool accepted = false;
+        for (int attempt = 1; attempt <= MaxAttempts && !accepted; ++attempt) {
+            stopIfRequested();
+            const QDateTime sendTime = QDateTime::currentDateTime();
+            qWarning().noquote() << QStringLiteral("sendTime ") + stamp(sendTime);
+            const QSharedPointer<AjaxDTO<UploadDTO>> reply =
+                m_manager ? m_manager->uploadChunk(name, pos, total, end, chunk) : nullptr;
+            qDebug().noquote() << QStringLiteral("result:") + (reply ? reply->describe() : QStringLiteral("null"));
+            if (reply && reply->success()) {
+                const QDateTime receiveTime = QDateTime::currentDateTime();
+                qWarning().noquote() << QStringLiteral("receiveTime ") + stamp(receiveTime);
+                qDebug().noquote() << QStringLiteral("receiveTime - sendTime:")
+                        + QString::number(sendTime.secsTo(receiveTime));
+                fail(2, QString());
+                if (const QSharedPointer<UploadDTO> uploaded = reply->data()) {
+                    m_task->setUploadId(uploaded->id());
+                    m_task->setUploadUri(uploaded->uri());
+                }
+                pos += read;
+                reportProgress(pos, total);
+                accepted = true;
+            } else {
+                errorText = reply ? reply->errorText() : QString();
+                if (attempt < MaxAttempts)
+                    pause();
+            }
+        }
+        if (!accepted) {
+            const QString message = QStringLiteral("多次上传重试失败(%1)").arg(errorText);
+            sendError(STATUS_UPLOAD_FAILED, TASK_ERROR_UPLOAD, message);
+            fail(-1, message);
+        }
+    }
+
+    switch (m_task->sign()) {
+    case 0:
+        sendStatus(STATUS_UPLOADED_ORIGINAL, 0, 0);
+        break;
+    case 1:
+        sendStatus(STATUS_UPLOADED_NR, 0, 0);
+        break;
+    case 2:
+    case 3:
+        sendStatus(STATUS_UPLOADED_HD, 0, 0);
+        break;
+    default:
+        break;
+    }
+}
+
+void UploadTaskExecutor::stopIfRequested()
+{
+    if (!stopRequested())
+        return;
+    clearRunning();
+    fail(3, QStringLiteral("任务已经停止上传"));
+}
+
+void UploadTaskExecutor::pause()
+{
+    const int pauseMs = g_retryPauseMs;
+    for (int waited = 0; waited < pauseMs; waited += PauseSliceMs) {
+        // Events keep flowing on this worker while it waits (its own event loop).
+        QEventLoop loop;
+        QTimer::singleShot(qMin(PauseSliceMs, pauseMs - waited), &loop, &QEventLoop::quit);
+        loop.exec();
+        stopIfRequested();
+    }
+}
+
+void UploadTaskExecutor::reportProgress(qint64 pos, qint64 total)
+{
+    const float percent = float(pos * 100 / total);
+    const quint32 elapsed = quint32(QDateTime::currentSecsSinceEpoch()) - m_startTime;
+    m_task->setRate(int(percent));
+    m_task->setRemaining(remainingSeconds(percent, elapsed));
+    if (m_manager)
+        m_manager->setRate(m_task->rate());
+    emit m_task->dataUpdate();
+}

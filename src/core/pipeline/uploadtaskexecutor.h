@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+#include "pipeline/itaskexecutor.h"
+
+// Sends one file (the added one or a transcoded variant, by the task's sign) to the upload
+// endpoint in consecutive 2 MiB chunks over the calling thread's connection. A refused chunk
+// is tried again, up to 11 attempts with a pause between them; the user's stop is honoured
+// at every attempt and every slice of a pause. One chunk buffer serves the whole file.
+class UploadTaskExecutor final : public ITaskExecutor
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(UploadTaskExecutor)
+
+public:
+    static constexpr qint64 ChunkSize = 2 * 1024 * 1024;
+    static constexpr int MaxAttempts = 11;
+    static constexpr int RetryPauseMs = 2000;
+    static constexpr int PauseSliceMs = 100;
+    using Clock = std::function<qint64()>;
+
+    explicit UploadTaskExecutor(QObject *parent = nullptr);
+    ~UploadTaskExecutor() override;
+
+    void doJob() override;
+
+    // Tests shorten the pause between attempts; 0 or less restores RetryPauseMs.
+    static void setRetryPause(int milliseconds);
+    static int retryPause();
+
+    // remaining = elapsed * 100 / percent - elapsed, the way the status report expects it:
+    // -1 when there is no estimate yet (nothing done, or no representable value).
+    static int remainingSeconds(float percent, quint32 elapsed);
+
+private:
+    QString sourcePath(STATUS *startStatus, QString *openFailure) const;
+    void pause();
+    void stopIfRequested();
+    void reportProgress(qint64 pos, qint64 total);
+
+    quint32 m_startTime = 0;
+};

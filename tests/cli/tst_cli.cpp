@@ -1,0 +1,229 @@
+// SPDX-License-Identifier: MIT
+// The real nuvupload-cli process against a real nuv-devserver.
+#include <QDate>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+#include "devserver.h"
+#include "testvideos.h"
+
+namespace {
+
+// A private copy of the program: its logs, tmp and setting.ini stay in the test's folder.
+struct Installed
+{
+    QTemporaryDir dir;
+    QString program;
+
+    bool install()
+    {
+        program = dir.filePath(QStringLiteral("nuvupload-cli"));
+        return QFile::copy(qEnvironmentVariable("NUV_BIN_DIR") + QStringLiteral("/nuvupload-cli"), program)
+            && QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    QString logText() const
+    {
+        QFile file(dir.filePath(QStringLiteral("logs/") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
+                                + QStringLiteral(".log")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+};
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runCli(const Installed &app, const QStringList &arguments, int timeoutMs = 120000)
+{
+    QProcess process;
+    process.start(app.program, arguments);
+    Run run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList statusesOf(const DevServer &server)
+{
+    QStringList statuses;
+    for (const QJsonValue &report : server.journal().value(QStringLiteral("reports")).toArray())
+        statuses.append(report.toObject().value(QStringLiteral("status")).toString());
+    return statuses;
+}
+
+} // namespace
+
+class TestCli final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void upload_twoFiles_registersBothAndPrintsProgress();
+    void upload_badLaunchCommand_exitsWithDecodingMessage_data();
+    void upload_badLaunchCommand_exitsWithDecodingMessage();
+    void upload_refusedFiles_exitWithMessagesBeforeAnyRequest();
+    void probe_video_printsFactsAsJson();
+    void upload_sigintMidUpload_stopsAndReportsExit();
+
+private:
+    Installed m_app;
+    QTemporaryDir m_media;
+    QString m_first;
+    QString m_second;
+};
+
+void TestCli::initTestCase()
+{
+    QVERIFY(m_app.install());
+    QVERIFY(m_media.isValid());
+    m_first = m_media.filePath(QStringLiteral("first clip.mp4"));
+    m_second = m_media.filePath(QStringLiteral("second.MKV"));
+    TestVideoOptions faststart;
+    faststart.faststart = true;
+    QVERIFY(TestVideos::make(m_first, faststart));
+    TestVideoOptions matroska;
+    matroska.container = QStringLiteral("matroska");
+    QVERIFY(TestVideos::make(m_second, matroska));
+}
+
+void TestCli::upload_twoFiles_registersBothAndPrintsProgress()
+{
+    DevServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    const Run run = runCli(m_app, {server.launchCommand(), m_first, m_second});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    // Not a terminal: plain lines, one file after the other, then the summary.
+    QVERIFY(!run.out.contains(QLatin1Char('\r')));
+    const int first = run.out.indexOf(QStringLiteral("[1/2] first clip.mp4  上传原视频 (1/2)"));
+    const int firstDone = run.out.indexOf(QStringLiteral("first clip.mp4: 上传完成"));
+    const int second = run.out.indexOf(QStringLiteral("[2/2] second.MKV  上传原视频 (1/2)"));
+    QVERIFY2(first >= 0 && firstDone > first && second > firstDone, qPrintable(run.out));
+    QVERIFY2(run.out.contains(QStringLiteral("second.MKV: 上传完成")), qPrintable(run.out));
+    QVERIFY2(run.out.endsWith(QStringLiteral("2/2 files registered\n")), qPrintable(run.out));
+    QVERIFY2(run.out.count(QLatin1Char('\n')) < 20, qPrintable(run.out));
+
+    const QJsonArray registrations = server.journal().value(QStringLiteral("registrations")).toArray();
+    QCOMPARE(registrations.size(), 2);
+    QCOMPARE(registrations.at(0).toObject().value(QStringLiteral("filename")).toString(), QStringLiteral("first clip.mp4"));
+    QCOMPARE(registrations.at(1).toObject().value(QStringLiteral("filename")).toString(), QStringLiteral("second.MKV"));
+    QCOMPARE(registrations.at(1).toObject().value(QStringLiteral("formJson")).toObject().value(QStringLiteral("suffix")).toString(),
+             QStringLiteral(".MKV"));
+    QCOMPARE(statusesOf(server).last(), QStringLiteral("19"));
+    // The details went to the daily log, not to the terminal.
+    QVERIFY(m_app.logText().contains(QStringLiteral("FFMpegTools::info")));
+    QVERIFY(!run.out.contains(QStringLiteral("FFMpegTools")));
+}
+
+void TestCli::upload_badLaunchCommand_exitsWithDecodingMessage_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("not a launch command") << QStringLiteral("hello") << QStringLiteral("指令格式不正确");
+    QTest::newRow("ftp server") << QStringLiteral("nuvVideoClient://ftp://h/s?uuid=u&type=1&moduleId=1&parentId=1&maxUploadNum=2")
+                                << QStringLiteral("服务器地址格式有误");
+    QTest::newRow("no uuid") << QStringLiteral("nuvVideoClient://http://h/s?type=1&moduleId=1&parentId=1&maxUploadNum=2")
+                             << QStringLiteral("uuid格式有误");
+}
+
+void TestCli::upload_badLaunchCommand_exitsWithDecodingMessage()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, message);
+    const Run run = runCli(m_app, {command, m_first});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY(run.out.isEmpty());
+}
+
+void TestCli::upload_refusedFiles_exitWithMessagesBeforeAnyRequest()
+{
+    DevServer server;
+    QVERIFY2(server.start({QStringLiteral("--max-upload-num"), QStringLiteral("1")}), qPrintable(server.errorString()));
+    const QString notes = m_media.filePath(QStringLiteral("notes.txt"));
+    const Run refused = runCli(m_app, {server.launchCommand(), notes});
+    QCOMPARE(refused.exitCode, 2);
+    QVERIFY2(refused.err.contains(QStringLiteral("请正确添加视频文件: ") + notes), qPrintable(refused.err));
+
+    const Run tooMany = runCli(m_app, {server.launchCommand(), m_first, m_second});
+    QCOMPARE(tooMany.exitCode, 2);
+    QVERIFY2(tooMany.err.contains(QStringLiteral("选择的文件数量，超出当前最大可上传数量(1)。")), qPrintable(tooMany.err));
+    QVERIFY(server.journal().value(QStringLiteral("requests")).toArray().isEmpty());
+}
+
+void TestCli::probe_video_printsFactsAsJson()
+{
+    const Run run = runCli(m_app, {QStringLiteral("--probe"), m_first});
+    QCOMPARE(run.exitCode, 0);
+    QJsonParseError error;
+    const QJsonObject facts = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(run.out));
+    QCOMPARE(facts.keys().size(), 11);
+    QCOMPARE(facts.value(QStringLiteral("name")).toString(), QStringLiteral("first clip.mp4"));
+    QCOMPARE(facts.value(QStringLiteral("suffix")).toString(), QStringLiteral(".mp4"));
+    QCOMPARE(qint64(facts.value(QStringLiteral("size")).toDouble()), QFileInfo(m_first).size());
+    QCOMPARE(facts.value(QStringLiteral("duration")).toInt(), 1);
+    QCOMPARE(facts.value(QStringLiteral("videoCodec")).toString(), QStringLiteral("h264"));
+    QCOMPARE(facts.value(QStringLiteral("mp4Format")).toBool(), true);
+    QCOMPARE(facts.value(QStringLiteral("nuvVideo")).toBool(), false);
+    QVERIFY(!facts.value(QStringLiteral("rate")).toString().isEmpty());
+    QCOMPARE(facts.value(QStringLiteral("width")).toInt(), 64);
+    QCOMPARE(facts.value(QStringLiteral("height")).toInt(), 48);
+    QCOMPARE(facts.value(QStringLiteral("audioCodec")).toString(), QStringLiteral("aac"));
+
+    const Run notVideo = runCli(m_app, {QStringLiteral("--probe"), m_app.program});
+    QCOMPARE(notVideo.exitCode, 1);
+    QVERIFY2(notVideo.err.contains(QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(")), qPrintable(notVideo.err));
+}
+
+void TestCli::upload_sigintMidUpload_stopsAndReportsExit()
+{
+    DevServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY(server.configure({{QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"), 60000}}}}));
+    QProcess process;
+    process.start(m_app.program, {server.launchCommand(), m_first});
+    QVERIFY(process.waitForStarted());
+    const auto uploading = [&server] {
+        for (const QJsonValue &request : server.journal().value(QStringLiteral("requests")).toArray()) {
+            if (request.toObject().value(QStringLiteral("path")).toString() == QStringLiteral("/api/upload"))
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(uploading(), 60000);
+
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    // The exit report went out before the process ended, after the file's last state.
+    const QStringList statuses = statusesOf(server);
+    QCOMPARE(statuses.last(), QStringLiteral("21"));
+    QVERIFY2(statuses.contains(QStringLiteral("10")), qPrintable(statuses.join(QLatin1Char(','))));
+    QVERIFY(server.journal().value(QStringLiteral("registrations")).toArray().isEmpty());
+    const QString log = m_app.logText();
+    const int stopping = log.indexOf(QStringLiteral("Manager Stop"));
+    QVERIFY(stopping >= 0 && stopping < log.indexOf(QStringLiteral("Client Exit")));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

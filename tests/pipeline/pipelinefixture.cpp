@@ -1,0 +1,193 @@
+// SPDX-License-Identifier: MIT
+#include "pipelinefixture.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <QTimer>
+
+#include "media/ffmpegtools.h"
+#include "media/videoinfo.h"
+#include "pipeline/actionstopsignal.h"
+#include "pipeline/uploadmanager.h"
+#include "platform/appdirs.h"
+#include "session/manager.h"
+#include "session/schema.h"
+
+WorkerRun::WorkerRun(std::function<void()> work)
+    : m_outcome(std::make_shared<WorkOutcome>())
+{
+    std::shared_ptr<WorkOutcome> outcome = m_outcome;
+    m_thread.reset(QThread::create([outcome, work] {
+        WorkOutcome result;
+        try {
+            work();
+            result.kind = WorkOutcome::Kind::Done;
+        } catch (const ActionStopSignal &stop) {
+            result.kind = WorkOutcome::Kind::Stopped;
+            result.message = stop.message;
+        } catch (const QString &message) {
+            result.kind = WorkOutcome::Kind::Failed;
+            result.message = message;
+        } catch (...) {
+            result.kind = WorkOutcome::Kind::Failed;
+            result.message = QStringLiteral("<unexpected exception>");
+        }
+        *outcome = result;
+    }));
+    m_thread->start();
+}
+
+WorkerRun::~WorkerRun()
+{
+    m_thread->wait();
+}
+
+bool WorkerRun::wait(int timeoutMs)
+{
+    if (!m_thread->isFinished()) {
+        QEventLoop loop;
+        QObject::connect(m_thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        if (!m_thread->isFinished())
+            loop.exec();
+    }
+    // finished() comes just before the thread is done; the rest is a matter of moments.
+    if (!m_thread->isFinished() || !m_thread->wait(10000))
+        return false;
+    // Reports the worker emitted are queued to this thread: deliver them too.
+    QCoreApplication::processEvents();
+    return true;
+}
+
+WorkOutcome WorkerRun::outcome() const
+{
+    return m_thread->isFinished() ? *m_outcome : WorkOutcome();
+}
+
+PipelineFixture::PipelineFixture()
+{
+    AppDirs::setDataFolderOverride(m_data.path());
+}
+
+PipelineFixture::~PipelineFixture()
+{
+    m_manager.reset();
+    AppDirs::setDataFolderOverride(QString());
+}
+
+bool PipelineFixture::start(const QStringList &serverArgs)
+{
+    if (!m_data.isValid() || !m_server.start(serverArgs)) {
+        m_error = m_server.errorString();
+        return false;
+    }
+    auto schema = QSharedPointer<Schema>::create();
+    if (schema->decode(m_server.launchCommand()) != Schema::Valid) {
+        m_error = QStringLiteral("launch command refused: ") + m_server.launchCommand();
+        return false;
+    }
+    m_manager = std::make_unique<Manager>();
+    m_manager->setSchema(schema);
+    try {
+        m_manager->initSetting();
+        m_manager->initToken();
+    } catch (const QString &message) {
+        m_error = message;
+        return false;
+    }
+    return true;
+}
+
+QSharedPointer<UploadManager> PipelineFixture::pipelineFor(const QString &path, bool probe)
+{
+    const QFileInfo info(path);
+    UploadFileInfo record;
+    record.uuid = m_manager->schema()->uuid();
+    record.path = path;
+    record.name = info.fileName();
+    record.suffix = QLatin1Char('.') + info.fileName().section(QLatin1Char('.'), -1);
+    record.size = info.size();
+    if (probe) {
+        FFMpegTools ffmpegTools;
+        VideoInfo videoInfo;
+        if (ffmpegTools.info(&videoInfo, path) == 0) {
+            const VideoStream &video = videoInfo.videoStreams().at(0);
+            record.duration = qint64(videoInfo.duration());
+            record.videoCodec = video.codec.section(QLatin1Char(' '), 0, 0);
+            record.mp4Format = videoInfo.moovAheadMdat();
+            record.rate = video.bitrate.section(QLatin1Char(' '), 0, 0);
+            record.width = video.width;
+            record.height = video.height;
+            record.audioCodec = videoInfo.audioCodec().section(QLatin1Char(' '), 0, 0);
+        }
+    }
+    auto pipeline = QSharedPointer<UploadManager>::create();
+    pipeline->setManager(m_manager.get());
+    pipeline->setFile(record);
+    return pipeline;
+}
+
+WorkOutcome PipelineFixture::checkAndRun(const QSharedPointer<UploadManager> &pipeline)
+{
+    WorkerRun check([pipeline] { pipeline->checkVideo(); });
+    if (!check.wait())
+        return WorkOutcome();
+    if (check.outcome().kind != WorkOutcome::Kind::Done)
+        return check.outcome();
+    return run(pipeline);
+}
+
+WorkOutcome PipelineFixture::run(const QSharedPointer<UploadManager> &pipeline)
+{
+    WorkerRun work([pipeline] { pipeline->doTask(); });
+    work.wait();
+    return work.outcome();
+}
+
+bool PipelineFixture::makeDataFile(const QString &path, qint64 size) const
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray block(1 << 16, Qt::Uninitialized);
+    for (qint64 written = 0; written < size;) {
+        for (int i = 0; i < block.size(); ++i)
+            block[i] = char((written + i) * 131 / 7 + (written + i) / 4099);
+        const qint64 count = qMin<qint64>(block.size(), size - written);
+        if (file.write(block.constData(), count) != count)
+            return false;
+        written += count;
+    }
+    return true;
+}
+
+QString PipelineFixture::sha256Of(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QJsonArray PipelineFixture::journal(const char *kind) const
+{
+    return m_server.journal().value(QString::fromLatin1(kind)).toArray();
+}
+
+QStringList PipelineFixture::reportedStatuses() const
+{
+    m_manager->flushReports(30000);
+    QStringList statuses;
+    for (const QJsonValue &report : journal("reports")) {
+        const QString status = report.toObject().value(QStringLiteral("status")).toString();
+        if (statuses.isEmpty() || statuses.last() != status)
+            statuses.append(status);
+    }
+    return statuses;
+}

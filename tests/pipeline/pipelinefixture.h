@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSharedPointer>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+
+#include "devserver.h"
+#include "pipeline/uploadfileinfo.h"
+
+class Manager;
+class QThread;
+class UploadManager;
+
+// How a piece of work that ran on a worker ended: the three outcomes of an action.
+struct WorkOutcome
+{
+    enum class Kind { Running, Done, Failed, Stopped };
+    Kind kind = Kind::Running;
+    QString message;
+};
+
+// Runs work on a thread of its own, as a task row's background action does, while the
+// test's thread keeps delivering the pipeline's queued reports.
+class WorkerRun final
+{
+    Q_DISABLE_COPY_MOVE(WorkerRun)
+
+public:
+    explicit WorkerRun(std::function<void()> work);
+    ~WorkerRun();
+
+    // Processes events until the work has ended; false on timeout.
+    bool wait(int timeoutMs = 120000);
+    WorkOutcome outcome() const;
+
+private:
+    std::unique_ptr<QThread> m_thread;
+    std::shared_ptr<WorkOutcome> m_outcome;
+};
+
+// A nuv-devserver, a loaded coordinator and a private data folder (logs, tmp) for one test.
+class PipelineFixture final
+{
+    Q_DISABLE_COPY_MOVE(PipelineFixture)
+
+public:
+    PipelineFixture();
+    ~PipelineFixture();
+
+    // Starts the server with these arguments and loads settings and token. QVERIFY-friendly.
+    bool start(const QStringList &serverArgs = {});
+    QString error() const { return m_error; }
+
+    DevServer &server() { return m_server; }
+    Manager *manager() const { return m_manager.get(); }
+    QString dataPath(const QString &name) const { return m_data.filePath(name); }
+
+    // A pipeline of the coordinator's session holding the record of path; with probe the
+    // media facts come from ffmpeg as the task row takes them.
+    QSharedPointer<UploadManager> pipelineFor(const QString &path, bool probe);
+    // checkVideo() then doTask(), each on a worker.
+    WorkOutcome checkAndRun(const QSharedPointer<UploadManager> &pipeline);
+    WorkOutcome run(const QSharedPointer<UploadManager> &pipeline);
+
+    // A file of size bytes of varying content.
+    bool makeDataFile(const QString &path, qint64 size) const;
+    static QString sha256Of(const QString &path);
+
+    QJsonArray journal(const char *kind) const;
+    // The statuses the server received, with runs of the same status folded into one.
+    QStringList reportedStatuses() const;
+
+private:
+    QTemporaryDir m_data;
+    DevServer m_server;
+    std::unique_ptr<Manager> m_manager;
+    QString m_error;
+};

@@ -1,0 +1,208 @@
+// SPDX-License-Identifier: MIT
+// The chunked upload against a misbehaving server: refused chunks, dropped connections,
+// stalls, and the user's stop during the pause between attempts.
+#include <QtTest>
+
+#include "api/requestprovider.h"
+#include "api/taskcommand.h"
+#include "pipeline/itaskexecutor.h"
+#include "pipeline/uploadmanager.h"
+#include "pipeline/uploadtaskexecutor.h"
+#include "pipelinefixture.h"
+#include "testvideos.h"
+
+namespace {
+
+constexpr qint64 MiB = 1024 * 1024;
+
+QJsonArray chunksOf(const PipelineFixture &fixture)
+{
+    const QJsonArray uploads = fixture.journal("uploads");
+    return uploads.isEmpty() ? QJsonArray() : uploads.first().toObject().value(QStringLiteral("chunks")).toArray();
+}
+
+int rejectedChunks(const PipelineFixture &fixture)
+{
+    int rejected = 0;
+    for (const QJsonValue &chunk : chunksOf(fixture))
+        rejected += chunk.toObject().value(QStringLiteral("accepted")).toBool() ? 0 : 1;
+    return rejected;
+}
+
+} // namespace
+
+class TestUploadFaults final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup();
+    void upload_refusedAttempts_retriedUpToEleven_data();
+    void upload_refusedAttempts_retriedUpToEleven();
+    void upload_droppedOrStalledReply_retriedNotHung_data();
+    void upload_droppedOrStalledReply_retriedNotHung();
+    void stop_duringUploadPause_stopsThenResumesAtUnfinishedTask();
+    void stop_atTranscodeStart_stopsThenTranscodesAgain();
+};
+
+void TestUploadFaults::cleanup()
+{
+    UploadTaskExecutor::setRetryPause(0);
+    RequestProvider::setTransferTimeout(RequestProvider::DefaultTransferTimeoutMs);
+}
+
+void TestUploadFaults::upload_refusedAttempts_retriedUpToEleven_data()
+{
+    QTest::addColumn<int>("refusals");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("10 refusals, then accepted") << 10 << QString();
+    QTest::newRow("11 refusals") << 11 << QStringLiteral("多次上传重试失败((503)(分片暂不可用))");
+}
+
+void TestUploadFaults::upload_refusedAttempts_retriedUpToEleven()
+{
+    QFETCH(int, refusals);
+    QFETCH(QString, message);
+    // The count of attempts is what matters here; the 2 s pause is exercised by the stop test.
+    UploadTaskExecutor::setRetryPause(20);
+    PipelineFixture fixture;
+    QVERIFY2(fixture.start({QStringLiteral("--reject-chunks"), QString::number(refusals)}), qPrintable(fixture.error()));
+    const QString source = fixture.dataPath(QStringLiteral("data.mp4"));
+    QVERIFY(fixture.makeDataFile(source, 3 * MiB));
+    const auto pipeline = fixture.pipelineFor(source, false);
+
+    const WorkOutcome outcome = fixture.checkAndRun(pipeline);
+    const QJsonArray chunks = chunksOf(fixture);
+    if (message.isEmpty()) {
+        QVERIFY2(outcome.kind == WorkOutcome::Kind::Done, qPrintable(outcome.message));
+        // Ten refused tries of the first chunk, then both chunks accepted.
+        QCOMPARE(chunks.size(), 12);
+        QCOMPARE(rejectedChunks(fixture), 10);
+        QCOMPARE(fixture.journal("uploads").first().toObject().value(QStringLiteral("sha256")).toString(),
+                 PipelineFixture::sha256Of(source));
+        return;
+    }
+    QCOMPARE(int(outcome.kind), int(WorkOutcome::Kind::Failed));
+    QCOMPARE(outcome.message, message);
+    QCOMPARE(chunks.size(), 11);
+    QCOMPARE(pipeline->tasks()->first()->state(), -1);
+    QCOMPARE(pipeline->tasks()->last()->state(), 0);
+    QCOMPARE(fixture.reportedStatuses().last(), QStringLiteral("20"));
+}
+
+void TestUploadFaults::upload_droppedOrStalledReply_retriedNotHung_data()
+{
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::newRow("dropped connection") << QJsonObject{{QStringLiteral("drop"), QJsonObject{{QStringLiteral("upload"), 2}}}};
+    QTest::newRow("stalled reply")
+            << QJsonObject{{QStringLiteral("stall"),
+                            QJsonObject{{QStringLiteral("upload"),
+                                         QJsonObject{{QStringLiteral("ms"), 600000}, {QStringLiteral("count"), 1}}}}}};
+}
+
+void TestUploadFaults::upload_droppedOrStalledReply_retriedNotHung()
+{
+    QFETCH(QJsonObject, fault);
+    UploadTaskExecutor::setRetryPause(20);
+    RequestProvider::setTransferTimeout(1000);
+    PipelineFixture fixture;
+    QVERIFY2(fixture.start(), qPrintable(fixture.error()));
+    QVERIFY(fixture.server().configure(fault));
+    const QString source = fixture.dataPath(QStringLiteral("data.mp4"));
+    QVERIFY(fixture.makeDataFile(source, 3 * MiB));
+    const auto pipeline = fixture.pipelineFor(source, false);
+
+    const WorkOutcome outcome = fixture.checkAndRun(pipeline);
+    QVERIFY2(outcome.kind == WorkOutcome::Kind::Done, qPrintable(outcome.message));
+    const QJsonObject upload = fixture.journal("uploads").first().toObject();
+    QVERIFY(upload.value(QStringLiteral("finished")).toBool());
+    QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), PipelineFixture::sha256Of(source));
+    // Two chunks, and the try that met the fault went again.
+    int uploadRequests = 0;
+    for (const QJsonValue &request : fixture.journal("requests"))
+        uploadRequests += request.toObject().value(QStringLiteral("path")).toString() == QStringLiteral("/api/upload");
+    QVERIFY2(uploadRequests >= 3, qPrintable(QString::number(uploadRequests)));
+    QCOMPARE(fixture.journal("registrations").size(), 1);
+}
+
+void TestUploadFaults::stop_duringUploadPause_stopsThenResumesAtUnfinishedTask()
+{
+    PipelineFixture fixture;
+    QVERIFY2(fixture.start({QStringLiteral("--plan"), QStringLiteral("nr")}), qPrintable(fixture.error()));
+    const QString source = fixture.dataPath(QStringLiteral("clip.mp4"));
+    QVERIFY(TestVideos::make(source));
+    const auto pipeline = fixture.pipelineFor(source, true);
+    WorkerRun check([pipeline] { pipeline->checkVideo(); });
+    QVERIFY(check.wait());
+    const auto tasks = pipeline->tasks();
+    QVERIFY(tasks && tasks->size() == 4);
+
+    QVERIFY(fixture.server().configure({{QStringLiteral("rejectChunks"), 1000}}));
+    // A pause far longer than the test waits: only a stop seen inside the pause ends it in time.
+    UploadTaskExecutor::setRetryPause(600000);
+    WorkerRun run([pipeline] { pipeline->doTask(); });
+    // The first upload's first try was refused: the run now sits in its 2 s pause.
+    QTRY_VERIFY_WITH_TIMEOUT(rejectedChunks(fixture) >= 1, 60000);
+    QVERIFY(pipeline->isRunning());
+    pipeline->stop();
+    QVERIFY(!pipeline->isRunning());
+    QVERIFY(run.wait(1000));
+    QCOMPARE(int(run.outcome().kind), int(WorkOutcome::Kind::Stopped));
+    QCOMPARE(run.outcome().message, QStringLiteral("任务已经停止上传"));
+    QCOMPARE(tasks->at(0)->state(), 1);
+    QCOMPARE(tasks->at(1)->state(), 3);
+    QCOMPARE(tasks->at(2)->state(), 0);
+    const QString nrFile = ITaskExecutor::variantPath(1, pipeline->file().id);
+    const QDateTime transcoded = QFileInfo(nrFile).lastModified();
+    QVERIFY(transcoded.isValid());
+    const int reportsBefore = fixture.journal("reports").size();
+
+    QVERIFY(fixture.server().configure({{QStringLiteral("rejectChunks"), 0}}));
+    const WorkOutcome resumed = fixture.run(pipeline);
+    QVERIFY2(resumed.kind == WorkOutcome::Kind::Done, qPrintable(resumed.message));
+    for (const auto &task : *tasks)
+        QCOMPARE(task->state(), 1);
+    QCOMPARE(tasks->at(0)->runCount(), 2);
+    QCOMPARE(tasks->at(1)->runCount(), 2);
+    // The finished transcode was passed over, not run again.
+    QCOMPARE(QFileInfo(nrFile).lastModified(), transcoded);
+    fixture.reportedStatuses();
+    const QJsonArray reports = fixture.journal("reports");
+    for (int i = reportsBefore; i < reports.size(); ++i)
+        QVERIFY(reports.at(i).toObject().value(QStringLiteral("status")).toString() != QStringLiteral("3"));
+    QCOMPARE(fixture.journal("registrations").size(), 1);
+}
+
+void TestUploadFaults::stop_atTranscodeStart_stopsThenTranscodesAgain()
+{
+    PipelineFixture fixture;
+    QVERIFY2(fixture.start({QStringLiteral("--plan"), QStringLiteral("nr")}), qPrintable(fixture.error()));
+    const QString source = fixture.dataPath(QStringLiteral("clip.mp4"));
+    QVERIFY(TestVideos::make(source));
+    const auto pipeline = fixture.pipelineFor(source, true);
+    WorkerRun check([pipeline] { pipeline->checkVideo(); });
+    QVERIFY(check.wait());
+    const QSharedPointer<TaskCommand> transcode = pipeline->tasks()->first();
+
+    // The user's stop lands the moment the transcode begins, before ffmpeg has anything to say.
+    const QMetaObject::Connection stopper = connect(transcode.data(), &TaskCommand::dataUpdate, this, [&] {
+        if (transcode->state() == 2)
+            pipeline->setStopRequested(true);
+    }, Qt::DirectConnection);
+    const WorkOutcome stopped = fixture.run(pipeline);
+    disconnect(stopper);
+    QCOMPARE(int(stopped.kind), int(WorkOutcome::Kind::Stopped));
+    QCOMPARE(stopped.message, QStringLiteral("任务已经停止转码"));
+    QCOMPARE(transcode->state(), 3);
+    QVERIFY(!pipeline->isRunning());
+    QVERIFY(fixture.journal("uploads").isEmpty());
+
+    const WorkOutcome resumed = fixture.run(pipeline);
+    QVERIFY2(resumed.kind == WorkOutcome::Kind::Done, qPrintable(resumed.message));
+    QCOMPARE(transcode->runCount(), 2);
+    QVERIFY(QFileInfo::exists(ITaskExecutor::variantPath(1, pipeline->file().id)));
+    QCOMPARE(fixture.journal("uploads").size(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestUploadFaults)
+#include "tst_uploadfaults.moc"
