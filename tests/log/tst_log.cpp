@@ -4,10 +4,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -43,6 +45,7 @@ private slots:
     void write_rotationBoundary_rotatesOnlyFullFile();
     void write_rotation_takesNextFreeNameAndKeepsMessage();
     void write_twoThreads_neverInterleave();
+    void write_eightThreadsAcrossRotation_loseNothing();
     void prepareLogFolder_oldFilesPrunedSubfolderKept();
     void prepareLogFolder_missingFolder_createdWithoutPruning();
 };
@@ -177,6 +180,62 @@ void TestLog::write_twoThreads_neverInterleave()
     QCOMPARE(lines.size(), 2 * perThread);
     for (const QString &line : lines)
         QVERIFY2(line.endsWith(payloadA) || line.endsWith(payloadB), qPrintable(line.left(80)));
+}
+
+void TestLog::write_eightThreadsAcrossRotation_loseNothing()
+{
+    // 8 x 20,000 lines of about 100 bytes pass the 10 MiB limit, so rotations happen while
+    // other threads write: every line must land whole in exactly one file.
+    QTemporaryDir dir;
+    const QDateTime time(QDate(2026, 3, 7), QTime(12, 0));
+    LogFileWriter writer(dir.path(), [&] { return time; });
+    constexpr int threads = 8;
+    constexpr int perThread = 20000;
+    std::atomic_bool go{false};
+    QList<QThread *> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.append(QThread::create([&, t] {
+            while (!go) {
+            }
+            const QString tag = QStringLiteral("thread-%1-").arg(t) + QString(40, QLatin1Char('x'));
+            for (int i = 0; i < perThread; ++i)
+                writer.write(QtInfoMsg, contextAt("s.cpp", t), tag + QString::number(i));
+        }));
+        workers.last()->start();
+    }
+    go = true;
+    for (QThread *worker : qAsConst(workers)) {
+        QVERIFY(worker->wait(300000));
+        delete worker;
+    }
+
+    const QStringList files = QDir(dir.path()).entryList({QStringLiteral("2026-03-07*.log")}, QDir::Files);
+    QVERIFY2(files.size() >= 2, "the run should have rotated at least once");
+    QVector<int> next(threads, 0);
+    int total = 0;
+    // Rotated copies hold older lines than the daily file; within a file each thread's
+    // lines keep their order.
+    QStringList ordered = files;
+    ordered.removeAll(QStringLiteral("2026-03-07.log"));
+    std::sort(ordered.begin(), ordered.end(), [](const QString &a, const QString &b) {
+        return a.section(QLatin1Char('_'), 1).section(QLatin1Char('.'), 0, 0).toInt()
+            < b.section(QLatin1Char('_'), 1).section(QLatin1Char('.'), 0, 0).toInt();
+    });
+    ordered.append(QStringLiteral("2026-03-07.log"));
+    static const QRegularExpression whole(QStringLiteral("^2026-03-07 12:00:00  File:\\(s\\.cpp\\) Line:\\((\\d)\\) thread-(\\d)-x{40}(\\d+)$"));
+    for (const QString &name : qAsConst(ordered)) {
+        QVERIFY(QFileInfo(dir.filePath(name)).size() <= LogFileWriter::RotationSize + 200);
+        for (const QString &line : readLines(dir.filePath(name))) {
+            const QRegularExpressionMatch match = whole.match(line);
+            QVERIFY2(match.hasMatch(), qPrintable(line.left(120)));
+            const int t = match.captured(2).toInt();
+            QCOMPARE(match.captured(1).toInt(), t);
+            QCOMPARE(match.captured(3).toInt(), next[t]);
+            ++next[t];
+            ++total;
+        }
+    }
+    QCOMPARE(total, threads * perThread);
 }
 
 void TestLog::prepareLogFolder_oldFilesPrunedSubfolderKept()
