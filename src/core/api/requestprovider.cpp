@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "requestprovider.h"
 
+#include "chunkconnection.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
@@ -35,6 +37,27 @@ QThreadStorage<ThreadManager *> g_managers;
 
 // How often a waiting request looks whether its thread was asked to stop.
 constexpr int InterruptionPollMs = 100;
+
+// The access manager's reading of an HTTP error status, so both transports report alike.
+int httpStatusError(int status)
+{
+    switch (status) {
+    case 400: return QNetworkReply::ProtocolInvalidOperationError;
+    case 401: return QNetworkReply::AuthenticationRequiredError;
+    case 403: return QNetworkReply::ContentAccessDenied;
+    case 404: return QNetworkReply::ContentNotFoundError;
+    case 405: return QNetworkReply::ContentOperationNotPermittedError;
+    case 407: return QNetworkReply::ProxyAuthenticationRequiredError;
+    case 409: return QNetworkReply::ContentConflictError;
+    case 410: return QNetworkReply::ContentGoneError;
+    case 418: return QNetworkReply::ProtocolInvalidOperationError;
+    case 500: return QNetworkReply::InternalServerError;
+    case 501: return QNetworkReply::OperationNotImplementedError;
+    case 503: return QNetworkReply::ServiceUnavailableError;
+    default:
+        return status > 500 ? QNetworkReply::UnknownServerError : QNetworkReply::UnknownContentError;
+    }
+}
 
 } // namespace
 
@@ -148,6 +171,19 @@ QSharedPointer<QByteArray> RequestProvider::send(Verb verb, QNetworkRequest &req
                 + (QSslSocket::supportsSsl() ? QStringLiteral("true") : QStringLiteral("false"));
         qDebug().noquote() << QStringLiteral("QSslSocket=") + QSslSocket::sslLibraryBuildVersionString();
     }
+    if (verb == Verb::Multipart) {
+        const QUrl url = request.url();
+        const ChunkConnection::Reply reply = ChunkConnection::forThread().postMultipart(request, body);
+        if (reply.error != 0)
+            return failure(url, reply.error, reply.errorText, code);
+        if (reply.status >= 400) {
+            const QString text = QStringLiteral("Error transferring %1 - server replied: %2")
+                                         .arg(url.toString(), QString::fromUtf8(reply.reason));
+            return failure(url, httpStatusError(reply.status), text, code);
+        }
+        return answer(url, reply.status, QString::fromUtf8(reply.location), reply.body,
+                      QString::fromUtf8(reply.reason), code, hops);
+    }
     prepare(request);
     QNetworkAccessManager *manager = threadManager();
 
@@ -186,11 +222,7 @@ QSharedPointer<QByteArray> RequestProvider::receiveReply(QNetworkReply *reply, i
 
 QSharedPointer<QByteArray> RequestProvider::finish(QNetworkReply *reply, int *code, int hops, bool interrupted)
 {
-    int dummy = 0;
-    if (!code)
-        code = &dummy;
     const QUrl url = reply->request().url();
-
     if (reply->error() != QNetworkReply::NoError) {
         int error = reply->error();
         QString text = reply->errorString();
@@ -199,28 +231,40 @@ QSharedPointer<QByteArray> RequestProvider::finish(QNetworkReply *reply, int *co
             error = QNetworkReply::TimeoutError;
             text = QStringLiteral("Transfer timed out");
         }
-        *code = error;
-        qWarning().noquote() << url.toString() + QStringLiteral(":") + text;
-        return QSharedPointer<QByteArray>::create(text.toUtf8());
+        return failure(url, error, text, code);
     }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return answer(url, status, reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toString(),
+                  status == 200 ? reply->readAll() : QByteArray(),
+                  reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString(), code, hops);
+}
 
-    *code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (*code == 301 || *code == 302) {
-        if (hops >= MaxRedirects) {
-            *code = QNetworkReply::TooManyRedirectsError;
-            const QString text = QStringLiteral("Too many redirects");
-            qWarning().noquote() << url.toString() + QStringLiteral(":") + text;
-            return QSharedPointer<QByteArray>::create(text.toUtf8());
-        }
-        const QString location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toString();
+QSharedPointer<QByteArray> RequestProvider::failure(const QUrl &url, int error, const QString &text, int *code)
+{
+    if (code)
+        *code = error;
+    qWarning().noquote() << url.toString() + QStringLiteral(":") + text;
+    return QSharedPointer<QByteArray>::create(text.toUtf8());
+}
+
+QSharedPointer<QByteArray> RequestProvider::answer(const QUrl &url, int status, const QString &location,
+                                                   const QByteArray &body, const QString &reason, int *code,
+                                                   int hops)
+{
+    int dummy = 0;
+    if (!code)
+        code = &dummy;
+    *code = status;
+    if (status == 301 || status == 302) {
+        if (hops >= MaxRedirects)
+            return failure(url, QNetworkReply::TooManyRedirectsError, QStringLiteral("Too many redirects"), code);
         // A relative Location is relative to the URL that answered, not to nothing.
         QNetworkRequest next(url.resolved(QUrl(location, QUrl::TolerantMode)));
         return send(Verb::Get, next, QByteArray(), code, hops + 1);
     }
-    if (*code == 200)
-        return QSharedPointer<QByteArray>::create(reply->readAll());
-    return QSharedPointer<QByteArray>::create(
-            reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().toUtf8());
+    if (status == 200)
+        return QSharedPointer<QByteArray>::create(body);
+    return QSharedPointer<QByteArray>::create(reason.toUtf8());
 }
 
 QString RequestProvider::networkErrorMessage(int code, const QString &fallback)

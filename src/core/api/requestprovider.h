@@ -9,11 +9,14 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
+class QUrl;
 
 // Synchronous HTTP on the calling thread: each call runs a local event loop until its reply
 // has finished and hands back the body with a result code (a QNetworkReply::NetworkError
 // value, or the HTTP status when the network layer saw no error; 200 is the only success).
 // Nothing throws and no body is ever null.
+//
+// The chunk upload (postMultipart) bypasses the access manager: see ChunkConnection.
 //
 // Every thread gets its own QNetworkAccessManager, made on first use and destroyed when the
 // thread ends, so consecutive chunk requests of one upload reuse a kept-alive connection
@@ -58,6 +61,10 @@ private:
     QSharedPointer<QByteArray> send(Verb verb, QNetworkRequest &request, const QByteArray &body,
                                     int *code, int hops);
     QSharedPointer<QByteArray> finish(QNetworkReply *reply, int *code, int hops, bool interrupted);
+    // Redirects followed, the body for 200, the reason phrase for any other status.
+    QSharedPointer<QByteArray> answer(const QUrl &url, int status, const QString &location, const QByteArray &body,
+                                      const QString &reason, int *code, int hops);
+    static QSharedPointer<QByteArray> failure(const QUrl &url, int error, const QString &text, int *code);
     static void prepare(QNetworkRequest &request);
     static QNetworkAccessManager *threadManager();
     // Returns true when the wait ended because the thread was asked to stop.

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QString>
+
+#include <memory>
+
+class QAbstractSocket;
+class QNetworkRequest;
+class QUrl;
+
+// The chunk upload's own HTTP/1.1 client: a multipart POST written straight onto a kept-alive
+// socket on the calling thread. Qt's access manager hands an upload body to its HTTP thread in
+// 16 KiB pieces, one cross-thread round trip each; for 2 MiB chunks that costs several times
+// the CPU of the transfer itself.
+//
+// One instance per thread (forThread()), destroyed when the thread ends; it keeps one
+// connection per scheme, host and port. Everything blocks in short slices so that a stall
+// (RequestProvider::transferTimeout()) and a requested thread interruption end the wait.
+class ChunkConnection final
+{
+    Q_DISABLE_COPY_MOVE(ChunkConnection)
+
+public:
+    struct Reply
+    {
+        // A QNetworkReply::NetworkError value; 0 when a whole HTTP response arrived.
+        int error = 0;
+        QString errorText;
+        bool interrupted = false;
+        int status = 0;
+        QByteArray reason;
+        QByteArray location;
+        QByteArray body;
+    };
+
+    ChunkConnection();
+    ~ChunkConnection();
+
+    static ChunkConnection &forThread();
+
+    // One part "file" (filename "unknow.fs", application/octet-stream) holding data.
+    Reply postMultipart(const QNetworkRequest &request, const QByteArray &data);
+
+private:
+    struct Connection;
+    enum class Outcome { Done, Failed, Stalled, Interrupted, Invalid };
+
+    Connection *connectionFor(const QUrl &url, bool *reused, Reply *reply);
+    Outcome sendAndReceive(Connection *connection, const QByteArray &head, const QByteArray &data,
+                           const QByteArray &tail, Reply *reply, bool *responseStarted);
+    Outcome readResponse(QAbstractSocket *socket, Reply *reply, bool *responseStarted, bool *keepAlive);
+    static QString connectionKey(const QUrl &url);
+    Outcome establish(QAbstractSocket *socket, bool tls);
+    Outcome fill(QAbstractSocket *socket, QByteArray &in);
+    template<typename Done, typename Step>
+    Outcome waitUntil(QAbstractSocket *socket, Done done, Step step);
+    bool stalled() const;
+    static void fail(Reply *reply, Outcome outcome, QAbstractSocket *socket);
+
+    QHash<QString, std::shared_ptr<Connection>> m_connections;
+    // Restarted whenever bytes move: the stall limit counts from the last progress.
+    QElapsedTimer m_progress;
+};

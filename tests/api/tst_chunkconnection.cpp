@@ -1,0 +1,364 @@
+// SPDX-License-Identifier: MIT
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+#include "api/requestprovider.h"
+#include "devserver.h"
+
+namespace {
+
+QMutex g_logMutex;
+QStringList g_warnings;
+
+void captureWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    QMutexLocker locker(&g_logMutex);
+    if (type == QtWarningMsg)
+        g_warnings.append(message);
+}
+
+// A TCP relay in front of the devserver, on a thread of its own (the client blocks the test's
+// thread): it counts the connections the client opens and can cut them all, as a server
+// closing idle connections does.
+class Relay final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Relay(quint16 upstream)
+        : m_upstream(upstream), m_server(new QTcpServer(this))
+    {
+        connect(m_server, &QTcpServer::newConnection, this, &Relay::accept);
+    }
+
+    void listen() { m_server->listen(QHostAddress::LocalHost, 0); port = m_server->serverPort(); }
+    void dropAll()
+    {
+        for (const QPointer<QTcpSocket> &client : qAsConst(m_clients)) {
+            if (client)
+                client->abort();
+        }
+    }
+
+    // The next request's first bytes end its connection unanswered: the server closed the
+    // idle connection just as the request went out.
+    void dropOnNextRequest() { m_dropNext = true; }
+
+    std::atomic_int accepted{0};
+    std::atomic<quint16> port{0};
+
+
+private:
+    void accept()
+    {
+        while (QTcpSocket *client = m_server->nextPendingConnection()) {
+            ++accepted;
+            m_clients.append(client);
+            auto *upstream = new QTcpSocket(client);
+            upstream->connectToHost(QHostAddress::LocalHost, m_upstream);
+            connect(client, &QTcpSocket::readyRead, upstream, [this, client, upstream] {
+                if (m_dropNext) {
+                    m_dropNext = false;
+                    client->abort();
+                    return;
+                }
+                upstream->write(client->readAll());
+            });
+            connect(upstream, &QTcpSocket::readyRead, client, [client, upstream] { client->write(upstream->readAll()); });
+            connect(upstream, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
+            connect(client, &QTcpSocket::disconnected, client, [client, upstream] {
+                upstream->abort();
+                client->deleteLater();
+            });
+        }
+    }
+
+    quint16 m_upstream;
+    QTcpServer *m_server;
+    QList<QPointer<QTcpSocket>> m_clients;
+    bool m_dropNext = false;
+};
+
+QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+} // namespace
+
+class TestChunkConnection final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void postMultipart_consecutiveChunks_oneConnectionIntactFile();
+    void postMultipart_serverClosedIdleConnection_resentOnceOnNewConnection();
+    void postMultipart_serverFaults_mappedLikeAccessManager();
+    void postMultipart_statuses_codeAndBody_data();
+    void postMultipart_statuses_codeAndBody();
+    void postMultipart_selfSignedTls_refusedUnlessVerificationOff();
+    void postMultipart_interrupted_canceled();
+
+private:
+    QString uploadUrl(const QString &base, const QString &name, qint64 total, qint64 pos, bool end) const;
+    int post(const QString &url, const QByteArray &data, QByteArray *body = nullptr);
+    QJsonObject uploadEntry(const QString &name) const;
+
+    DevServer m_server;
+    RequestProvider m_provider;
+    QByteArray m_token;
+    QThread m_relayThread;
+    Relay *m_relay = nullptr;
+};
+
+void TestChunkConnection::initTestCase()
+{
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+    QNetworkRequest request{QUrl(m_server.url(QStringLiteral("/api/token?code=")) + m_server.code())};
+    int code = 0;
+    const QSharedPointer<QByteArray> reply = m_provider.get(request, &code);
+    QCOMPARE(code, 200);
+    m_token = QJsonDocument::fromJson(*reply).object().value(QStringLiteral("data")).toString().toUtf8();
+    QVERIFY(!m_token.isEmpty());
+    m_relayThread.start();
+}
+
+void TestChunkConnection::init()
+{
+    // A fresh relay (and port) per test: no kept-alive connection leaks from one test to the next.
+    m_relay = new Relay(quint16(m_server.port()));
+    m_relay->moveToThread(&m_relayThread);
+    QMetaObject::invokeMethod(m_relay, &Relay::listen, Qt::BlockingQueuedConnection);
+    QVERIFY(m_relay->port != 0);
+}
+
+void TestChunkConnection::cleanup()
+{
+    QMetaObject::invokeMethod(m_relay, &QObject::deleteLater);
+    m_relay = nullptr;
+    RequestProvider::setPeerVerification(true);
+    RequestProvider::setTransferTimeout(RequestProvider::DefaultTransferTimeoutMs);
+    m_server.configure({{QStringLiteral("drop"), QJsonValue()}, {QStringLiteral("stall"), QJsonValue()},
+                        {QStringLiteral("redirect"), QJsonValue()}});
+}
+
+void TestChunkConnection::cleanupTestCase()
+{
+    m_relayThread.quit();
+    m_relayThread.wait();
+}
+
+QString TestChunkConnection::uploadUrl(const QString &base, const QString &name, qint64 total, qint64 pos,
+                                       bool end) const
+{
+    return base + QStringLiteral("/api/upload?uuid=%1&name=%2&total=%3&pos=%4&end=%5")
+                          .arg(m_server.uuid(), name)
+                          .arg(total)
+                          .arg(pos)
+                          .arg(end ? 1 : 0);
+}
+
+int TestChunkConnection::post(const QString &url, const QByteArray &data, QByteArray *body)
+{
+    QNetworkRequest request{QUrl(url)};
+    request.setRawHeader("token", m_token);
+    int code = 0;
+    const QSharedPointer<QByteArray> reply = m_provider.postMultipart(request, data, &code);
+    if (body)
+        *body = *reply;
+    return code;
+}
+
+QJsonObject TestChunkConnection::uploadEntry(const QString &name) const
+{
+    const QJsonArray uploads = m_server.journal().value(QStringLiteral("uploads")).toArray();
+    for (const QJsonValue &upload : uploads) {
+        if (upload.toObject().value(QStringLiteral("name")).toString() == name)
+            return upload.toObject();
+    }
+    return {};
+}
+
+void TestChunkConnection::postMultipart_consecutiveChunks_oneConnectionIntactFile()
+{
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(m_relay->port);
+    constexpr int Chunk = 2 * 1024 * 1024;
+    const QByteArray file = randomBytes(4 * Chunk + 4000);
+    for (int pos = 0; pos < file.size(); pos += Chunk) {
+        const QByteArray chunk = file.mid(pos, Chunk);
+        QByteArray body;
+        const bool end = pos + chunk.size() == file.size();
+        QCOMPARE(post(uploadUrl(base, QStringLiteral("keep.bin"), file.size(), pos, end), chunk, &body), 200);
+        QVERIFY2(QJsonDocument::fromJson(body).object().value(QStringLiteral("success")).toBool(), body.constData());
+    }
+    QCOMPARE(m_relay->accepted.load(), 1);
+
+    const QJsonObject upload = uploadEntry(QStringLiteral("keep.bin"));
+    QVERIFY(upload.value(QStringLiteral("finished")).toBool());
+    QCOMPARE(upload.value(QStringLiteral("sha256")).toString().toLatin1(),
+             QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex());
+}
+
+void TestChunkConnection::postMultipart_serverClosedIdleConnection_resentOnceOnNewConnection()
+{
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(m_relay->port);
+    const QByteArray file = randomBytes(3 * 65536);
+    for (int i = 0; i < 3; ++i) {
+        // Closed while idle (noticed before sending), then closed as the request arrives.
+        if (i == 1)
+            QMetaObject::invokeMethod(m_relay, &Relay::dropAll, Qt::BlockingQueuedConnection);
+        else if (i == 2)
+            QMetaObject::invokeMethod(m_relay, &Relay::dropOnNextRequest, Qt::BlockingQueuedConnection);
+        QCOMPARE(post(uploadUrl(base, QStringLiteral("idle.bin"), file.size(), i * 65536, i == 2),
+                      file.mid(i * 65536, 65536)), 200);
+        QCOMPARE(m_relay->accepted.load(), i + 1);
+    }
+    const QJsonObject upload = uploadEntry(QStringLiteral("idle.bin"));
+    // Each chunk reached the server exactly once.
+    QCOMPARE(upload.value(QStringLiteral("chunks")).toArray().size(), 3);
+    QCOMPARE(upload.value(QStringLiteral("sha256")).toString().toLatin1(),
+             QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex());
+}
+
+void TestChunkConnection::postMultipart_serverFaults_mappedLikeAccessManager()
+{
+    const QString base = m_server.baseUrl();
+    const QByteArray chunk = randomBytes(256 * 1024);
+    const QString url = uploadUrl(base, QStringLiteral("faults.bin"), chunk.size(), 0, true);
+
+    // Warm the connection so the dropped request runs on a kept-alive one: response bytes had
+    // arrived, so it must not be sent again.
+    QCOMPARE(post(url, chunk), 200);
+    QVERIFY(m_server.configure({{QStringLiteral("drop"), QJsonArray{QStringLiteral("upload:1")}}}));
+    g_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureWarnings);
+    QByteArray body;
+    const int dropped = post(url, chunk, &body);
+    qInstallMessageHandler(previous);
+    QCOMPARE(dropped, int(QNetworkReply::RemoteHostClosedError));
+    QVERIFY(!body.isEmpty());
+    QCOMPARE(g_warnings.size(), 1);
+    QVERIFY2(g_warnings.first().startsWith(url + QLatin1Char(':')), qPrintable(g_warnings.first()));
+
+    RequestProvider::setTransferTimeout(500);
+    QVERIFY(m_server.configure({{QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"),
+                                                                        QJsonObject{{QStringLiteral("ms"), 3000},
+                                                                                    {QStringLiteral("count"), 1}}}}}}));
+    QCOMPARE(post(url, chunk), int(QNetworkReply::TimeoutError));
+    // The late answer to the abandoned request must not be taken for the next one's.
+    QCOMPARE(post(url, chunk, &body), 200);
+    QVERIFY(QJsonDocument::fromJson(body).object().value(QStringLiteral("success")).toBool());
+
+    QVERIFY(m_server.configure({{QStringLiteral("redirect"), QJsonArray{QStringLiteral("upload:1")}}}));
+    QVERIFY(m_server.resetJournal());
+    QCOMPARE(post(url, chunk), 200);
+    const QJsonArray requests = m_server.journal().value(QStringLiteral("requests")).toArray();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests.at(1).toObject().value(QStringLiteral("path")).toString(), QStringLiteral("/r/api/upload"));
+    QCOMPARE(requests.at(1).toObject().value(QStringLiteral("method")).toString(), QStringLiteral("GET"));
+}
+
+void TestChunkConnection::postMultipart_statuses_codeAndBody_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("404") << QStringLiteral("/test/status/404") << int(QNetworkReply::ContentNotFoundError)
+                         << QByteArray("*");
+    QTest::newRow("500") << QStringLiteral("/test/status/500") << int(QNetworkReply::InternalServerError)
+                         << QByteArray("*");
+    QTest::newRow("204 reason phrase") << QStringLiteral("/test/status/204") << 204 << QByteArray("No Content");
+    QTest::newRow("307 not followed") << QStringLiteral("/test/status/307") << 307 << QByteArray("Temporary Redirect");
+    QTest::newRow("refused") << QStringLiteral("http://127.0.0.1:1/api/upload")
+                             << int(QNetworkReply::ConnectionRefusedError) << QByteArray("*");
+    QTest::newRow("no such host") << QStringLiteral("http://nuv-no-such-host.invalid/api/upload")
+                                  << int(QNetworkReply::HostNotFoundError) << QByteArray("*");
+}
+
+void TestChunkConnection::postMultipart_statuses_codeAndBody()
+{
+    QFETCH(QString, url);
+    QFETCH(QByteArray, body);
+    if (url.startsWith(QLatin1Char('/')))
+        url = m_server.url(url);
+    QByteArray received;
+    QTEST(post(url, randomBytes(1024), &received), "code");
+    if (body == "*")
+        QVERIFY(!received.isEmpty());
+    else
+        QCOMPARE(received, body);
+}
+
+void TestChunkConnection::postMultipart_selfSignedTls_refusedUnlessVerificationOff()
+{
+    QTemporaryDir dir;
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                              QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                              QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                              QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+                              QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
+    QVERIFY(openssl.waitForFinished(60000));
+    QCOMPARE(openssl.exitCode(), 0);
+    DevServer tls;
+    QVERIFY2(tls.start({QStringLiteral("--tls"), cert, key}), qPrintable(tls.errorString()));
+    const QString url = tls.url(QStringLiteral("/test/echo"));
+    const QByteArray chunk = randomBytes(3 * 1024 * 1024);
+
+    QCOMPARE(post(url, chunk), int(QNetworkReply::SslHandshakeFailedError));
+    RequestProvider::setPeerVerification(false);
+    for (int i = 0; i < 2; ++i) {
+        QByteArray body;
+        QCOMPARE(post(url, chunk, &body), 200);
+        const QJsonObject file = QJsonDocument::fromJson(body).object().value(QStringLiteral("files")).toArray()
+                                         .at(0).toObject();
+        QCOMPARE(file.value(QStringLiteral("size")).toInt(), chunk.size());
+    }
+    // The connection kept alive under the old policy must not carry the new one's requests.
+    RequestProvider::setPeerVerification(true);
+    QCOMPARE(post(url, chunk), int(QNetworkReply::SslHandshakeFailedError));
+}
+
+void TestChunkConnection::postMultipart_interrupted_canceled()
+{
+    RequestProvider::setTransferTimeout(0);
+    int code = 0;
+    const QString url = m_server.url(QStringLiteral("/test/stall?ms=20000"));
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        QNetworkRequest request{QUrl(url)};
+        RequestProvider().postMultipart(request, QByteArray(1024, 'x'), &code);
+    }));
+    thread->start();
+    thread->requestInterruption();
+    QVERIFY(thread->wait(15000));
+    QCOMPARE(code, int(QNetworkReply::OperationCanceledError));
+}
+
+QTEST_GUILESS_MAIN(TestChunkConnection)
+#include "tst_chunkconnection.moc"
