@@ -2,9 +2,11 @@
 #include "myapplication.h"
 #include "startup.h"
 
+#include "api/requestprovider.h"
 #include "assets/guiresources.h"
 #include "log/initializelogger.h"
 #include "pages/frmapp.h"
+#include "platform/activationserver.h"
 #include "platform/appdirs.h"
 #include "platform/signalwatcher.h"
 #include "session/startupsettings.h"
@@ -17,6 +19,10 @@
 int main(int argc, char *argv[])
 {
     MyApplication app(argc, argv);
+    // A logout or kill ends the event loop, so the stop banner is still written. Caught
+    // from the start: a signal that arrives before the loop runs waits for it.
+    SignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app, &QCoreApplication::quit);
     MyApplication::setApplicationVersion(QStringLiteral(NUV_APP_VERSION));
 
     // Everything relative (setting.ini, logs, tmp in the portable layout) resolves here.
@@ -41,14 +47,21 @@ int main(int argc, char *argv[])
     MyApplication::setFont(QFont(QStringLiteral("雅黑"), 11, -1, false));
     Startup::installTranslations(app);
     StartupSettings::load(AppDirs::settingsFile());
-
-    // A logout or kill ends the event loop, so the stop banner is still written.
-    SignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app, &QCoreApplication::quit);
+    RequestProvider::setPeerVerification(StartupSettings::verifyCertificates());
 
     int exitCode = 0;
     {
-        FrmApp window(nullptr, launchText);
+        FrmApp window(nullptr, launchText, &app);
+        // Another start for the session we run asks us to come to the front. A window
+        // that is not shown stays hidden: then the other start goes on by itself.
+        ActivationServer activation([&window] {
+            if (!window.isVisible())
+                return false;
+            window.showNormal();
+            window.raise();
+            window.activateWindow();
+            return true;
+        });
         window.show();
         exitCode = MyApplication::exec();
         Startup::writeStopBanner();

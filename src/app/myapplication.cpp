@@ -131,6 +131,12 @@ void MyApplication::clearRunning()
     m_running = false;
 }
 
+QMetaObject::Connection MyApplication::connectReveiveArgsMsg(QObject *context,
+                                                             std::function<void(const QString &)> handler)
+{
+    return connect(this, &MyApplication::reveiveArgsMsg, context, std::move(handler));
+}
+
 bool MyApplication::event(QEvent *event)
 {
     if (event->type() == QEvent::FileOpen) {

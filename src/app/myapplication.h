@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "pages/instancerecords.h"
+
 #include <QApplication>
 #include <QSharedMemory>
 
@@ -8,21 +10,24 @@
 // that instances find each other: "idleState" names the one instance waiting without a
 // session (always the newest), and a record per session uuid names the instance working
 // on that session.
-class MyApplication : public QApplication
+class MyApplication final : public QApplication, public InstanceRecords
 {
     Q_OBJECT
 
 public:
     MyApplication(int &argc, char **argv);
 
-    void setFree();
-    qint64 getFreePid();
-    void clearFree();
+    void setFree() override;
+    qint64 getFreePid() override;
+    void clearFree() override;
 
-    void setRunningPid(const QString &key);
-    qint64 getRunningPid(const QString &key);
-    void clearRunning();
-    bool isRunning() const { return m_running; }
+    void setRunningPid(const QString &key) override;
+    qint64 getRunningPid(const QString &key) override;
+    void clearRunning() override;
+    bool isRunning() const override { return m_running; }
+
+    QMetaObject::Connection connectReveiveArgsMsg(QObject *context,
+                                                  std::function<void(const QString &)> handler) override;
 
     // The program a URL handed to a busy instance is relaunched with (tests point it elsewhere).
     void setRelaunchProgram(const QString &program) { m_relaunchProgram = program; }

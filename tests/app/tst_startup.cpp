@@ -47,10 +47,22 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void start_arguments_pickLaunchTextAndWriteBanners_data();
     void start_arguments_pickLaunchTextAndWriteBanners();
     void start_logsFolder_createdAndSubfolderKept();
+
+private:
+    QTemporaryDir m_instances;
 };
+
+void TestStartup::initTestCase()
+{
+    // The single-instance records and activation sockets live under the temp folder; the
+    // programs started here get their own, so they neither end nor meet other instances.
+    QVERIFY(m_instances.isValid());
+    qputenv("TMPDIR", m_instances.path().toUtf8());
+}
 
 void TestStartup::start_arguments_pickLaunchTextAndWriteBanners_data()
 {

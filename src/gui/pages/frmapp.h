@@ -1,21 +1,72 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QWidget>
+#include "frame/basewindow.h"
+#include "toolkit/nuvwidgetuibehavior.h"
 
-class QLabel;
+#include <QSharedPointer>
+#include <QStringList>
 
-// The tool's only top-level window. It holds the launch text given by start-up.
-class FrmApp : public QWidget
+#include <functional>
+
+namespace Ui {
+class FrmApp;
+}
+class InstanceRecords;
+class Manager;
+class Schema;
+
+// The tool's only top-level window. It owns the session coordinator, shows one page at a
+// time (command, loading, empty file page, task list) and moves between them on the pages'
+// queued signals. It decides the single-instance questions when a command is confirmed,
+// runs the periodic status report, and asks before closing while tasks are unfinished.
+class FrmApp final : public BaseWindow, private NuvWidgetUiBehavior
 {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FrmApp)
 
 public:
-    FrmApp(QWidget *parent, const QString &launchText);
+    using ExitFunction = std::function<void(int)>;
 
-    QString launchText() const { return m_launchText; }
+    // `records` is the application object's single-instance records; it must outlive the window.
+    FrmApp(QWidget *parent, const QString &launchText, InstanceRecords *records);
+    ~FrmApp() override;
+
+    void showWidget(QWidget *page);
+    // Stores an accepted launch command in the coordinator (called by the command page).
+    void setSchema(const QSharedPointer<Schema> &schema);
+    QSharedPointer<Manager> manager() const;
+    QString launchText() const;
+    InstanceRecords *records() const;
+
+    // Ends the process at once: a duplicate session, an accepted update, a confirmed close.
+    // Tests replace the way it ends so that they can watch it happen.
+    void exitProcess(int code);
+    void setExitFunction(ExitFunction exitFunction);
+
+    // How long between two status reports: refreshSecond seconds unless a test shortens it.
+    void setRefreshIntervalOverride(int milliseconds);
+
+public slots:
+    bool onKeyConfirmMsg();
+    bool onAddFilesMsg(const QStringList &files);
+    bool onValidatedMsg();
+    void onValidatedErrorMsg(const QString &msg);
+    void onTaskEmptyMsg();
+    void onTimeRefreshTimeoutMsg();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    void onLoad() override;
+    bool hasUnfinishedTask() const;
+
+    Ui::FrmApp *m_ui = nullptr;
+    QSharedPointer<Manager> m_manager;
     QString m_launchText;
-    QLabel *m_lblLaunchText = nullptr;
+    InstanceRecords *m_records = nullptr;
+    ExitFunction m_exit;
+    int m_refreshIntervalOverride = 0;
 };

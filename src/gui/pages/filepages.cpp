@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: MIT
+#include "filepages.h"
+
+#include "frame/frmmessagebox.h"
+#include "session/schema.h"
+#include "toolkit/helpers.h"
+
+#include <QDebug>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMimeData>
+
+namespace FilePages {
+
+namespace {
+constexpr int kCaptionWidth = 500;
+}
+
+const QStringList &acceptedSuffixes()
+{
+    static const QStringList suffixes{
+        QStringLiteral(".mp4"),  QStringLiteral(".mov"), QStringLiteral(".mkv"), QStringLiteral(".webm"),
+        QStringLiteral(".avi"),  QStringLiteral(".navi"), QStringLiteral(".flv"), QStringLiteral(".wmv"),
+        QStringLiteral(".3gp"),  QStringLiteral(".mpg"), QStringLiteral(".vob"), QStringLiteral(".ogg"),
+        QStringLiteral(".rmvb"), QStringLiteral(".asf"), QStringLiteral(".f4v"), QStringLiteral(".rm"),
+        QStringLiteral(".ram"),
+    };
+    return suffixes;
+}
+
+QString acceptedSuffix(const QString &path)
+{
+    for (const QString &suffix : acceptedSuffixes()) {
+        if (path.endsWith(suffix, Qt::CaseInsensitive))
+            return suffix;
+    }
+    return QString();
+}
+
+QString nameFilter()
+{
+    // No ";" after the closing parenthesis: with it the dialog no longer reads the text as
+    // "name (patterns)" and offers none of these files.
+    return QStringLiteral("Video File( *.mp4 *.mov *.mkv *.webm *.avi *.navi *.flv *.wmv *.3gp *.mpg *.vob *.ogg "
+                          "*.rmvb *.asf *.f4v *.rm *.ram)");
+}
+
+QString caption(const Schema &schema)
+{
+    QString text;
+    ifNotEmpty(schema.parentName(), [&] { text = schema.parentName(); });
+    ifNotEmpty(schema.moduleName(), [&] { text = schema.moduleName() + QStringLiteral(" - ") + text; });
+    return text;
+}
+
+void showCaption(QLabel *label, const QString &caption)
+{
+    label->setText(QFontMetrics(label->font()).elidedText(caption, Qt::ElideRight, kCaptionWidth));
+    label->setToolTip(caption);
+}
+
+QString limitText(int maxUploadNum)
+{
+    return maxUploadNum == -1 ? QStringLiteral("--") : QString::number(maxUploadNum);
+}
+
+void acceptDrag(QDragEnterEvent *event)
+{
+    if (!event->mimeData()->hasUrls()) {
+        event->ignore();
+        return;
+    }
+    qDebug().noquote() << event->mimeData()->formats().join(QLatin1Char(','));
+    event->acceptProposedAction();
+}
+
+QStringList droppedPaths(const QList<QUrl> &urls, int maxUploadNum, int current, bool *invalid)
+{
+    const int allowed = maxUploadNum - current;
+    QStringList accepted;
+    *invalid = false;
+    for (const QUrl &url : urls) {
+        const QString path = url.toLocalFile();
+        if (acceptedSuffix(path).isEmpty()) {
+            *invalid = true;
+            continue;
+        }
+        if (maxUploadNum == -1 || accepted.size() < allowed)
+            accepted.append(path);
+    }
+    return accepted;
+}
+
+void showInvalidDrop()
+{
+    FrmMessageBox::information(nullptr, QStringLiteral("提示"), QStringLiteral("请正确添加视频文件"), QMessageBox::Ok);
+}
+
+QStringList chooseFiles(int maxUploadNum)
+{
+    QFileDialog dialog(nullptr, QStringLiteral("选择上传视频"), QStringLiteral("."), nameFilter());
+    dialog.setViewMode(QFileDialog::Detail);
+    dialog.setFileMode(maxUploadNum > 1 || maxUploadNum == -1 ? QFileDialog::ExistingFiles
+                                                              : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
+}
+
+void showTooMany(int maxUploadNum)
+{
+    FrmMessageBox::information(nullptr, QStringLiteral("提示"),
+                               QStringLiteral("选择的文件数量，超出当前最大可上传数量(%1)。").arg(maxUploadNum),
+                               QMessageBox::Ok);
+}
+
+} // namespace FilePages

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+class QDragEnterEvent;
+class QLabel;
+class QWidget;
+class Schema;
+
+// The rules the empty file page and the task list share: which files are videos, how
+// many may still be added, the file dialog and the caption above the files.
+namespace FilePages {
+
+// The accepted suffixes, in the order they are tried.
+const QStringList &acceptedSuffixes();
+// The first accepted suffix `path` ends with (any letter case); empty for none.
+QString acceptedSuffix(const QString &path);
+QString nameFilter();
+
+// Module and parent names as "module - parent", "module - " or "parent".
+QString caption(const Schema &schema);
+// Shows the caption elided to 500 pixels, the whole text in the tool tip.
+void showCaption(QLabel *label, const QString &caption);
+// The limit as the counter shows it: "--" for no limit.
+QString limitText(int maxUploadNum);
+
+// Accepts a drag that carries URLs.
+void acceptDrag(QDragEnterEvent *event);
+// The dropped local paths that may be added, in drop order: videos only, at most
+// maxUploadNum - current of them (any number with -1). `invalid` tells whether something
+// that is not a video was dropped.
+QStringList droppedPaths(const QList<QUrl> &urls, int maxUploadNum, int current, bool *invalid);
+// Tells the user that something dropped was not a video.
+void showInvalidDrop();
+
+// Runs the file dialog; several files may be chosen unless the limit is 1. Empty when
+// cancelled.
+QStringList chooseFiles(int maxUploadNum);
+// Tells the user that more files were chosen than the limit allows.
+void showTooMany(int maxUploadNum);
+
+} // namespace FilePages

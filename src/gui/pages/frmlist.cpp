@@ -1,0 +1,283 @@
+// SPDX-License-Identifier: MIT
+#include "frmlist.h"
+#include "ui_frmlist.h"
+
+#include "filepages.h"
+#include "frmapp.h"
+#include "itemtaskwidget.h"
+#include "tasklistwidgetdelegate.h"
+
+#include "frame/frmmessagebox.h"
+#include "pipeline/uploadfileinfo.h"
+#include "pipeline/uploadmanager.h"
+#include "session/manager.h"
+#include "session/schema.h"
+#include "toolkit/actionbehavior.h"
+
+#include <QDebug>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QScopeGuard>
+#include <QTimer>
+
+QMutex FrmList::s_schedulerMutex;
+bool FrmList::s_schedulerBusy = false;
+
+FrmList::FrmList(QWidget *parent)
+    : QWidget(parent)
+    , NuvWidgetUiBehavior(this)
+    , m_ui(new Ui::FrmList)
+{
+    m_ui->setupUi(this);
+    setAcceptDrops(true);
+    m_ui->listTask->setItemDelegate(new TaskListWidgetDelegate(m_ui->listTask, m_ui->listTask));
+}
+
+FrmList::~FrmList()
+{
+    delete m_ui;
+}
+
+void FrmList::setApp(FrmApp *app)
+{
+    m_app = app;
+}
+
+int FrmList::maxUploadNum() const
+{
+    const QSharedPointer<Schema> schema = m_app ? m_app->manager()->schema() : nullptr;
+    return schema ? schema->maxUploadNum() : 1;
+}
+
+int FrmList::pipelineCount() const
+{
+    const auto pipelines = m_app ? m_app->manager()->uploadManagers() : nullptr;
+    return pipelines ? int(pipelines->size()) : 0;
+}
+
+ItemTaskWidget *FrmList::rowAt(int index) const
+{
+    return qobject_cast<ItemTaskWidget *>(m_ui->listTask->itemWidget(m_ui->listTask->item(index)));
+}
+
+int FrmList::indexOf(const QObject *row) const
+{
+    for (int i = 0; i < m_ui->listTask->count(); ++i) {
+        if (rowAt(i) == row)
+            return i;
+    }
+    return -1;
+}
+
+void FrmList::onLoad()
+{
+    qDebug("FrmList::onLoad");
+    m_ui->listTask->setFocusPolicy(Qt::NoFocus);
+    m_ui->listTask->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    const QSharedPointer<Schema> schema = m_app ? m_app->manager()->schema() : nullptr;
+    FilePages::showCaption(m_ui->lblTip, schema ? FilePages::caption(*schema) : QString());
+    if (m_app) {
+        connect(m_app->manager().data(), &Manager::taskCompleteSignal, this, &FrmList::onCompleteMsg,
+                static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection));
+    }
+}
+
+void FrmList::addFiles(const QStringList &files)
+{
+    const QSharedPointer<Manager> manager = m_app->manager();
+    const QSharedPointer<Schema> schema = manager->schema();
+    for (const QString &path : files) {
+        const QSharedPointer<UploadManager> pipeline = manager->addUploadManager();
+        connect(pipeline.data(), &UploadManager::warningRaised, this, &FrmList::showWarning);
+
+        const QFileInfo file(path);
+        UploadFileInfo record;
+        record.uuid = schema ? schema->uuid() : QString();
+        record.path = path;
+        record.name = file.fileName();
+        record.suffix = QStringLiteral(".") + file.suffix();
+        record.size = file.size();
+
+        auto *item = new QListWidgetItem;
+        auto *row = new ItemTaskWidget(m_ui->listTask);
+        m_ui->listTask->insertItem(m_ui->listTask->count(), item);
+        item->setSizeHint(QSize(0, ItemTaskWidget::RowHeight + 2));
+        item->setData(Qt::UserRole, int(row->status()));
+        // Everything the row shows is in place before the list shows it: showing runs
+        // the row's load step at once when the list is visible.
+        row->setManager(manager);
+        row->setUploadManager(pipeline);
+        row->setFileInfo(record);
+        row->reload();
+        m_ui->listTask->setItemWidget(item, row);
+        connect(row, &ItemTaskWidget::deleteItemMsg, this, &FrmList::onDeleteItemMsg);
+    }
+    refreshCount();
+}
+
+void FrmList::showWarning(const QString &message)
+{
+    FrmMessageBox::information(nullptr, QStringLiteral("警告"), message, QMessageBox::Ok);
+}
+
+void FrmList::refreshCount()
+{
+    const int current = pipelineCount();
+    const int max = maxUploadNum();
+    m_ui->lblCurrentCount->setText(QString::number(current));
+    m_ui->lblMaxCount->setText(FilePages::limitText(max));
+    m_ui->btnAddList->setEnabled(max == -1 || current < max);
+    updateListHeight();
+}
+
+void FrmList::updateListHeight()
+{
+    const int needed = TaskListWidgetDelegate::RowHeight * m_ui->listTask->count() + 2;
+    if (needed == m_maxHeight)
+        return;
+    const int height = qMin(needed, m_maxHeight);
+    if (m_ui->listTask->minimumHeight() != height || m_ui->listTask->maximumHeight() != height) {
+        m_ui->listTask->setMinimumHeight(height);
+        m_ui->listTask->setMaximumHeight(height);
+    }
+}
+
+void FrmList::paintEvent(QPaintEvent *event)
+{
+    updateListHeight();
+    QWidget::paintEvent(event);
+}
+
+void FrmList::on_btnAddList_clicked()
+{
+    const int limit = maxUploadNum();
+    const QStringList files = FilePages::chooseFiles(limit);
+    if (files.isEmpty())
+        return;
+    if (limit != -1 && files.size() > limit - m_ui->listTask->count()) {
+        FilePages::showTooMany(limit);
+        return;
+    }
+    addFiles(files);
+}
+
+void FrmList::dragEnterEvent(QDragEnterEvent *event)
+{
+    FilePages::acceptDrag(event);
+}
+
+void FrmList::dropEvent(QDropEvent *event)
+{
+    if (!event->mimeData()->hasUrls())
+        return;
+    bool invalid = false;
+    const QStringList files =
+        FilePages::droppedPaths(event->mimeData()->urls(), maxUploadNum(), pipelineCount(), &invalid);
+    if (invalid)
+        FilePages::showInvalidDrop();
+    if (!files.isEmpty())
+        addFiles(files);
+}
+
+void FrmList::onDeleteItemMsg(ItemTaskWidget *itemWidget)
+{
+    const int index = indexOf(itemWidget);
+    if (index >= 0)
+        m_ui->listTask->item(index)->setHidden(true);
+    qDebug().noquote() << QStringLiteral("FrmList::onDeleteItemMsg:") << itemWidget;
+
+    const QSharedPointer<Manager> manager = m_app->manager();
+    const QSharedPointer<UploadManager> pipeline = itemWidget ? itemWidget->uploadManager() : nullptr;
+    const QPointer<ItemTaskWidget> row(itemWidget);
+    const bool listed = index >= 0;
+    FrmList *page = this;
+    auto *action = new ActionBehavior(this);
+    action->run(
+        [page, manager, pipeline, row, listed] {
+            // Asked here rather than on the user-interface thread, where the request's
+            // event loop would let clicks in while the row is half gone.
+            if (listed && pipeline)
+                pipeline->removeFile();
+            manager->removeUploadManager(pipeline);
+            QMetaObject::invokeMethod(page, [page, row] { page->finishRemoval(row); }, Qt::QueuedConnection);
+        },
+        [](int, const QString &) {});
+}
+
+void FrmList::finishRemoval(const QPointer<ItemTaskWidget> &row)
+{
+    if (row) {
+        const QObject *identity = row.data();
+        const int index = indexOf(row);
+        if (index >= 0) {
+            delete m_ui->listTask->takeItem(index);
+            if (row) {
+                row->hide();
+                row->deleteLater();
+            }
+        }
+        // Scheduling goes on without the row, whatever became of it meanwhile.
+        m_app->manager()->onTaskComplete(identity);
+    }
+    if (m_ui->listTask->count() == 0)
+        emit taskEmptyMsg();
+    refreshCount();
+}
+
+void FrmList::waitWhileAnalysing(const QPointer<ItemTaskWidget> &row)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (row && row->status() == ItemTaskWidgetStatus::Analysing && waited.elapsed() < AnalysisWaitMs) {
+        QEventLoop slice;
+        QTimer::singleShot(50, &slice, &QEventLoop::quit);
+        slice.exec();
+    }
+}
+
+void FrmList::onCompleteMsg(const QObject *widget)
+{
+    qDebug("FrmList::onCompleteMsg");
+    if (!s_schedulerMutex.tryLock()) {
+        qDebug("FrmList::onCompleteMsg lock");
+        return;
+    }
+    const auto unlock = qScopeGuard([] { s_schedulerMutex.unlock(); });
+    if (s_schedulerBusy)
+        return;
+    s_schedulerBusy = true;
+
+    const int count = m_ui->listTask->count();
+    const int location = widget ? indexOf(widget) : -1;
+    qDebug().noquote() << QStringLiteral("FrmList::onCompleteMsg location:") << location;
+    qDebug().noquote() << QStringLiteral("FrmList::onCompleteMsg listTask->count():") << count;
+
+    // Rows are held by guarded pointers: waiting processes events, and rows may go meanwhile.
+    QList<QPointer<ItemTaskWidget>> order;
+    if (location != -1) {
+        for (int i = (location + 1) % count; i != location; i = (i + 1) % count)
+            order << rowAt(i);
+    } else {
+        for (int i = 0; i < count; ++i)
+            order << rowAt(i);
+    }
+    for (const QPointer<ItemTaskWidget> &row : qAsConst(order)) {
+        if (!row || row == widget)
+            continue;
+        qDebug("itemTaskWidget->tryStart()");
+        waitWhileAnalysing(row);
+        // A row being deleted is hidden at once; its pipeline is on its way out.
+        const int index = row ? indexOf(row) : -1;
+        if (index < 0 || m_ui->listTask->item(index)->isHidden())
+            continue;
+        if (row->tryStart()) {
+            qDebug("itemTaskWidget->tryStart true");
+            break;
+        }
+    }
+    s_schedulerBusy = false;
+    qDebug("FrmList::onCompleteMsg end");
+}

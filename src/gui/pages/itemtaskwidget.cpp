@@ -1,0 +1,400 @@
+// SPDX-License-Identifier: MIT
+#include "itemtaskwidget.h"
+#include "ui_itemtaskwidget.h"
+
+#include "api/taskcommand.h"
+#include "media/ffmpegtools.h"
+#include "media/videoinfo.h"
+#include "pipeline/uploadmanager.h"
+#include "session/manager.h"
+#include "toolkit/actionbehavior.h"
+
+#include <QDebug>
+#include <QFontMetrics>
+#include <QScopeGuard>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kColumnWidth = 339;
+
+QString firstWord(const QString &text)
+{
+    const int blank = text.indexOf(QLatin1Char(' '));
+    return blank < 0 ? text : text.left(blank);
+}
+
+} // namespace
+
+ItemTaskWidget::ItemTaskWidget(QWidget *parent)
+    : QWidget(parent)
+    , NuvWidgetUiBehavior(this)
+    , m_ui(new Ui::ItemTaskWidget)
+{
+    m_ui->setupUi(this);
+    setFixedHeight(RowHeight);
+    // Upload and pause share one slot; it keeps its width when neither shows, so the
+    // delete button stays in its column.
+    for (QPushButton *button : {m_ui->btnUpload, m_ui->btnPause}) {
+        QSizePolicy policy = button->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        button->setSizePolicy(policy);
+        button->hide();
+    }
+}
+
+ItemTaskWidget::~ItemTaskWidget()
+{
+    qDebug("ItemTaskWidget::~ItemTaskWidget");
+    // The actions of this row wait for their threads when they go; an upload that still
+    // ran would hold that wait for as long as the file takes.
+    if (m_uploadManager && m_uploadManager->isRunning())
+        m_uploadManager->setStopRequested(true);
+    delete m_ui;
+}
+
+void ItemTaskWidget::setManager(const QSharedPointer<Manager> &manager)
+{
+    m_manager = manager;
+}
+
+void ItemTaskWidget::setUploadManager(const QSharedPointer<UploadManager> &uploadManager)
+{
+    m_uploadManager = uploadManager;
+}
+
+QSharedPointer<UploadManager> ItemTaskWidget::uploadManager() const
+{
+    return m_uploadManager;
+}
+
+UploadFileInfo ItemTaskWidget::fileInfo() const
+{
+    return m_fileInfo;
+}
+
+ItemTaskWidgetStatus ItemTaskWidget::status() const
+{
+    return m_status;
+}
+
+void ItemTaskWidget::setFileInfo(const UploadFileInfo &fileInfo)
+{
+    update();
+    m_status = ItemTaskWidgetStatus::Analysing;
+    m_ui->wdgTaskStatus->setStatus(statusText(m_status), QStringLiteral("正在分析文件..."), 0);
+    m_fileInfo = fileInfo;
+    if (m_fileInfo.videoCodec.isEmpty())
+        analyse();
+}
+
+void ItemTaskWidget::analyse()
+{
+    auto *action = new ActionBehavior(this);
+    action->setErrorHandler([this](int, const QString &message) {
+        if (m_uploadManager)
+            m_uploadManager->reset();
+        m_ui->btnUpload->hide();
+        m_ui->btnPause->hide();
+        sendMessage(ItemTaskWidgetStatus::Failed, message, 0);
+    });
+    // The worker gets copies and the pipeline; `row` only addresses the queued hand-overs.
+    ItemTaskWidget *row = this;
+    const QSharedPointer<UploadManager> pipeline = m_uploadManager;
+    action->run([row, pipeline, record = m_fileInfo]() mutable {
+        FFMpegTools ffmpegTools;
+        VideoInfo info;
+        const int result = ffmpegTools.info(&info, record.path);
+        if (result != 0) {
+            qDebug().noquote() << QStringLiteral("ffmpegTools.info:") << record.path;
+            throw QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(%1)").arg(result);
+        }
+        const VideoStream &video = info.videoStreams().at(0);
+        record.duration = qint64(info.duration());
+        record.videoCodec = firstWord(video.codec);
+        record.mp4Format = info.moovAheadMdat();
+        record.nuvVideo = info.nuvMp4();
+        record.rate = firstWord(video.bitrate);
+        record.width = video.width;
+        record.height = video.height;
+        record.audioCodec = firstWord(info.audioCodec());
+        QMetaObject::invokeMethod(
+            row,
+            [row, record] {
+                row->m_fileInfo = record;
+                row->applyStatus(ItemTaskWidgetStatus::Analysing, statusText(ItemTaskWidgetStatus::Analysing),
+                                 QStringLiteral("正在分析任务..."), 0);
+            },
+            Qt::QueuedConnection);
+
+        if (!pipeline)
+            throw QStringLiteral("未有上传执行任务");
+        pipeline->setFile(record);
+        pipeline->checkVideo();
+        QMetaObject::invokeMethod(
+            row,
+            [row] {
+                if (const auto tasks = row->m_uploadManager ? row->m_uploadManager->tasks() : nullptr) {
+                    for (const auto &task : *tasks)
+                        connect(task.data(), &TaskCommand::dataUpdate, row, &ItemTaskWidget::onDataUpdateMsg,
+                                static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection));
+                }
+                row->applyStatus(ItemTaskWidgetStatus::Waiting, statusText(ItemTaskWidgetStatus::Waiting),
+                                 QStringLiteral("等待上传"), 0);
+                emit row->completeMsg(nullptr);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ItemTaskWidget::sendMessage(ItemTaskWidgetStatus status, const QString &message, int progress)
+{
+    if (status == ItemTaskWidgetStatus::Failed)
+        qDebug().noquote() << QStringLiteral("上传失败：%1 (ItemTaskWidget::sendMessage)").arg(message);
+    applyStatus(status, statusText(status), message, progress);
+}
+
+void ItemTaskWidget::applyStatus(ItemTaskWidgetStatus status, const QString &text, const QString &message,
+                                 int progress)
+{
+    update();
+    m_status = status;
+    m_ui->wdgTaskStatus->setStatus(text, message, progress);
+    // Painting applies these too; doing it now keeps a row that is not painted right.
+    showButtonsForStatus();
+    m_ui->wdgTaskStatus->showViewForOwner();
+}
+
+bool ItemTaskWidget::hasTasks() const
+{
+    const auto tasks = m_uploadManager ? m_uploadManager->tasks() : nullptr;
+    return tasks && !tasks->isEmpty();
+}
+
+void ItemTaskWidget::showButtonsForStatus()
+{
+    bool upload = false;
+    bool pause = false;
+    switch (m_status) {
+    case ItemTaskWidgetStatus::Analysing:
+    case ItemTaskWidgetStatus::Completed:
+        break;
+    case ItemTaskWidgetStatus::Waiting:
+    case ItemTaskWidgetStatus::Paused:
+        upload = true;
+        break;
+    case ItemTaskWidgetStatus::Uploading:
+        pause = true;
+        break;
+    case ItemTaskWidgetStatus::Failed:
+        upload = hasTasks();
+        break;
+    default:
+        return;
+    }
+    // Only changes are applied: this also runs while painting.
+    if (m_ui->btnUpload->isHidden() == upload)
+        m_ui->btnUpload->setVisible(upload);
+    if (m_ui->btnPause->isHidden() == pause)
+        m_ui->btnPause->setVisible(pause);
+}
+
+void ItemTaskWidget::paintEvent(QPaintEvent *event)
+{
+    showButtonsForStatus();
+    QWidget::paintEvent(event);
+}
+
+void ItemTaskWidget::onLoad()
+{
+    qDebug("ItemTaskWidget::onLoad");
+    m_ui->wdgTaskStatus->setOwner(this);
+    m_ui->btnPause->hide();
+    m_ui->btnUpload->hide();
+    m_ui->wdgTaskStatus->setFixedWidth(kColumnWidth);
+    m_ui->lblFileName->setFixedWidth(kColumnWidth);
+    const QFontMetrics metrics(m_ui->lblFileName->font());
+    const QString name = m_fileInfo.name;
+    m_ui->lblFileName->setText(metrics.horizontalAdvance(name) > kColumnWidth
+                                   ? metrics.elidedText(name, Qt::ElideMiddle, kColumnWidth)
+                                   : name);
+    m_ui->lblFileName->setToolTip(name);
+    m_ui->lblFileSize->setText(sizeText(m_fileInfo.size));
+    // The analysis may have moved on before the row was first shown; its state stands.
+    showButtonsForStatus();
+    const auto unique = static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection);
+    if (m_manager)
+        connect(this, &ItemTaskWidget::completeMsg, m_manager.data(), &Manager::onTaskComplete, unique);
+    if (m_uploadManager)
+        connect(m_uploadManager.data(), &UploadManager::deleteMsg, this, &ItemTaskWidget::onDeleteMsg,
+                static_cast<Qt::ConnectionType>(Qt::AutoConnection | Qt::UniqueConnection));
+}
+
+bool ItemTaskWidget::tryStart()
+{
+    const bool permit = m_manager && m_manager->startPermit();
+    qDebug().noquote() << QStringLiteral("bool ItemTaskWidget::tryStart") << (permit ? "T" : "F");
+    if (!m_uploadManager || !permit || m_uploadManager->finished() || m_uploadManager->isRunning() || m_uploading)
+        return false;
+    const auto tasks = m_uploadManager->tasks();
+    if (!tasks || tasks->isEmpty())
+        return false;
+    for (const auto &task : *tasks) {
+        if (task->state() == -1)
+            return false;
+    }
+    m_manager->setStartPermit(false);
+    qDebug("bool ItemTaskWidget::tryStart on_btnUpload_clicked");
+    on_btnUpload_clicked();
+    return true;
+}
+
+void ItemTaskWidget::on_btnUpload_clicked()
+{
+    qDebug("void ItemTaskWidget::on_btnUpload_clicked()");
+    if (!m_lock.try_lock())
+        return;
+    const auto unlock = qScopeGuard([this] { m_lock.unlock(); });
+    // The pipeline says it runs only once its worker got going; until then this row's own
+    // flag keeps a second start (a click and a scheduler pass) from running it twice.
+    if (!m_uploadManager || !m_manager || m_uploadManager->isRunning() || m_uploading)
+        return;
+    m_uploading = true;
+    m_ui->btnUpload->hide();
+    m_ui->btnPause->show();
+    auto *action = new ActionBehavior(this);
+    action->clearErrorHandler();
+    const QSharedPointer<Manager> manager = m_manager;
+    const QSharedPointer<UploadManager> pipeline = m_uploadManager;
+    action->run(
+        [manager, pipeline] {
+            manager->stopAll();
+            pipeline->doTask();
+            qDebug("ItemTaskWidget::on_btnUpload_clicked doTask end");
+        },
+        [this](int code, const QString &message) { onUploadDone(code, message); });
+}
+
+void ItemTaskWidget::onUploadDone(int code, const QString &message)
+{
+    qDebug().noquote() << QStringLiteral("ItemTaskWidget::on_btnUpload_clicked doTask after") << code << message;
+    m_uploading = false;
+    if (code == 0 && message.isEmpty()) {
+        m_ui->btnUpload->hide();
+        m_ui->btnPause->hide();
+        m_ui->btnDelete->setEnabled(false);
+        m_uploadManager->setFinished(true);
+        m_manager->setStartPermit(true);
+        applyStatus(ItemTaskWidgetStatus::Completed, statusText(ItemTaskWidgetStatus::Completed),
+                    QStringLiteral("任务执行完成"), 0);
+    } else if (code == 0) {
+        m_ui->btnUpload->show();
+        m_ui->btnPause->hide();
+        applyStatus(ItemTaskWidgetStatus::Paused, statusText(ItemTaskWidgetStatus::Paused), message, 0);
+    } else {
+        m_ui->btnUpload->show();
+        m_ui->btnDelete->show();
+        m_ui->btnPause->hide();
+        sendMessage(ItemTaskWidgetStatus::Failed, message, 0);
+    }
+    qDebug().noquote() << QStringLiteral("ItemTaskWidget::on_btnUpload_clicked:") << (m_manager->startPermit() ? "T" : "F");
+    if (!m_manager->hasRunningTask())
+        m_manager->setStartPermit(true);
+    emit completeMsg(this);
+}
+
+void ItemTaskWidget::on_btnPause_clicked()
+{
+    m_ui->btnPause->hide();
+    auto *action = new ActionBehavior(this);
+    ItemTaskWidget *row = this;
+    const QSharedPointer<Manager> manager = m_manager;
+    const QSharedPointer<UploadManager> pipeline = m_uploadManager;
+    action->run([row, manager, pipeline] {
+        if (pipeline)
+            pipeline->stop();
+        if (manager)
+            manager->setStartPermit(true);
+        QMetaObject::invokeMethod(
+            row,
+            [row] {
+                row->m_ui->btnUpload->show();
+                row->m_ui->btnPause->hide();
+                row->m_ui->btnDelete->show();
+                emit row->completeMsg(row);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ItemTaskWidget::on_btnDelete_clicked()
+{
+    qDebug().noquote() << QStringLiteral("ItemTaskWidget::on_btnDelete_clicked") << m_ui->wdgTaskStatus->width();
+    emit deleteItemMsg(this);
+}
+
+void ItemTaskWidget::onDeleteMsg(UploadManager *uploadManager)
+{
+    if (uploadManager != m_uploadManager.data())
+        return;
+    qDebug("ItemTaskWidget::onDeleteMsg");
+    emit deleteItemMsg(this);
+}
+
+void ItemTaskWidget::onCompleteMsg(const QObject *widget)
+{
+    Q_UNUSED(widget)
+}
+
+void ItemTaskWidget::onDataUpdateMsg()
+{
+    const auto tasks = m_uploadManager ? m_uploadManager->tasks() : nullptr;
+    if (!tasks || tasks->isEmpty())
+        return;
+    int index = 0;
+    int rate = 0;
+    int state = 1;
+    QString message;
+    bool found = false;
+    for (const auto &task : *tasks) {
+        ++index;
+        const int taskState = task->state();
+        if (taskState == 0 || taskState == 2 || taskState == 3 || taskState == -1) {
+            rate = task->rate();
+            message = task->title();
+            state = taskState;
+            found = true;
+            break;
+        }
+    }
+    if (!found)
+        index = int(tasks->size());
+    sendMessage(static_cast<ItemTaskWidgetStatus>(state), message, overallProgress(int(tasks->size()), index, rate));
+}
+
+int ItemTaskWidget::overallProgress(int count, int index, int rate)
+{
+    // One task has no share to split: its own rate is the row's.
+    if (count <= 1)
+        return qBound(0, rate, 100);
+    const int step = 98 / (count - 1);
+    return (step * rate) / 100 + (index - 1) * step;
+}
+
+QString ItemTaskWidget::sizeText(qint64 bytes)
+{
+    static const char *const units[] = {"B", "KB", "MB", "GB", "TB", "PB"};
+    double value = double(bytes);
+    int unit = 0;
+    qint64 rest = 0;
+    while (value >= 1024 && unit < 5) {
+        rest = qint64(value) % 1024;
+        value /= 1024;
+        ++unit;
+    }
+    QString text = QString::number(std::floor(value), 'g', 6);
+    if (rest > 0)
+        text += QStringLiteral(".") + QString::number(rest).left(2);
+    return text + QLatin1String(units[unit]);
+}

@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "itemtaskwidgetstatus.h"
+
+#include "pipeline/uploadfileinfo.h"
+#include "toolkit/nuvwidgetuibehavior.h"
+
+#include <QRecursiveMutex>
+#include <QSharedPointer>
+#include <QWidget>
+
+#include <functional>
+
+namespace Ui {
+class ItemTaskWidget;
+}
+class Manager;
+class UploadManager;
+
+// One file of the task list: name, size, state and the upload / pause / delete buttons.
+// It analyses its file in the background, lets its pipeline fetch the task list, runs the
+// pipeline when the user or the list's scheduler starts it, and shows progress, failure or
+// completion.
+//
+// Work on worker threads never touches the row itself: it gets copies and the pipeline,
+// and hands its results back queued. A row that is deleted while one of its actions still
+// runs therefore only loses results nobody would see; it waits for the threads when it goes.
+class ItemTaskWidget final : public QWidget, private NuvWidgetUiBehavior
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ItemTaskWidget)
+
+public:
+    static constexpr int RowHeight = 72;
+
+    explicit ItemTaskWidget(QWidget *parent = nullptr);
+    ~ItemTaskWidget() override;
+
+    using NuvWidgetUiBehavior::reload;
+
+    void setManager(const QSharedPointer<Manager> &manager);
+    void setUploadManager(const QSharedPointer<UploadManager> &uploadManager);
+    QSharedPointer<UploadManager> uploadManager() const;
+    // Copies the record and, for a file not analysed yet, starts the analysis.
+    void setFileInfo(const UploadFileInfo &fileInfo);
+    UploadFileInfo fileInfo() const;
+
+    // Starts the upload when the session's start permit is free and the pipeline can run.
+    bool tryStart();
+    void sendMessage(ItemTaskWidgetStatus status, const QString &message, int progress);
+    ItemTaskWidgetStatus status() const;
+
+    // "385000000" bytes read "367.16MB": the digits after the point are the leading digits
+    // of the last remainder, as the platform shows sizes.
+    static QString sizeText(qint64 bytes);
+    // The row's percentage for a pipeline at task `index` (1-based) of `count` with that
+    // task at `rate` percent.
+    static int overallProgress(int count, int index, int rate);
+
+signals:
+    void deleteItemMsg(ItemTaskWidget *itemTaskWidget);
+    void completeMsg(const QObject *widget);
+
+public slots:
+    void onDeleteMsg(UploadManager *uploadManager);
+    void onDataUpdateMsg();
+    void onCompleteMsg(const QObject *widget);
+    void on_btnDelete_clicked();
+    void on_btnPause_clicked();
+    void on_btnUpload_clicked();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void onLoad() override;
+    void applyStatus(ItemTaskWidgetStatus status, const QString &text, const QString &message, int progress);
+    void showButtonsForStatus();
+    void analyse();
+    void onUploadDone(int code, const QString &message);
+    bool hasTasks() const;
+
+    Ui::ItemTaskWidget *m_ui = nullptr;
+    ItemTaskWidgetStatus m_status = ItemTaskWidgetStatus::Analysing;
+    QSharedPointer<UploadManager> m_uploadManager;
+    UploadFileInfo m_fileInfo;
+    QRecursiveMutex m_lock;
+    QSharedPointer<Manager> m_manager;
+    // An upload action of this row is under way (its worker may not have started yet).
+    bool m_uploading = false;
+};

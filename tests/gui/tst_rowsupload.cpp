@@ -1,0 +1,318 @@
+// SPDX-License-Identifier: MIT
+// Whole uploads in the window: rows analyse generated videos with the real ffmpeg, the
+// list's scheduler runs them against a real nuv-devserver, one at a time.
+#include "guitest.h"
+
+#include "devserver.h"
+#include "testvideos.h"
+
+#include "api/requestprovider.h"
+#include "pages/frmapp.h"
+#include "pages/itemtaskwidget.h"
+#include "pipeline/uploadmanager.h"
+#include "platform/appdirs.h"
+#include "session/manager.h"
+#include "toolkit/actionbehavior.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using GuiTest::ModalDriver;
+
+namespace {
+
+constexpr int kFlowTimeoutMs = 20000;
+constexpr int kUploadTimeoutMs = 60000;
+
+QString sha256Of(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QJsonArray journalList(const DevServer &server, const QString &key)
+{
+    return server.journal().value(key).toArray();
+}
+
+QStringList registeredNames(const DevServer &server)
+{
+    QStringList names;
+    for (const QJsonValue &entry : journalList(server, QStringLiteral("registrations")))
+        names << entry.toObject().value(QStringLiteral("filename")).toString();
+    return names;
+}
+
+bool reportedStatus(const DevServer &server, int status)
+{
+    for (const QJsonValue &entry : journalList(server, QStringLiteral("reports"))) {
+        if (entry.toObject().value(QStringLiteral("status")).toVariant().toInt() == status)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class TestRowsUpload final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void upload_threeFiles_runOneAtATimeInOrder();
+    void scheduler_uploadOnAnotherRow_pausesRunningRowAndWrapsToTop();
+    void pause_thenUpload_resumesUnfinishedTask();
+    void close_unfinishedTask_cancelKeepsWindowOkReportsExit();
+
+private:
+    bool openLoaded();
+    ItemTaskWidget *row(int index) const;
+    QPushButton *button(int index, const char *name) const;
+    QStringList videos(const QStringList &names, const TestVideoOptions &options);
+
+    QTemporaryDir m_data;
+    QTemporaryDir m_files;
+    DevServer m_server;
+    std::unique_ptr<FrmApp> m_window;
+};
+
+void TestRowsUpload::initTestCase()
+{
+    QVERIFY(m_data.isValid());
+    QVERIFY(m_files.isValid());
+    AppDirs::setDataFolderOverride(m_data.path());
+    QVERIFY(GuiTest::applyStyleSheet());
+    RequestProvider::setTransferTimeout(15000);
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+}
+
+void TestRowsUpload::init()
+{
+    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonValue::Null}}));
+    QVERIFY(m_server.resetJournal());
+}
+
+void TestRowsUpload::cleanup()
+{
+    m_window.reset();
+    ActionBehavior::appClosing = false;
+}
+
+bool TestRowsUpload::openLoaded()
+{
+    m_window = std::make_unique<FrmApp>(nullptr, m_server.launchCommand(), nullptr);
+    m_window->show();
+    const auto *stack = m_window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+    const QWidget *frmAdd = m_window->findChild<QWidget *>(QStringLiteral("frmAdd"));
+    return QTest::qWaitFor([&] { return stack->currentWidget() == frmAdd; }, kFlowTimeoutMs);
+}
+
+ItemTaskWidget *TestRowsUpload::row(int index) const
+{
+    auto *list = m_window->findChild<QListWidget *>(QStringLiteral("listTask"));
+    return qobject_cast<ItemTaskWidget *>(list->itemWidget(list->item(index)));
+}
+
+QPushButton *TestRowsUpload::button(int index, const char *name) const
+{
+    return row(index)->findChild<QPushButton *>(QString::fromLatin1(name));
+}
+
+QStringList TestRowsUpload::videos(const QStringList &names, const TestVideoOptions &options)
+{
+    QStringList paths;
+    double seconds = options.seconds;
+    for (const QString &name : names) {
+        TestVideoOptions each = options;
+        // Different lengths give different bytes, so every upload is told apart by its hash.
+        each.seconds = seconds;
+        seconds += 0.2;
+        const QString path = m_files.filePath(name);
+        if (!QFile::exists(path) && !TestVideos::make(path, each))
+            return {};
+        paths << path;
+    }
+    return paths;
+}
+
+void TestRowsUpload::upload_threeFiles_runOneAtATimeInOrder()
+{
+    const QStringList files = videos({QStringLiteral("a.mp4"), QStringLiteral("b.mp4"), QStringLiteral("c.mp4")}, {});
+    QCOMPARE(files.size(), 3);
+    QVERIFY(openLoaded());
+    FrmApp *window = m_window.get();
+    window->onAddFilesMsg(files);
+
+    for (int i = 0; i < 3; ++i)
+        QTRY_COMPARE_WITH_TIMEOUT(row(i)->status(), ItemTaskWidgetStatus::Completed, kUploadTimeoutMs);
+    for (int i = 0; i < 3; ++i) {
+        // The last task's update shows completion a moment before the run's end locks the row.
+        QTRY_VERIFY(!button(i, "btnDelete")->isEnabled());
+        QVERIFY(button(i, "btnUpload")->isHidden());
+        QVERIFY(button(i, "btnPause")->isHidden());
+        QVERIFY(row(i)->findChild<QWidget *>(QStringLiteral("wdgComplete"))->isVisible());
+    }
+    QCOMPARE(registeredNames(m_server),
+             (QStringList{QStringLiteral("a.mp4"), QStringLiteral("b.mp4"), QStringLiteral("c.mp4")}));
+
+    // Each file arrived whole, and no upload began before the previous one had ended.
+    const QJsonArray uploads = journalList(m_server, QStringLiteral("uploads"));
+    QCOMPARE(uploads.size(), 3);
+    double previousEnd = 0;
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject upload = uploads.at(i).toObject();
+        QCOMPARE(upload.value(QStringLiteral("name")).toString(), QFileInfo(files.at(i)).fileName());
+        QVERIFY(upload.value(QStringLiteral("finished")).toBool());
+        QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), sha256Of(files.at(i)));
+        const QJsonArray chunks = upload.value(QStringLiteral("chunks")).toArray();
+        QVERIFY(!chunks.isEmpty());
+        QVERIFY(chunks.first().toObject().value(QStringLiteral("time")).toDouble() >= previousEnd);
+        previousEnd = chunks.last().toObject().value(QStringLiteral("time")).toDouble();
+    }
+    QVERIFY(window->manager()->startPermit());
+}
+
+void TestRowsUpload::scheduler_uploadOnAnotherRow_pausesRunningRowAndWrapsToTop()
+{
+    // Three chunks each, every chunk held back a little: long enough to step in.
+    TestVideoOptions big;
+    big.container = QStringLiteral("matroska");
+    big.videoCodec = QStringLiteral("rawvideo");
+    big.width = 320;
+    big.height = 240;
+    big.seconds = 5;
+    const QStringList files =
+        videos({QStringLiteral("A.mkv"), QStringLiteral("B.mkv"), QStringLiteral("C.mkv")}, big);
+    QCOMPARE(files.size(), 3);
+    QVERIFY(QFileInfo(files.first()).size() > 2 * 2097152);
+    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"), 300}}}}));
+    QVERIFY(openLoaded());
+    FrmApp *window = m_window.get();
+    window->onAddFilesMsg(files);
+
+    // The scheduler starts the top row once the rows are analysed.
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Uploading, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(1)->status(), ItemTaskWidgetStatus::Waiting, kFlowTimeoutMs);
+    QVERIFY(!button(1, "btnUpload")->isHidden());
+    QTest::mouseClick(button(1, "btnUpload"), Qt::LeftButton);
+
+    // B stops A and runs.
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Paused, kFlowTimeoutMs);
+    QCOMPARE(row(0)->findChild<QLabel *>(QStringLiteral("lblProgress"))->text(), QStringLiteral("暂停上传"));
+    QVERIFY(!button(0, "btnUpload")->isHidden());
+    QTRY_COMPARE_WITH_TIMEOUT(row(1)->status(), ItemTaskWidgetStatus::Uploading, kFlowTimeoutMs);
+    QVERIFY(row(2)->status() == ItemTaskWidgetStatus::Waiting);
+
+    // B's end passes the start to the row below it, C; C's end wraps to A, which resumes.
+    for (int i = 0; i < 3; ++i)
+        QTRY_COMPARE_WITH_TIMEOUT(row(i)->status(), ItemTaskWidgetStatus::Completed, kUploadTimeoutMs);
+    QCOMPARE(registeredNames(m_server),
+             (QStringList{QStringLiteral("B.mkv"), QStringLiteral("C.mkv"), QStringLiteral("A.mkv")}));
+    for (const QJsonValue &upload : journalList(m_server, QStringLiteral("uploads"))) {
+        const QJsonObject entry = upload.toObject();
+        if (!entry.value(QStringLiteral("finished")).toBool())
+            continue; // A's interrupted first attempt
+        QCOMPARE(entry.value(QStringLiteral("sha256")).toString(),
+                 sha256Of(m_files.filePath(entry.value(QStringLiteral("name")).toString())));
+    }
+}
+
+void TestRowsUpload::pause_thenUpload_resumesUnfinishedTask()
+{
+    TestVideoOptions big;
+    big.container = QStringLiteral("matroska");
+    big.videoCodec = QStringLiteral("rawvideo");
+    big.width = 320;
+    big.height = 240;
+    big.seconds = 5;
+    const QStringList files = videos({QStringLiteral("P.mkv")}, big);
+    QCOMPARE(files.size(), 1);
+    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"), 300}}}}));
+    QVERIFY(openLoaded());
+    FrmApp *window = m_window.get();
+    window->onAddFilesMsg(files);
+
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Uploading, kFlowTimeoutMs);
+    QTRY_VERIFY(!button(0, "btnPause")->isHidden());
+    QSignalSpy completions(window->manager().data(), &Manager::taskCompleteSignal);
+    QTest::mouseClick(button(0, "btnPause"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Paused, kFlowTimeoutMs);
+    QTRY_VERIFY(!button(0, "btnUpload")->isHidden());
+    QVERIFY(button(0, "btnPause")->isHidden());
+    QVERIFY(button(0, "btnDelete")->isEnabled());
+    // The run's end and the pause each ask for a scheduling pass; neither starts the
+    // paused row again.
+    QTRY_COMPARE(completions.count(), 2);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(row(0)->status(), ItemTaskWidgetStatus::Paused);
+    QVERIFY(!row(0)->uploadManager()->isRunning());
+    QVERIFY(registeredNames(m_server).isEmpty());
+
+    QTest::mouseClick(button(0, "btnUpload"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Completed, kUploadTimeoutMs);
+    QCOMPARE(registeredNames(m_server), QStringList{QStringLiteral("P.mkv")});
+}
+
+void TestRowsUpload::close_unfinishedTask_cancelKeepsWindowOkReportsExit()
+{
+    const QStringList files = videos({QStringLiteral("slow.mp4")}, {});
+    // The upload is held at the server, so the file stays unfinished.
+    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"), 5000}}}}));
+    QVERIFY(openLoaded());
+    FrmApp *window = m_window.get();
+    QList<int> exits;
+    window->setExitFunction([&exits](int code) { exits << code; });
+    window->onAddFilesMsg(files);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Uploading, kFlowTimeoutMs);
+
+    QString question;
+    auto answer = [&question](const char *button) {
+        return std::make_unique<ModalDriver>([&question, button](QWidget *box) {
+            question = box->findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
+            box->findChild<QPushButton *>(QString::fromLatin1(button))->click();
+        });
+    };
+    {
+        const auto driver = answer("btnCancel");
+        QVERIFY(!window->close());
+        QCOMPARE(driver->seen(), 1);
+    }
+    QCOMPARE(question, QStringLiteral("有任务还未执行完成,确认退出上传工具吗?"));
+    QVERIFY(window->isVisible());
+    QVERIFY(exits.isEmpty());
+    QVERIFY(!ActionBehavior::appClosing);
+    QVERIFY(!reportedStatus(m_server, 21));
+
+    {
+        const auto driver = answer("btnOk");
+        QVERIFY(window->close());
+        QCOMPARE(driver->seen(), 1);
+    }
+    QCOMPARE(exits, QList<int>{0});
+    QVERIFY(ActionBehavior::appClosing);
+    // The final report was at the server before the process would have ended.
+    QVERIFY(reportedStatus(m_server, 21));
+}
+
+QTEST_MAIN(TestRowsUpload)
+#include "tst_rowsupload.moc"
