@@ -36,6 +36,7 @@
 #include <memory>
 
 using GuiTest::ModalDriver;
+using GuiTest::ModalSteps;
 
 namespace {
 
@@ -84,40 +85,6 @@ QStringList listedNames(QFileDialog *dialog)
     names.sort();
     return names;
 }
-
-// Handles the modal windows that come up one after another (a file dialog, then a box),
-// each with its own step.
-class ModalSteps final : public QObject
-{
-public:
-    explicit ModalSteps(QList<std::function<void(QWidget *)>> steps)
-        : m_steps(std::move(steps))
-    {
-        connect(&m_timer, &QTimer::timeout, this, &ModalSteps::poll);
-        m_timer.start(10);
-    }
-
-    int done() const { return m_done; }
-
-private:
-    void poll()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (m_done >= m_steps.size() || !modal || !modal->isVisible() || modal == m_last)
-            return;
-        if (QApplication::activeWindow() != modal) {
-            QApplication::setActiveWindow(modal);
-            return;
-        }
-        m_last = modal;
-        m_steps.at(m_done++)(modal);
-    }
-
-    QList<std::function<void(QWidget *)>> m_steps;
-    QPointer<QWidget> m_last;
-    QTimer m_timer;
-    int m_done = 0;
-};
 
 // A step that waits until the file dialog lists `expected`, then chooses `names` (quoted,
 // as typed) and keeps what it saw. The dialog is closed whatever happens, so a failing test
