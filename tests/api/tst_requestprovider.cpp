@@ -174,17 +174,9 @@ void TestRequestProvider::networkErrorMessage_codes()
 void TestRequestProvider::get_selfSignedTls_refusedUnlessVerificationOff()
 {
     QTemporaryDir dir;
-    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
-    const QString key = dir.filePath(QStringLiteral("key.pem"));
-    QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                              QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
-                              QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                              QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
-                              QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
-    QVERIFY(openssl.waitForFinished(60000));
-    QCOMPARE(openssl.exitCode(), 0);
+    QString cert;
+    QString key;
+    QVERIFY(DevServer::makeSelfSignedCertificate(dir.path(), &cert, &key));
     DevServer tls;
     QVERIFY2(tls.start({QStringLiteral("--tls"), cert, key}), qPrintable(tls.errorString()));
     const QString url = tls.url(QStringLiteral("/test/empty"));

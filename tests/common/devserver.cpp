@@ -36,6 +36,20 @@ DevServer::~DevServer()
     stop();
 }
 
+bool DevServer::makeSelfSignedCertificate(const QString &folder, QString *certPath, QString *keyPath)
+{
+    *certPath = folder + QStringLiteral("/cert.pem");
+    *keyPath = folder + QStringLiteral("/key.pem");
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                              QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                              QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                              QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+                              QStringLiteral("-keyout"), *keyPath, QStringLiteral("-out"), *certPath});
+    return openssl.waitForFinished(60000) && openssl.exitStatus() == QProcess::NormalExit && openssl.exitCode() == 0;
+}
+
 bool DevServer::start(const QStringList &extraArgs)
 {
     stop();

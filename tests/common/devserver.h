@@ -22,6 +22,9 @@ public:
     ~DevServer();
     Q_DISABLE_COPY_MOVE(DevServer)
 
+    // Writes a self-signed certificate for 127.0.0.1 and its key into folder (for --tls).
+    static bool makeSelfSignedCertificate(const QString &folder, QString *certPath, QString *keyPath);
+
     bool start(const QStringList &extraArgs = {});
     void stop();
     bool isRunning() const;

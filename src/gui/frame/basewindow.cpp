@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "basewindow.h"
+
 #include "ui_basewindow.h"
 
 #include "basetitlebar.h"
+#include "windowshadow.h"
 
-#include <QColor>
-#include <QGraphicsDropShadowEffect>
 
 namespace {
 
@@ -22,11 +22,7 @@ BaseWindow::BaseWindow(QWidget *parent)
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint);
     setAttribute(Qt::WA_TranslucentBackground);
 
-    auto *shadow = new QGraphicsDropShadowEffect(m_ui->wdgWindowBg);
-    shadow->setOffset(0, 0);
-    shadow->setColor(QColor(QStringLiteral("#444444")));
-    shadow->setBlurRadius(30);
-    m_ui->wdgWindowBg->setGraphicsEffect(shadow);
+    applyWindowShadow(m_ui->wdgWindowBg);
 
     m_titleBar = new BaseTitleBar(this, m_ui->wdgWindowBg);
     m_titleBar->setObjectName(QStringLiteral("BaseTitleBar"));

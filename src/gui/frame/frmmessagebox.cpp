@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "frmmessagebox.h"
+
 #include "ui_frmmessagebox.h"
 
 #include "basedialogtitlebar.h"
+#include "windowshadow.h"
 
 #include <QApplication>
-#include <QColor>
-#include <QGraphicsDropShadowEffect>
 #include <QLayout>
 #include <QPushButton>
 #include <QShortcut>
@@ -40,11 +40,7 @@ FrmMessageBox::FrmMessageBox(QWidget *parent)
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint);
     setAttribute(Qt::WA_TranslucentBackground);
 
-    auto *shadow = new QGraphicsDropShadowEffect(m_ui->wdgWindowBg);
-    shadow->setOffset(0, 0);
-    shadow->setColor(QColor(QStringLiteral("#444444")));
-    shadow->setBlurRadius(30);
-    m_ui->wdgWindowBg->setGraphicsEffect(shadow);
+    applyWindowShadow(m_ui->wdgWindowBg);
 
     m_titleBar = new BaseDialogTitleBar(this, m_ui->wdgWindowBg);
     m_titleBar->setObjectName(QStringLiteral("BaseDialogTitleBar"));

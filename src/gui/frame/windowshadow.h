@@ -1,0 +1,8 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+class QWidget;
+
+// The soft drop shadow that the frameless windows draw around their white body, inside
+// their transparent 24-pixel border.
+void applyWindowShadow(QWidget *body);
