@@ -145,12 +145,6 @@ void FrmList::updateListHeight()
     }
 }
 
-void FrmList::paintEvent(QPaintEvent *event)
-{
-    updateListHeight();
-    QWidget::paintEvent(event);
-}
-
 void FrmList::on_btnAddList_clicked()
 {
     const int limit = maxUploadNum();
