@@ -9,6 +9,7 @@
 #include "platform/activationserver.h"
 #include "platform/appdirs.h"
 #include "platform/signalwatcher.h"
+#include "session/schema.h"
 #include "session/startupsettings.h"
 
 #include <QDebug>
@@ -37,6 +38,8 @@ int main(int argc, char *argv[])
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF8"));
 
     const QStringList arguments = MyApplication::arguments();
+    for (const QString &argument : arguments)
+        Schema::protectCode(argument);
     Startup::prepareLogs(arguments);
     const QString launchText = Startup::launchTextFromArguments(arguments);
     qDebug().noquote() << QStringLiteral("launchText:") + launchText;

@@ -107,7 +107,8 @@ void TestCli::initTestCase()
 void TestCli::upload_twoFiles_registersBothAndPrintsProgress()
 {
     DevServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    const QString code = QStringLiteral("c0deS3cretForTheLog");
+    QVERIFY2(server.start({QStringLiteral("--code"), code}), qPrintable(server.errorString()));
     const Run run = runCli(m_app, {server.launchCommand(), m_first, m_second});
     QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
     QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
@@ -128,9 +129,25 @@ void TestCli::upload_twoFiles_registersBothAndPrintsProgress()
     QCOMPARE(registrations.at(1).toObject().value(QStringLiteral("formJson")).toObject().value(QStringLiteral("suffix")).toString(),
              QStringLiteral(".MKV"));
     QCOMPARE(statusesOf(server).last(), QStringLiteral("19"));
+    // The last report lists both files as registered.
+    const QJsonObject journal = server.journal();
+    const QJsonArray list = journal.value(QStringLiteral("reports")).toArray().last().toObject().value(QStringLiteral("listJson")).toArray();
+    QCOMPARE(list.size(), 2);
+    for (const QJsonValue &entry : list)
+        QCOMPARE(entry.toObject().value(QStringLiteral("status")).toInt(), 19);
     // The details went to the daily log, not to the terminal.
     QVERIFY(m_app.logText().contains(QStringLiteral("FFMpegTools::info")));
     QVERIFY(!run.out.contains(QStringLiteral("FFMpegTools")));
+    // Neither the token nor the launch code is in any log file; the lines that held them stay.
+    const QString token = journal.value(QStringLiteral("tokens")).toArray().first().toObject().value(QStringLiteral("token")).toString();
+    QVERIFY(token.size() >= 8);
+    for (const QFileInfo &log : QDir(m_app.dir.filePath(QStringLiteral("logs"))).entryInfoList(QDir::Files)) {
+        QFile file(log.filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(!text.contains(token) && !text.contains(code), qPrintable(log.fileName()));
+    }
+    QVERIFY(m_app.logText().contains(QStringLiteral("code=c0de…")));
 }
 
 void TestCli::upload_badLaunchCommand_exitsWithDecodingMessage_data()
