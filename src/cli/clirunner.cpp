@@ -17,6 +17,7 @@
 #include "pipeline/actionstopsignal.h"
 #include "pipeline/itaskexecutor.h"
 #include "pipeline/uploadmanager.h"
+#include "platform/processhelpers.h"
 #include "session/manager.h"
 #include "session/schema.h"
 
@@ -324,8 +325,9 @@ void CliRunner::onRefreshTimeout()
 void CliRunner::onTerminationRequested(int signalNumber)
 {
     if (m_signal != 0) {
-        // A second Ctrl-C: the user does not want to wait for the stop.
+        // A second Ctrl-C: the user does not want to wait for the stop; ffmpeg goes with us.
         printError(QStringLiteral("stopped at once"));
+        killChildProcesses();
         std::_Exit(128 + signalNumber);
     }
     m_signal = signalNumber;

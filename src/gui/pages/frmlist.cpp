@@ -235,6 +235,9 @@ void FrmList::waitWhileAnalysing(const QPointer<ItemTaskWidget> &row)
 void FrmList::onCompleteMsg(const QObject *widget)
 {
     qDebug("FrmList::onCompleteMsg");
+    // A closing window starts nothing, and must not wait here for rows being analysed.
+    if (ActionBehavior::appClosing)
+        return;
     if (!s_schedulerMutex.tryLock()) {
         qDebug("FrmList::onCompleteMsg lock");
         return;
