@@ -50,7 +50,6 @@ private slots:
     void write_twoThreads_neverInterleave();
     void write_eightThreadsAcrossRotation_loseNothing();
     void prepareLogFolder_oldFilesPrunedSubfolderKept();
-    void prepareLogFolder_missingFolder_createdWithoutPruning();
 };
 
 void TestLog::formatLine_eachLevel_matchesLayout_data()
@@ -282,7 +281,10 @@ void TestLog::write_eightThreadsAcrossRotation_loseNothing()
 void TestLog::prepareLogFolder_oldFilesPrunedSubfolderKept()
 {
     QTemporaryDir dir;
-    const QString logs = dir.filePath(QStringLiteral("logs"));
+    // A missing folder is made, parents and all.
+    const QString logs = dir.filePath(QStringLiteral("a/b/logs"));
+    prepareLogFolder(logs);
+    QVERIFY(QFileInfo(logs).isDir());
     QVERIFY(QDir().mkpath(logs + QStringLiteral("/archive")));
     QFile file(logs + QStringLiteral("/2026-01-01.log"));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -299,14 +301,6 @@ void TestLog::prepareLogFolder_oldFilesPrunedSubfolderKept()
     QVERIFY(!file.exists());
     QVERIFY(QFileInfo(logs + QStringLiteral("/archive")).isDir());
     QVERIFY(inner.exists());
-}
-
-void TestLog::prepareLogFolder_missingFolder_createdWithoutPruning()
-{
-    QTemporaryDir dir;
-    const QString logs = dir.filePath(QStringLiteral("a/b/logs"));
-    prepareLogFolder(logs, QDateTime::currentDateTime().addYears(1));
-    QVERIFY(QFileInfo(logs).isDir());
 }
 
 QTEST_GUILESS_MAIN(TestLog)
