@@ -145,8 +145,9 @@ bool CliRunner::prepareUpload()
     m_manager->setSchema(schema);
     for (int i = 0; i < files.size(); ++i) {
         const QSharedPointer<UploadManager> pipeline = m_manager->addUploadManager();
-        connect(pipeline.data(), &UploadManager::warningRaised, this,
-                [this](const QString &message) { printError(QStringLiteral("警告: ") + message); });
+        connect(pipeline.data(), &UploadManager::warningRaised, this, [this](const QString &message) {
+            printError(QStringLiteral("警告: ") + ProgressPrinter::printable(message));
+        });
         connect(pipeline.data(), &UploadManager::deleteMsg, this, &CliRunner::onPipelineRemoved);
         m_pipelines.append(pipeline);
     }
@@ -180,8 +181,9 @@ void CliRunner::leaveSession(int index)
 
 void CliRunner::fileFailed(int index, const QString &message)
 {
-    const QString name = QFileInfo(m_arguments.files.at(index)).fileName();
-    post([this, name, message] { printError(name + QStringLiteral(": 失败: ") + message); });
+    const QString name = ProgressPrinter::printable(QFileInfo(m_arguments.files.at(index)).fileName());
+    const QString text = name + QStringLiteral(": 失败: ") + ProgressPrinter::printable(message);
+    post([this, text] { printError(text); });
 }
 
 void CliRunner::runSession()
@@ -191,7 +193,7 @@ void CliRunner::runSession()
         m_manager->initToken();
     } catch (const QString &message) {
         m_sessionFailed = true;
-        post([this, message] { printError(message); });
+        post([this, message] { printError(ProgressPrinter::printable(message)); });
         return;
     }
     post([this] {

@@ -80,6 +80,8 @@ private Q_SLOTS:
     void upload_badLaunchCommand_exitsWithDecodingMessage_data();
     void upload_badLaunchCommand_exitsWithDecodingMessage();
     void upload_refusedFiles_exitWithMessagesBeforeAnyRequest();
+    void upload_serverTextWithControls_printedHarmless_data();
+    void upload_serverTextWithControls_printedHarmless();
     void probe_video_printsFactsAsJson();
     void upload_sigintMidUpload_stopsAndReportsExit();
 
@@ -167,6 +169,36 @@ void TestCli::upload_refusedFiles_exitWithMessagesBeforeAnyRequest()
     QCOMPARE(tooMany.exitCode, 2);
     QVERIFY2(tooMany.err.contains(QStringLiteral("选择的文件数量，超出当前最大可上传数量(1)。")), qPrintable(tooMany.err));
     QVERIFY(server.journal().value(QStringLiteral("requests")).toArray().isEmpty());
+}
+
+void TestCli::upload_serverTextWithControls_printedHarmless_data()
+{
+    QTest::addColumn<QJsonObject>("config");
+    QTest::addColumn<QString>("shown");
+    // Clear the screen, set the window title, a C1 line break, a carriage return.
+    const QString controls = QStringLiteral("\x1b[2J\x1b]0;x\x07\x85\r");
+    QTest::newRow("message") << QJsonObject{{QStringLiteral("settings"),
+                                             QJsonObject{{QStringLiteral("getTokenApi"), QString(QStringLiteral("ftp://h/") + controls)}}}}
+                             << QStringLiteral("服务器返回Token接口有误，请联系管理员(ftp://h/ )");
+    const QJsonObject task{{QStringLiteral("id"), 1}, {QStringLiteral("type"), 2}, {QStringLiteral("sign"), 0},
+                           {QStringLiteral("title"), QString(controls + QStringLiteral("上传"))}, {QStringLiteral("mac"), QString()}};
+    QTest::newRow("task title") << QJsonObject{{QStringLiteral("plan"), QJsonArray{task}}}
+                                << QStringLiteral("first clip.mp4   上传 (1/2)");
+}
+
+void TestCli::upload_serverTextWithControls_printedHarmless()
+{
+    QFETCH(QJsonObject, config);
+    QFETCH(QString, shown);
+    DevServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY(server.configure(config));
+    const Run run = runCli(m_app, {server.launchCommand(), m_first});
+    const QString printed = run.out + run.err;
+    QVERIFY2(printed.contains(shown), qPrintable(printed));
+    for (const QChar c : printed)
+        QVERIFY2(c == QLatin1Char('\n') || (c.unicode() >= 0x20 && (c.unicode() < 0x7f || c.unicode() > 0x9f)),
+                 qPrintable(QString::number(c.unicode(), 16)));
 }
 
 void TestCli::probe_video_printsFactsAsJson()
