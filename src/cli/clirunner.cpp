@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "api/taskcommand.h"
+#include "media/ffmpegtools.h"
 #include "mediaprobe.h"
 #include "pipeline/actionstopsignal.h"
 #include "pipeline/itaskexecutor.h"
@@ -103,7 +104,7 @@ void CliRunner::runProbe()
     UploadFileInfo record = MediaProbe::recordOf(QFileInfo(m_arguments.files.first()).absoluteFilePath(), QString());
     const int result = MediaProbe::probe(&record);
     if (result != 0) {
-        printError(QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(%1)").arg(result));
+        printError(FFMpegTools::infoFailureText(result));
         finish(ExitFailed);
         return;
     }
@@ -209,7 +210,7 @@ void CliRunner::runSession()
             if (result != 0) {
                 qDebug().noquote() << QStringLiteral("ffmpegTools.info:") << record.path;
                 m_pipelines.at(i)->reset();
-                fileFailed(i, QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(%1)").arg(result));
+                fileFailed(i, FFMpegTools::infoFailureText(result));
                 continue;
             }
         }

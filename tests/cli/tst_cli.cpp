@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcessEnvironment>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -12,6 +13,7 @@
 #include <csignal>
 
 #include "devserver.h"
+#include "media/processsweep.h"
 #include "testvideos.h"
 
 namespace {
@@ -83,6 +85,7 @@ private Q_SLOTS:
     void upload_serverTextWithControls_printedHarmless_data();
     void upload_serverTextWithControls_printedHarmless();
     void probe_video_printsFactsAsJson();
+    void probe_leftoverOfKilledRun_endedAtStart();
     void upload_sigintMidUpload_stopsAndReportsExit();
 
 private:
@@ -224,6 +227,24 @@ void TestCli::probe_video_printsFactsAsJson()
     const Run notVideo = runCli(m_app, {QStringLiteral("--probe"), m_app.program});
     QCOMPARE(notVideo.exitCode, 1);
     QVERIFY2(notVideo.err.contains(QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(")), qPrintable(notVideo.err));
+}
+
+void TestCli::probe_leftoverOfKilledRun_endedAtStart()
+{
+    // What a run of this installation leaves when its process dies before ffmpeg does.
+    const QString marker = QStringLiteral("nuv-leftover-") + QString::number(QCoreApplication::applicationPid());
+    const QStringList mark{ProcessSweep::installMarker(m_app.dir.path()), QString::number(QCoreApplication::applicationPid()),
+                           QStringLiteral("1"), marker};
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(ProcessSweep::markVariable(), mark.join(QLatin1Char(':')));
+    QProcess leftover;
+    leftover.setProcessEnvironment(environment);
+    leftover.start(TestVideos::ffmpeg(), TestVideos::silentRunArguments(marker, 30));
+    QVERIFY(leftover.waitForStarted());
+
+    QCOMPARE(runCli(m_app, {QStringLiteral("--probe"), m_first}).exitCode, 0);
+    QVERIFY(leftover.waitForFinished(5000));
+    QCOMPARE(leftover.exitStatus(), QProcess::CrashExit);
 }
 
 void TestCli::upload_sigintMidUpload_stopsAndReportsExit()
