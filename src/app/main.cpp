@@ -5,6 +5,7 @@
 #include "api/requestprovider.h"
 #include "assets/guiresources.h"
 #include "log/initializelogger.h"
+#include "media/ffmpegtools.h"
 #include "pages/frmapp.h"
 #include "platform/activationserver.h"
 #include "platform/appdirs.h"
@@ -58,6 +59,7 @@ int main(int argc, char *argv[])
     Startup::installTranslations(app);
     StartupSettings::load(AppDirs::settingsFile());
     RequestProvider::setPeerVerification(StartupSettings::verifyCertificates());
+    FFMpegTools::endLeftovers();
 
     int exitCode = 0;
     {

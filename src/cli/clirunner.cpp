@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "api/taskcommand.h"
+#include "media/ffmpegtools.h"
 #include "mediaprobe.h"
 #include "pipeline/actionstopsignal.h"
 #include "pipeline/itaskexecutor.h"
@@ -110,7 +111,7 @@ void CliRunner::runProbe()
     UploadFileInfo record = MediaProbe::recordOf(QFileInfo(m_arguments.files.first()).absoluteFilePath(), QString());
     const int result = MediaProbe::probe(&record);
     if (result != 0) {
-        printError(QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(%1)").arg(result));
+        printError(FFMpegTools::infoFailureText(result));
         finish(ExitFailed);
         return;
     }
@@ -152,8 +153,9 @@ bool CliRunner::prepareUpload()
     m_manager->setSchema(schema);
     for (int i = 0; i < files.size(); ++i) {
         const QSharedPointer<UploadManager> pipeline = m_manager->addUploadManager();
-        connect(pipeline.data(), &UploadManager::warningRaised, this,
-                [this](const QString &message) { printError(QStringLiteral("警告: ") + message); });
+        connect(pipeline.data(), &UploadManager::warningRaised, this, [this](const QString &message) {
+            printError(QStringLiteral("警告: ") + ProgressPrinter::printable(message));
+        });
         connect(pipeline.data(), &UploadManager::deleteMsg, this, &CliRunner::onPipelineRemoved);
         m_pipelines.append(pipeline);
     }
@@ -187,8 +189,9 @@ void CliRunner::leaveSession(int index)
 
 void CliRunner::fileFailed(int index, const QString &message)
 {
-    const QString name = QFileInfo(m_arguments.files.at(index)).fileName();
-    post([this, name, message] { printError(name + QStringLiteral(": 失败: ") + message); });
+    const QString name = ProgressPrinter::printable(QFileInfo(m_arguments.files.at(index)).fileName());
+    const QString text = name + QStringLiteral(": 失败: ") + ProgressPrinter::printable(message);
+    post([this, text] { printError(text); });
 }
 
 void CliRunner::runSession()
@@ -198,7 +201,7 @@ void CliRunner::runSession()
         m_manager->initToken();
     } catch (const QString &message) {
         m_sessionFailed = true;
-        post([this, message] { printError(message); });
+        post([this, message] { printError(ProgressPrinter::printable(message)); });
         return;
     }
     post([this] {
@@ -214,7 +217,7 @@ void CliRunner::runSession()
             if (result != 0) {
                 qDebug().noquote() << QStringLiteral("ffmpegTools.info:") << record.path;
                 m_pipelines.at(i)->reset();
-                fileFailed(i, QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(%1)").arg(result));
+                fileFailed(i, FFMpegTools::infoFailureText(result));
                 continue;
             }
         }

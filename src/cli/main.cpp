@@ -9,6 +9,7 @@
 #include "clirunner.h"
 #include "log/initializelogger.h"
 #include "log/logfolder.h"
+#include "media/ffmpegtools.h"
 #include "platform/appdirs.h"
 #include "platform/signalwatcher.h"
 #include "session/startupsettings.h"
@@ -33,6 +34,7 @@ int main(int argc, char *argv[])
         qInfo().noquote() << QStringLiteral("files:") + arguments.files.join(QLatin1Char(','));
         StartupSettings::load(AppDirs::settingsFile());
         RequestProvider::setPeerVerification(StartupSettings::verifyCertificates());
+        FFMpegTools::endLeftovers();
     }
 
     CliRunner runner(arguments);

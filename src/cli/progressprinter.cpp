@@ -2,6 +2,7 @@
 #include "progressprinter.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 
 #include <memory>
 
@@ -39,13 +40,32 @@ QString ProgressPrinter::formatDuration(int seconds)
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
+QString ProgressPrinter::printable(const QString &text)
+{
+    // CSI with its parameters, OSC up to its terminator, and the other ESC sequences whole,
+    // so that no parameter is left behind as text.
+    static const QRegularExpression sequences(
+            QStringLiteral("\\x1b(?:\\[[0-?]*[ -/]*[@-~]?|\\][^\\x07\\x1b]*(?:\\x07|\\x1b\\\\)?|[ -/]*[0-~]?)"));
+    QString result;
+    const QString stripped = QString(text).remove(sequences);
+    result.reserve(stripped.size());
+    for (const QChar c : stripped) {
+        const ushort code = c.unicode();
+        if (code == '\t' || code == '\n' || code == '\r')
+            result += QLatin1Char(' ');
+        else if (code >= 0x20 && (code < 0x7f || code > 0x9f))
+            result += c;
+    }
+    return result;
+}
+
 QString ProgressPrinter::formatLine(const Progress &progress, double bytesPerSecond)
 {
     const QString speed = bytesPerSecond < 0 ? QStringLiteral("-- MB/s")
                                              : QString::number(bytesPerSecond / 1e6, 'f', 1) + QStringLiteral(" MB/s");
     return QStringLiteral("[%1/%2] %3  %4 (%5/%6)  %7%  %8  %9 left")
-        .arg(QString::number(progress.fileIndex), QString::number(progress.fileCount), progress.file, progress.task,
-             QString::number(progress.taskIndex), QString::number(progress.taskCount),
+        .arg(QString::number(progress.fileIndex), QString::number(progress.fileCount), printable(progress.file),
+             printable(progress.task), QString::number(progress.taskIndex), QString::number(progress.taskCount),
              QString::number(progress.percent), speed, formatDuration(progress.remaining));
 }
 

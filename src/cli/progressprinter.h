@@ -44,6 +44,9 @@ public:
     // "[1/2] a.mp4  上传原视频 (1/2)  45%  12.3 MB/s  0:12 left"; a negative speed is unknown.
     static QString formatLine(const Progress &progress, double bytesPerSecond);
     static QString formatDuration(int seconds);
+    // Text from the server made harmless for a terminal: escape sequences and every other
+    // control character (C0, DEL, C1) removed, line breaks and tabs turned into spaces.
+    static QString printable(const QString &text);
 
 private:
     Sink m_sink;

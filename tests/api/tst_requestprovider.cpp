@@ -49,7 +49,8 @@ private Q_SLOTS:
     void cleanup();
 
     void get_unresolvableHost_hostNotFoundWithWarning();
-    void post_redirect302_followedByGetWithoutHeaders();
+    void redirects_followedOnlyWhereSafe_data();
+    void redirects_followedOnlyWhereSafe();
     void get_redirectLimit_tenHopsFollowedEleventhFails();
     void get_statuses_codeAndBody_data();
     void get_statuses_codeAndBody();
@@ -57,6 +58,8 @@ private Q_SLOTS:
     void networkErrorMessage_codes();
     void get_selfSignedTls_refusedUnlessVerificationOff();
     void get_stalledOrInterrupted_endsInsteadOfHanging();
+    void get_hostileReplies_failWithinLimits_data();
+    void get_hostileReplies_failWithinLimits();
     void get_nestedInAnotherRequestsLoop_bothComplete();
     void get_concurrentThreads_eachGetsItsOwnReply();
 
@@ -71,6 +74,7 @@ void TestRequestProvider::cleanup()
 {
     RequestProvider::setPeerVerification(true);
     RequestProvider::setTransferTimeout(RequestProvider::DefaultTransferTimeoutMs);
+    RequestProvider::setRequestTimeout(RequestProvider::DefaultRequestTimeoutMs);
 }
 
 int TestRequestProvider::codeOf(const QString &url, QByteArray *body)
@@ -98,19 +102,50 @@ void TestRequestProvider::get_unresolvableHost_hostNotFoundWithWarning()
     QVERIFY2(g_warnings.first().startsWith(url + QLatin1Char(':')), qPrintable(g_warnings.first()));
 }
 
-void TestRequestProvider::post_redirect302_followedByGetWithoutHeaders()
+void TestRequestProvider::redirects_followedOnlyWhereSafe_data()
 {
-    const QString target = m_server.url(QStringLiteral("/test/echo"));
-    QNetworkRequest request{QUrl(m_server.url(QStringLiteral("/test/redirect?status=302&to="))
+    QTest::addColumn<QByteArray>("verb");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<int>("code");
+    // The method the target saw; empty when it must not have been asked at all.
+    QTest::addColumn<QString>("method");
+    const int refusedPost = QNetworkReply::ProtocolInvalidOperationError;
+    const QString echo = QStringLiteral("/test/echo");
+    QTest::newRow("POST 302 refused") << QByteArray("POST") << 302 << echo << refusedPost << QString();
+    QTest::newRow("POST 303 refused") << QByteArray("POST") << 303 << echo << refusedPost << QString();
+    QTest::newRow("POST 307 as it was") << QByteArray("POST") << 307 << echo << 200 << QStringLiteral("POST");
+    QTest::newRow("POST 308 as it was") << QByteArray("POST") << 308 << echo << 200 << QStringLiteral("POST");
+    QTest::newRow("GET 303") << QByteArray("GET") << 303 << echo << 200 << QStringLiteral("GET");
+    QTest::newRow("GET 308") << QByteArray("GET") << 308 << echo << 200 << QStringLiteral("GET");
+    QTest::newRow("to file:") << QByteArray("GET") << 302 << QStringLiteral("file:///etc/hostname")
+                              << int(QNetworkReply::ProtocolUnknownError) << QString();
+    QTest::newRow("to data:") << QByteArray("GET") << 301 << QStringLiteral("data:application/json,{}")
+                              << int(QNetworkReply::ProtocolUnknownError) << QString();
+}
+
+void TestRequestProvider::redirects_followedOnlyWhereSafe()
+{
+    QFETCH(QByteArray, verb);
+    QFETCH(int, status);
+    QFETCH(QString, to);
+    QFETCH(QString, method);
+    const QString target = to.startsWith(QLatin1Char('/')) ? m_server.url(to) : to;
+    QNetworkRequest request{QUrl(m_server.url(QStringLiteral("/test/redirect?status=%1&to=").arg(status))
                                  + QString::fromLatin1(QUrl::toPercentEncoding(target)))};
     request.setRawHeader("token", "secret-token");
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     int code = 0;
-    const QJsonObject echo = QJsonDocument::fromJson(*m_provider.post(request, "a=1", &code)).object();
-    QCOMPARE(code, 200);
-    QCOMPARE(echo.value(QStringLiteral("method")).toString(), QStringLiteral("GET"));
-    QVERIFY(!echo.value(QStringLiteral("headers")).toObject().contains(QStringLiteral("token")));
-    QVERIFY(echo.value(QStringLiteral("body")).toString().isEmpty());
+    const QByteArray body = verb == "GET" ? *m_provider.get(request, &code) : *m_provider.post(request, "a=1", &code);
+    QTEST(code, "code");
+    if (method.isEmpty())
+        return;
+    const QJsonObject echo = QJsonDocument::fromJson(body).object();
+    QCOMPARE(echo.value(QStringLiteral("method")).toString(), method);
+    // A POST goes on whole; a GET takes none of the first request's headers along.
+    const QString token = echo.value(QStringLiteral("headers")).toObject().value(QStringLiteral("token")).toString();
+    QCOMPARE(token, method == QLatin1String("POST") ? QStringLiteral("secret-token") : QString());
+    QCOMPARE(echo.value(QStringLiteral("body")).toString(), method == QLatin1String("POST") ? QStringLiteral("a=1") : QString());
 }
 
 void TestRequestProvider::get_redirectLimit_tenHopsFollowedEleventhFails()
@@ -184,6 +219,9 @@ void TestRequestProvider::get_selfSignedTls_refusedUnlessVerificationOff()
     QCOMPARE(codeOf(url), int(QNetworkReply::SslHandshakeFailedError));
     RequestProvider::setPeerVerification(false);
     QCOMPARE(codeOf(url), 200);
+    QCOMPARE(codeOf(tls.url(QStringLiteral("/test/redirect?to="))
+                    + QString::fromLatin1(QUrl::toPercentEncoding(m_server.url(QStringLiteral("/test/empty"))))),
+             int(QNetworkReply::InsecureRedirectError));
     // Turning verification back on must not ride on the connection kept alive from before.
     RequestProvider::setPeerVerification(true);
     QCOMPARE(codeOf(url), int(QNetworkReply::SslHandshakeFailedError));
@@ -206,6 +244,33 @@ void TestRequestProvider::get_stalledOrInterrupted_endsInsteadOfHanging()
     thread->requestInterruption();
     QVERIFY(thread->wait(15000));
     QCOMPARE(code, int(QNetworkReply::OperationCanceledError));
+}
+
+void TestRequestProvider::get_hostileReplies_failWithinLimits_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("code");
+    const int timeout = QNetworkReply::TimeoutError;
+    const int tooLarge = QNetworkReply::ProtocolFailure;
+    QTest::newRow("a byte now and then") << QStringLiteral("/test/drip?bytes=100&ms=200") << timeout;
+    QTest::newRow("huge Content-Length") << QStringLiteral("/test/huge?bytes=1073741824&announce=1099511627776")
+                                         << tooLarge;
+    QTest::newRow("huge chunked body") << QStringLiteral("/test/huge?bytes=1073741824&framing=chunked") << tooLarge;
+    QTest::newRow("huge body until close") << QStringLiteral("/test/huge?bytes=1073741824&framing=close") << tooLarge;
+}
+
+void TestRequestProvider::get_hostileReplies_failWithinLimits()
+{
+    QFETCH(QString, path);
+    RequestProvider::setTransferTimeout(1000);
+    RequestProvider::setRequestTimeout(2000);
+    QTEST(codeOf(m_server.url(path)), "code");
+    if (!path.startsWith(QLatin1String("/test/huge")))
+        return;
+    // Cut off as it came: the server got rid of a sliver of the body, not of all of it.
+    qint64 sent = -1;
+    QTRY_VERIFY((sent = m_server.bytesStreamed()) >= 0);
+    QVERIFY2(sent < 64 * 1024 * 1024, qPrintable(QString::number(sent)));
 }
 
 void TestRequestProvider::get_nestedInAnotherRequestsLoop_bothComplete()

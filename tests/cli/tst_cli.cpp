@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcessEnvironment>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -12,6 +13,7 @@
 #include <csignal>
 
 #include "devserver.h"
+#include "media/processsweep.h"
 #include "testvideos.h"
 
 namespace {
@@ -80,7 +82,10 @@ private Q_SLOTS:
     void upload_badLaunchCommand_exitsWithDecodingMessage_data();
     void upload_badLaunchCommand_exitsWithDecodingMessage();
     void upload_refusedFiles_exitWithMessagesBeforeAnyRequest();
+    void upload_serverTextWithControls_printedHarmless_data();
+    void upload_serverTextWithControls_printedHarmless();
     void probe_video_printsFactsAsJson();
+    void probe_leftoverOfKilledRun_endedAtStart();
     void upload_sigint_stopsEndsFfmpegAndReportsExit_data();
     void upload_sigint_stopsEndsFfmpegAndReportsExit();
 
@@ -187,6 +192,36 @@ void TestCli::upload_refusedFiles_exitWithMessagesBeforeAnyRequest()
     QVERIFY(server.journal().value(QStringLiteral("requests")).toArray().isEmpty());
 }
 
+void TestCli::upload_serverTextWithControls_printedHarmless_data()
+{
+    QTest::addColumn<QJsonObject>("config");
+    QTest::addColumn<QString>("shown");
+    // Clear the screen, set the window title, a C1 line break, a carriage return.
+    const QString controls = QStringLiteral("\x1b[2J\x1b]0;x\x07\x85\r");
+    QTest::newRow("message") << QJsonObject{{QStringLiteral("settings"),
+                                             QJsonObject{{QStringLiteral("getTokenApi"), QString(QStringLiteral("ftp://h/") + controls)}}}}
+                             << QStringLiteral("服务器返回Token接口有误，请联系管理员(ftp://h/ )");
+    const QJsonObject task{{QStringLiteral("id"), 1}, {QStringLiteral("type"), 2}, {QStringLiteral("sign"), 0},
+                           {QStringLiteral("title"), QString(controls + QStringLiteral("上传"))}, {QStringLiteral("mac"), QString()}};
+    QTest::newRow("task title") << QJsonObject{{QStringLiteral("plan"), QJsonArray{task}}}
+                                << QStringLiteral("first clip.mp4   上传 (1/2)");
+}
+
+void TestCli::upload_serverTextWithControls_printedHarmless()
+{
+    QFETCH(QJsonObject, config);
+    QFETCH(QString, shown);
+    DevServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY(server.configure(config));
+    const Run run = runCli(m_app, {server.launchCommand(), m_first});
+    const QString printed = run.out + run.err;
+    QVERIFY2(printed.contains(shown), qPrintable(printed));
+    for (const QChar c : printed)
+        QVERIFY2(c == QLatin1Char('\n') || (c.unicode() >= 0x20 && (c.unicode() < 0x7f || c.unicode() > 0x9f)),
+                 qPrintable(QString::number(c.unicode(), 16)));
+}
+
 void TestCli::probe_video_printsFactsAsJson()
 {
     const Run run = runCli(m_app, {QStringLiteral("--probe"), m_first});
@@ -210,6 +245,24 @@ void TestCli::probe_video_printsFactsAsJson()
     const Run notVideo = runCli(m_app, {QStringLiteral("--probe"), m_app.program});
     QCOMPARE(notVideo.exitCode, 1);
     QVERIFY2(notVideo.err.contains(QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(")), qPrintable(notVideo.err));
+}
+
+void TestCli::probe_leftoverOfKilledRun_endedAtStart()
+{
+    // What a run of this installation leaves when its process dies before ffmpeg does.
+    const QString marker = QStringLiteral("nuv-leftover-") + QString::number(QCoreApplication::applicationPid());
+    const QStringList mark{ProcessSweep::installMarker(m_app.dir.path()), QString::number(QCoreApplication::applicationPid()),
+                           QStringLiteral("1"), marker};
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(ProcessSweep::markVariable(), mark.join(QLatin1Char(':')));
+    QProcess leftover;
+    leftover.setProcessEnvironment(environment);
+    leftover.start(TestVideos::ffmpeg(), TestVideos::silentRunArguments(marker, 30));
+    QVERIFY(leftover.waitForStarted());
+
+    QCOMPARE(runCli(m_app, {QStringLiteral("--probe"), m_first}).exitCode, 0);
+    QVERIFY(leftover.waitForFinished(5000));
+    QCOMPARE(leftover.exitStatus(), QProcess::CrashExit);
 }
 
 void TestCli::upload_sigint_stopsEndsFfmpegAndReportsExit_data()

@@ -175,6 +175,12 @@ bool DevServer::resetJournal() const
     return call("POST", QStringLiteral("/admin/reset")).status == 200;
 }
 
+qint64 DevServer::bytesStreamed() const
+{
+    const QJsonObject sent = getObject(QStringLiteral("/test/sent"));
+    return sent.value(QStringLiteral("ended")).toBool() ? qint64(sent.value(QStringLiteral("bytes")).toDouble()) : -1;
+}
+
 QJsonObject DevServer::getObject(const QString &path) const
 {
     const Reply reply = call("GET", path);

@@ -44,6 +44,8 @@ public:
     bool configure(const QJsonObject &config) const;
     bool markRemoved(const QString &id) const;
     bool resetJournal() const;
+    // Bytes the latest /test/drip or /test/huge reply wrote; -1 while it is still being sent.
+    qint64 bytesStreamed() const;
 
 private:
     struct Reply

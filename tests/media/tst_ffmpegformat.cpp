@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "media/ffmpegtools.h"
+#include "media/processsweep.h"
 #include "media/videoinfo.h"
 #include "testvideos.h"
 
+#include <QDir>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -59,7 +62,9 @@ private slots:
     void format_stopWhileRunning_throwsStopAndLeavesNoFfmpeg_data();
     void format_stopWhileRunning_throwsStopAndLeavesNoFfmpeg();
     void format_stopBeforeStart_throwsStop();
-    void kill_argumentRun_endsOnlyTheMatchingProcess();
+    void format_clientKilled_ffmpegDiesWithIt();
+    void sweep_processes_onlyOurMarkedFfmpegEnds_data();
+    void sweep_processes_onlyOurMarkedFfmpegEnds();
 
 private:
     QTemporaryDir m_dir;
@@ -135,12 +140,10 @@ void TestFFMpegFormat::format_realTranscode_reportsRisingProgressTo100()
 {
     // -re holds ffmpeg to real time, so the two-second clip yields several progress lines.
     const QString target = m_dir.filePath(QStringLiteral("out put.mp4"));
-    const QStringList arguments = FFMpegTools::buildArguments(
-        QStringLiteral("{ffmpegPath} -y -re -i \"{source}\" -c:v libx264 -preset ultrafast \"{target}\""),
-        {{QStringLiteral("{ffmpegPath}"), QString()},
-         {QStringLiteral("{source}"), m_source},
-         {QStringLiteral("{target}"), target}})
-        << QStringLiteral("-loglevel") << QStringLiteral("info");
+    const QStringList arguments{QStringLiteral("-y"),      QStringLiteral("-re"),       QStringLiteral("-i"),
+                                m_source,                  QStringLiteral("-c:v"),      QStringLiteral("libx264"),
+                                QStringLiteral("-preset"), QStringLiteral("ultrafast"), target,
+                                QStringLiteral("-loglevel"), QStringLiteral("info")};
 
     FFMpegTools tools;
     tools.setDuration(2);
@@ -188,10 +191,6 @@ void TestFFMpegFormat::format_stopWhileRunning_throwsStopAndLeavesNoFfmpeg()
         run.thread->wait();
     });
     QTRY_VERIFY(TestVideos::processRunningWith(marker));
-
-    // A run that a wrapper still waits for is not a leftover.
-    QCOMPARE(FFMpegTools::kill(arguments), 0);
-    QVERIFY(TestVideos::processRunningWith(marker));
     QVERIFY(!run.done);
 
     run.stop = true;
@@ -216,40 +215,82 @@ void TestFFMpegFormat::format_stopBeforeStart_throwsStop()
     QVERIFY(!TestVideos::processRunningWith(marker));
 }
 
-void TestFFMpegFormat::kill_argumentRun_endsOnlyTheMatchingProcess()
+void TestFFMpegFormat::format_clientKilled_ffmpegDiesWithIt()
 {
-    const QString markerA = uniqueMarker();
-    const QString markerB = uniqueMarker();
-    const QStringList argumentsA = TestVideos::silentRunArguments(markerA, 60);
-    QProcess a;
-    QProcess b;
+    // The arguments travel in the environment, so only ffmpeg has the marker in its command line.
+    const QString marker = uniqueMarker();
+    QProcess client;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("NUV_FORMAT_ARGUMENTS"),
+                       TestVideos::silentRunArguments(marker, 30).join(QLatin1Char('\n')));
+    client.setProcessEnvironment(environment);
+    client.start(qEnvironmentVariable("NUV_BIN_DIR") + QStringLiteral("/formathelper"), QStringList());
+    QVERIFY(client.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(TestVideos::processRunningWith(marker), 20000);
+
+    client.kill();
+    QVERIFY(client.waitForFinished());
+    QTRY_VERIFY(!TestVideos::processRunningWith(marker));
+}
+
+void TestFFMpegFormat::sweep_processes_onlyOurMarkedFfmpegEnds_data()
+{
+    QTest::addColumn<bool>("ffmpeg");   // false: a shell holding the run's arguments
+    QTest::addColumn<QString>("mark");  // none, run, other (another run of ours), dead (owner gone), foreign (other install)
+    QTest::addColumn<bool>("startup");  // the start-up sweep of leftovers, else the sweep after this run
+    QTest::addColumn<bool>("ended");
+
+    QTest::newRow("user's ffmpeg with the run's arguments") << true << "none" << false << false;
+    QTest::newRow("decoy with the run's mark and arguments") << false << "run" << false << false;
+    QTest::newRow("ffmpeg of this run") << true << "run" << false << true;
+    QTest::newRow("ffmpeg of a concurrent run") << true << "other" << false << false;
+    QTest::newRow("ffmpeg of a live run at start-up") << true << "run" << true << false;
+    QTest::newRow("leftover of a killed run") << true << "dead" << true << true;
+    QTest::newRow("decoy leftover") << false << "dead" << true << false;
+    QTest::newRow("leftover of another installation") << true << "foreign" << true << false;
+}
+
+void TestFFMpegFormat::sweep_processes_onlyOurMarkedFfmpegEnds()
+{
+    QFETCH(bool, ffmpeg);
+    QFETCH(QString, mark);
+    QFETCH(bool, startup);
+    QFETCH(bool, ended);
+
+    const QString runMark = ProcessSweep::newMark();
+    QStringList fields = runMark.split(QLatin1Char(':'));
+    fields[2] = QStringLiteral("1"); // started at another time: the id now belongs to someone else
+    if (mark == QLatin1String("foreign"))
+        fields[0] = ProcessSweep::installMarker(QDir::tempPath());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (mark == QLatin1String("run"))
+        environment.insert(ProcessSweep::markVariable(), runMark);
+    else if (mark == QLatin1String("other"))
+        environment.insert(ProcessSweep::markVariable(), ProcessSweep::newMark());
+    else if (mark != QLatin1String("none"))
+        environment.insert(ProcessSweep::markVariable(), fields.join(QLatin1Char(':')));
+
+    const QStringList arguments = TestVideos::silentRunArguments(uniqueMarker(), 30);
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    if (ffmpeg)
+        process.start(TestVideos::ffmpeg(), arguments);
+    else
+        process.start(QStringLiteral("bash"), QStringList{QStringLiteral("-c"), QStringLiteral("read -t 30"),
+                                                          QStringLiteral("ffmpeg")} + arguments);
     const auto cleanup = qScopeGuard([&] {
-        a.kill();
-        b.kill();
-        a.waitForFinished();
-        b.waitForFinished();
+        process.kill();
+        process.waitForFinished();
     });
-    a.start(TestVideos::ffmpeg(), argumentsA);
-    b.start(TestVideos::ffmpeg(), TestVideos::silentRunArguments(markerB, 60));
-    QVERIFY(a.waitForStarted());
-    QVERIFY(b.waitForStarted());
-    QTRY_VERIFY(TestVideos::processRunningWith(markerA) && TestVideos::processRunningWith(markerB));
+    QVERIFY(process.waitForStarted());
 
-    QStringList gapped = argumentsA;
-    gapped.removeAt(gapped.size() / 2);
-    QCOMPARE(FFMpegTools::kill(gapped), 0);
-    QCOMPARE(FFMpegTools::kill(QStringList()), 0);
-    QCOMPARE(FFMpegTools::kill(QStringList{QStringLiteral("-metadata"), QStringLiteral("comment=") + markerA}), 1);
-
-    QVERIFY(a.waitForFinished(5000));
-    QCOMPARE(a.exitStatus(), QProcess::CrashExit);
-    QCOMPARE(b.state(), QProcess::Running);
-    QVERIFY(!TestVideos::processRunningWith(markerA));
-    QVERIFY(TestVideos::processRunningWith(markerB));
-
-    // The text form splits the way a server template is split.
-    QCOMPARE(FFMpegTools::kill(FFMpegTools::joinArguments(b.arguments())), 1);
-    QVERIFY(b.waitForFinished(5000));
+    const QList<qint64> killed = startup ? ProcessSweep::endLeftovers(TestVideos::ffmpeg())
+                                         : ProcessSweep::endRun(runMark, TestVideos::ffmpeg());
+    QCOMPARE(killed.contains(process.processId()), ended);
+    if (ended) {
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFFMpegFormat)

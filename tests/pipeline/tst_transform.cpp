@@ -9,7 +9,6 @@
 #include <atomic>
 
 #include "api/taskcommand.h"
-#include "media/ffmpegtools.h"
 #include "pipeline/addvideotaskexecutor.h"
 #include "pipeline/taskexecutorfactory.h"
 #include "pipeline/transformtaskexecutor.h"
@@ -50,7 +49,8 @@ private Q_SLOTS:
     void factory_types_executorOrMessage();
     void doJob_variantZero_pathReplacedOnlyForType4_data();
     void doJob_variantZero_pathReplacedOnlyForType4();
-    void doJob_templateWithoutTarget_failsWithTranscodeMessage();
+    void doJob_failures_failTheTaskWithTheirCause_data();
+    void doJob_failures_failTheTaskWithTheirCause();
     void doJob_stopWhileFfmpegRuns_endsFfmpegAndStops();
     void sweepTemporaryFolder_dayOldFilesOnly();
 
@@ -84,7 +84,7 @@ void TestTransform::factory_types_executorOrMessage()
         } catch (const QString &message) {
             thrown = message;
         }
-        QCOMPARE(thrown, QStringLiteral("unkonw TaskExecutorFactory::create type:") + QString::number(type));
+        QCOMPARE(thrown, QStringLiteral("未知的任务类型(%1)，请升级客户端后重试").arg(type));
     }
 }
 
@@ -127,17 +127,39 @@ void TestTransform::doJob_variantZero_pathReplacedOnlyForType4()
     QCOMPARE(executor.task()->state(), 0);
 }
 
-void TestTransform::doJob_templateWithoutTarget_failsWithTranscodeMessage()
+void TestTransform::doJob_failures_failTheTaskWithTheirCause_data()
 {
+    QTest::addColumn<QString>("mac");
+    QTest::addColumn<bool>("fullDisk");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("refused template") << QStringLiteral("-y -i \"{source}\" -f null -") << false
+                                      << QStringLiteral("服务器下发的转码命令含有不允许的参数(-f null)，已拒绝转码");
+    QTest::newRow("ffmpeg rejects the template") << QStringLiteral("-y -i \"{source}\" -c:v nosuchcodec \"{target}\"")
+                                                 << false
+                                                 << QStringLiteral("视频转码失败：Unknown encoder 'nosuchcodec'");
+    // /dev/full behind the target: every write fails with ENOSPC.
+    QTest::newRow("full disk") << QStringLiteral("-y -i \"{source}\" -c:v libx264 \"{target}\"") << true
+                               << QStringLiteral("视频转码失败：磁盘空间不足，请清理磁盘后重试");
+}
+
+void TestTransform::doJob_failures_failTheTaskWithTheirCause()
+{
+    QFETCH(QString, mac);
+    QFETCH(bool, fullDisk);
     const QString source = m_data->filePath(QStringLiteral("clip.mp4"));
     QVERIFY(TestVideos::make(source));
     UploadManager pipeline;
     UploadFileInfo record;
     record.path = source;
     record.duration = 1;
+    if (fullDisk) {
+        QVERIFY(QDir().mkpath(AppDirs::tmpFolder()));
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), ITaskExecutor::variantPath(1, record.id)));
+    }
     QSignalSpy reports(&pipeline, &UploadManager::taskStatusSignal);
     TransformTaskExecutor executor;
-    executor.setTask(transcodeTask(1, 1, QStringLiteral("-y -i \"{source}\" -f null -")));
+    executor.setTask(transcodeTask(1, 1, mac));
     executor.setFile(record);
     executor.setManager(&pipeline);
     QString thrown;
@@ -146,7 +168,7 @@ void TestTransform::doJob_templateWithoutTarget_failsWithTranscodeMessage()
     } catch (const QString &message) {
         thrown = message;
     }
-    QCOMPARE(thrown, QStringLiteral("视频转码失败，请确认文件是否为有效视频，或可尝试先使用其他转码工具进行转码"));
+    QTEST(thrown, "message");
     QCOMPARE(executor.task()->state(), -1);
     QTRY_COMPARE(statusesOf(reports).first(), int(STATUS_TRANSCODING_NR));
     QCOMPARE(statusesOf(reports).last(), int(STATUS_TRANSCODE_NR_FAILED));
@@ -156,12 +178,21 @@ void TestTransform::doJob_templateWithoutTarget_failsWithTranscodeMessage()
 
 void TestTransform::doJob_stopWhileFfmpegRuns_endsFfmpegAndStops()
 {
-    const QString marker = QStringLiteral("nuv-stop-") + UploadFileInfo::newId();
-    auto task = transcodeTask(1, 2, FFMpegTools::joinArguments(TestVideos::silentRunArguments(marker, 120)));
+    // Read in real time, the clip keeps ffmpeg busy for longer than the test waits.
+    const QString source = m_data->filePath(QStringLiteral("nuv-stop-") + UploadFileInfo::newId() + QStringLiteral(".mp4"));
+    TestVideoOptions options;
+    options.seconds = 60;
+    options.audio = false;
+    QVERIFY(TestVideos::make(source, options));
+    const QString marker = QFileInfo(source).fileName();
+    auto task = transcodeTask(1, 2, QStringLiteral("-re -i {source} -c:v libx264 -preset ultrafast {target}"));
     std::atomic_bool stop{false};
     std::atomic_bool running{true};
     auto executor = std::make_shared<TransformTaskExecutor>();
     executor->setTask(task);
+    UploadFileInfo record;
+    record.path = source;
+    executor->setFile(record);
     executor->setStopFlag(&stop);
     executor->setRunningFlag(&running);
     WorkerRun run([executor] { executor->doJob(); });

@@ -9,6 +9,7 @@
 #include "pipeline/itaskexecutor.h"
 #include "pipeline/uploadmanager.h"
 #include "pipeline/uploadtaskexecutor.h"
+#include "session/manager.h"
 #include "pipelinefixture.h"
 #include "testvideos.h"
 
@@ -30,6 +31,14 @@ int rejectedChunks(const PipelineFixture &fixture)
     return rejected;
 }
 
+int uploadRequests(const PipelineFixture &fixture)
+{
+    int requests = 0;
+    for (const QJsonValue &request : fixture.journal("requests"))
+        requests += request.toObject().value(QStringLiteral("path")).toString() == QStringLiteral("/api/upload");
+    return requests;
+}
+
 } // namespace
 
 class TestUploadFaults final : public QObject
@@ -42,6 +51,10 @@ private Q_SLOTS:
     void upload_refusedAttempts_retriedUpToEleven();
     void upload_droppedOrStalledReply_retriedNotHung_data();
     void upload_droppedOrStalledReply_retriedNotHung();
+    void upload_fileChangedWhileSent_failsNeverPastTotal_data();
+    void upload_fileChangedWhileSent_failsNeverPastTotal();
+    void run_unusableRegistrationEndpoint_failsBeforeUpload_data();
+    void run_unusableRegistrationEndpoint_failsBeforeUpload();
     void stop_duringUploadPause_stopsThenResumesAtUnfinishedTask();
     void stop_atTranscodeStart_stopsThenTranscodesAgain();
 };
@@ -119,11 +132,71 @@ void TestUploadFaults::upload_droppedOrStalledReply_retriedNotHung()
     QVERIFY(upload.value(QStringLiteral("finished")).toBool());
     QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), PipelineFixture::sha256Of(source));
     // Two chunks, and the try that met the fault went again.
-    int uploadRequests = 0;
-    for (const QJsonValue &request : fixture.journal("requests"))
-        uploadRequests += request.toObject().value(QStringLiteral("path")).toString() == QStringLiteral("/api/upload");
-    QVERIFY2(uploadRequests >= 3, qPrintable(QString::number(uploadRequests)));
+    QVERIFY2(uploadRequests(fixture) >= 3, qPrintable(QString::number(uploadRequests(fixture))));
     QCOMPARE(fixture.journal("registrations").size(), 1);
+}
+
+void TestUploadFaults::upload_fileChangedWhileSent_failsNeverPastTotal_data()
+{
+    QTest::addColumn<bool>("append");
+    QTest::newRow("appended") << true;
+    QTest::newRow("rewritten in place") << false;
+}
+
+void TestUploadFaults::upload_fileChangedWhileSent_failsNeverPastTotal()
+{
+    QFETCH(bool, append);
+    UploadTaskExecutor::setRetryPause(20);
+    PipelineFixture fixture;
+    QVERIFY2(fixture.start(), qPrintable(fixture.error()));
+    // The first chunk's answer is held back long enough for the file to change under the run.
+    QVERIFY(fixture.server().configure({{QStringLiteral("stall"),
+                                         QJsonObject{{QStringLiteral("upload"),
+                                                      QJsonObject{{QStringLiteral("ms"), 2000}, {QStringLiteral("count"), 1}}}}}}));
+    const QString source = fixture.dataPath(QStringLiteral("data.mp4"));
+    QVERIFY(fixture.makeDataFile(source, 5 * MiB));
+    const auto pipeline = fixture.pipelineFor(source, false);
+    WorkerRun run([pipeline] {
+        pipeline->checkVideo();
+        pipeline->doTask();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(uploadRequests(fixture) > 0, 60000);
+    QFile file(source);
+    QVERIFY(file.open(append ? QIODevice::Append : QIODevice::ReadWrite));
+    QVERIFY(file.write(QByteArray(int(MiB), 'g')) == MiB);
+    file.close();
+
+    QVERIFY(run.wait());
+    QCOMPARE(int(run.outcome().kind), int(WorkOutcome::Kind::Failed));
+    QCOMPARE(run.outcome().message, QStringLiteral("文件在上传过程中被修改：") + source);
+    QVERIFY(fixture.journal("registrations").isEmpty());
+    for (const QJsonValue &chunk : chunksOf(fixture)) {
+        const QJsonObject entry = chunk.toObject();
+        QVERIFY(entry.value(QStringLiteral("pos")).toDouble() + entry.value(QStringLiteral("length")).toDouble() <= 5 * MiB);
+    }
+}
+
+void TestUploadFaults::run_unusableRegistrationEndpoint_failsBeforeUpload_data()
+{
+    QTest::addColumn<QJsonValue>("addVideoApi");
+    QTest::newRow("missing") << QJsonValue();
+    QTest::newRow("ftp") << QJsonValue(QStringLiteral("ftp://h/add"));
+}
+
+void TestUploadFaults::run_unusableRegistrationEndpoint_failsBeforeUpload()
+{
+    QFETCH(QJsonValue, addVideoApi);
+    PipelineFixture fixture;
+    QVERIFY2(fixture.start(), qPrintable(fixture.error()));
+    QVERIFY(fixture.server().configure(
+            {{QStringLiteral("settings"), QJsonObject{{QStringLiteral("addVideoApi"), addVideoApi}}}}));
+    fixture.manager()->initSetting();
+    const QString source = fixture.dataPath(QStringLiteral("data.mp4"));
+    QVERIFY(fixture.makeDataFile(source, MiB));
+    const WorkOutcome outcome = fixture.checkAndRun(fixture.pipelineFor(source, false));
+    QCOMPARE(int(outcome.kind), int(WorkOutcome::Kind::Failed));
+    QCOMPARE(outcome.message, QStringLiteral("服务器视频登记接口有误，请联系管理员(%1)").arg(addVideoApi.toString()));
+    QVERIFY(fixture.journal("uploads").isEmpty());
 }
 
 void TestUploadFaults::stop_duringUploadPause_stopsThenResumesAtUnfinishedTask()

@@ -175,6 +175,9 @@ void TestManager::initSetting_refreshSecond_adoptedAboveEight_data()
     QTest::newRow("5 keeps 8") << 5 << 8;
     QTest::newRow("9") << 9 << 9;
     QTest::newRow("30") << 30 << 30;
+    // Milliseconds of these overflow 32 bits (a report every 0.7 s; no reports at all).
+    QTest::newRow("4294968 cut to a day") << 4294968 << Manager::MaxRefreshSecond;
+    QTest::newRow("INT_MAX cut to a day") << 2147483647 << Manager::MaxRefreshSecond;
 }
 
 void TestManager::initSetting_refreshSecond_adoptedAboveEight()
@@ -207,6 +210,13 @@ void TestManager::initToken_failures_throwMessages()
 
     QVERIFY(m_server->configure(fault("fail", "token", 404)));
     QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("获取令牌失败:在服务器上找不到远程内容"));
+
+    // Only a non-empty string is a token.
+    manager.setSchema(schemaOf(m_server->launchCommand()));
+    for (const QJsonValue &odd : {QJsonValue(5), QJsonValue(QJsonObject{{QStringLiteral("t"), 1}}), QJsonValue(QString())}) {
+        QVERIFY(m_server->configure({{QStringLiteral("tokenData"), odd}, {QStringLiteral("fail"), QJsonValue()}}));
+        QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("未能取得接口令牌，请重新获取后尝试。"));
+    }
 
     // A successful envelope without data: the status test endpoint answers exactly that.
     QVERIFY(m_server->configure(settings("getTokenApi", m_server->url(QStringLiteral("/test/status/200")))));

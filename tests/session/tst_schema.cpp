@@ -54,6 +54,9 @@ void TestSchema::decode_resultCodes_data()
     QTest::newRow("maxUploadNum -1") << QStringLiteral("nuvVideoClient://") + kServer + ok + QStringLiteral("&maxUploadNum=-1") << 0;
     QTest::newRow("maxUploadNum -2") << QStringLiteral("nuvVideoClient://") + kServer + ok + QStringLiteral("&maxUploadNum=-2") << 7;
     QTest::newRow("maxUploadNum text") << QStringLiteral("nuvVideoClient://") + kServer + ok + QStringLiteral("&maxUploadNum=x") << 7;
+    QTest::newRow("type beyond 32 bits") << QStringLiteral("nuvVideoClient://") + kServer + QStringLiteral("?uuid=a&type=4294967297&moduleId=0") << 4;
+    QTest::newRow("moduleId beyond 32 bits") << QStringLiteral("nuvVideoClient://") + kServer + QStringLiteral("?uuid=a&type=0&moduleId=-4294967297") << 5;
+    QTest::newRow("fragment is no parameter") << QStringLiteral("nuvVideoClient://") + kServer + ok + QStringLiteral("#&uuid=") << 0;
     QTest::newRow("later duplicate wins") << QStringLiteral("nuvVideoClient://") + kServer + ok + QStringLiteral("&uuid=") << 3;
 }
 

@@ -81,7 +81,7 @@ bool applyFault(ServerContext &context, const std::string &endpoint, const httpl
                                  kJsonType);
         break;
     case FaultKind::Redirect:
-        response.set_redirect(context.baseUrl(request) + "/r" + request.target, 302);
+        response.set_redirect(context.baseUrl(request) + "/r" + request.target, action.status);
         break;
     case FaultKind::InvalidJson:
         response.status = 200;
@@ -149,7 +149,7 @@ void ApiRoutes::handleToken(const ParamList &params, httplib::Response &response
     }
     const std::string token = m_context.session.issueToken();
     m_context.journal.recordToken(Json{{"code", *code}, {"accepted", true}, {"token", token}});
-    replyData(response, token);
+    replyData(response, m_context.session.tokenData(token));
 }
 
 void ApiRoutes::handleRemoved(httplib::Response &response)

@@ -36,6 +36,11 @@ bool valueRange(const std::string &kind, int64_t value, std::string &error)
     return true;
 }
 
+bool isRedirectStatus(int64_t status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 bool takesValue(const std::string &kind)
 {
     return kind == "fail" || kind == "stall";
@@ -178,6 +183,15 @@ bool Faults::parseJson(const std::string &kind, const Json &value, Table &table,
             entry.value = number.get<int>();
             if (setting.is_object() && !jsonCount(setting.value("count", Json()), entry.count, error))
                 return false;
+        } else if (kind == "redirect" && setting.is_object() && setting.contains("status")) {
+            const Json &status = setting.at("status");
+            if (!status.is_number_integer() || !isRedirectStatus(status.get<int64_t>())) {
+                error = "redirect." + item.key() + ".status must be 301, 302, 303, 307 or 308";
+                return false;
+            }
+            entry.value = status.get<int>();
+            if (!jsonCount(setting.value("count", Json()), entry.count, error))
+                return false;
         } else if (setting.is_null() || setting == true) {
             entry.count = -1;
         } else if (setting == false) {
@@ -285,6 +299,7 @@ FaultAction Faults::take(const std::string &endpoint)
         action.status = value;
     } else if (consume(m_redirect, endpoint, value)) {
         action.kind = FaultKind::Redirect;
+        action.status = value == 0 ? 302 : value;
     } else if (consume(m_invalidJson, endpoint, value)) {
         action.kind = FaultKind::InvalidJson;
     }
@@ -332,6 +347,8 @@ Json Faults::toJson() const
                 item["status"] = entry.second.value;
             else if (std::string(kind) == "stall")
                 item["ms"] = entry.second.value;
+            else if (std::string(kind) == "redirect")
+                item["status"] = entry.second.value == 0 ? 302 : entry.second.value;
             kindJson[entry.first] = item;
         }
         out[kind] = kindJson;

@@ -19,7 +19,7 @@ struct FaultAction
 {
     int stallMs = 0;
     FaultKind kind = FaultKind::None;
-    int status = 0;
+    int status = 0; // of a fail or a redirect
 };
 
 // The extra faults of chunk uploads (rejections and the soak run's random trouble).
@@ -57,7 +57,7 @@ private:
     struct Entry
     {
         int64_t count = -1; // -1: every request
-        int value = 0;      // status for fail, milliseconds for stall
+        int value = 0;      // status for fail and redirect, milliseconds for stall
     };
     using Table = std::map<std::string, Entry>;
 

@@ -76,4 +76,9 @@ void acknowledgeHeadersNow(const httplib::Request &request)
     ::setsockopt(lastFd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 }
 
+int connectionSocket(const httplib::Request &request)
+{
+    return findConnection(request.local_port, request.remote_port);
+}
+
 } // namespace devserver

@@ -13,4 +13,8 @@ namespace devserver {
 // it. Call it before the body is read (pre-routing).
 void acknowledgeHeadersNow(const httplib::Request &request);
 
+// The socket of the request's plain (not TLS) connection, or -1: for writing bytes httplib
+// would never write itself.
+int connectionSocket(const httplib::Request &request);
+
 } // namespace devserver

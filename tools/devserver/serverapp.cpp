@@ -51,6 +51,7 @@ ServerApp::ServerApp(const Options &options, Faults &faults, const std::string &
     , m_api(m_context)
     , m_upload(m_context)
     , m_test(m_context)
+    , m_hostile(m_context)
     , m_admin(m_context)
 {
 }
@@ -105,6 +106,7 @@ void ServerApp::configure()
     m_api.install(*m_server);
     m_upload.install(*m_server);
     m_test.install(*m_server);
+    m_hostile.install(*m_server);
     m_admin.install(*m_server);
 }
 

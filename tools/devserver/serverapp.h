@@ -4,6 +4,7 @@
 #include "adminroutes.h"
 #include "apiroutes.h"
 #include "faults.h"
+#include "hostileroutes.h"
 #include "journal.h"
 #include "options.h"
 #include "servercontext.h"
@@ -52,6 +53,7 @@ private:
     ApiRoutes m_api;
     UploadRoute m_upload;
     TestRoutes m_test;
+    HostileRoutes m_hostile;
     AdminRoutes m_admin;
 };
 

@@ -32,7 +32,7 @@ SessionState::SessionState(const Options &options)
 bool SessionState::isConfigKey(const std::string &key)
 {
     return key == "plan" || key == "refreshSecond" || key == "settings" || key == "settingsNoData"
-        || key == "clientVersion" || key == "clientDownload";
+        || key == "clientVersion" || key == "clientDownload" || key == "tokenData";
 }
 
 bool SessionState::apply(const Json &config, std::string &error, bool dryRun)
@@ -44,12 +44,22 @@ bool SessionState::apply(const Json &config, std::string &error, bool dryRun)
         }
         return true;
     };
-    if (!check("plan", &Json::is_string, "a string") || !check("refreshSecond", &Json::is_number_integer, "an integer")
+    if (config.contains("plan") && config.at("plan").is_array()) {
+        for (const Json &item : config.at("plan")) {
+            if (!item.is_object()) {
+                error = "a plan list holds task objects";
+                return false;
+            }
+        }
+    } else if (!check("plan", &Json::is_string, "a string or a list of task objects")) {
+        return false;
+    }
+    if (!check("refreshSecond", &Json::is_number_integer, "an integer")
         || !check("settings", &Json::is_object, "an object") || !check("settingsNoData", &Json::is_boolean, "a boolean")
         || !check("clientVersion", &Json::is_string, "a string")
         || !check("clientDownload", &Json::is_string, "a string"))
         return false;
-    if (config.contains("plan")) {
+    if (config.contains("plan") && config.at("plan").is_string()) {
         const std::string plan = config.at("plan").get<std::string>();
         if (plan != "original" && plan != "nr" && plan != "empty") {
             error = "plan must be original, nr or empty";
@@ -61,7 +71,9 @@ bool SessionState::apply(const Json &config, std::string &error, bool dryRun)
 
     std::lock_guard<std::mutex> lock(m_mutex);
     if (config.contains("plan"))
-        m_plan = config.at("plan").get<std::string>();
+        m_plan = config.at("plan");
+    if (config.contains("tokenData"))
+        m_tokenData = config.at("tokenData");
     if (config.contains("refreshSecond"))
         m_refreshSecond = config.at("refreshSecond").get<int>();
     if (config.contains("settings"))
@@ -87,6 +99,7 @@ Json SessionState::toJson() const
                 {"settingsNoData", m_settingsNoData},
                 {"clientVersion", m_clientVersion},
                 {"clientDownload", m_clientDownload},
+                {"tokenData", m_tokenData},
                 {"pendingRemovals", m_removed}};
 }
 
@@ -124,6 +137,8 @@ Json SessionState::settingsReply(const std::string &base) const
 Json SessionState::taskList() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_plan.is_array())
+        return m_plan;
     if (m_plan == "nr")
         return Json::array({task(1, 1, 1, "转码标清", kTranscodeTemplate), task(2, 2, 0, "上传原视频", ""),
                             task(3, 2, 1, "上传标清视频", "")});
@@ -138,6 +153,12 @@ std::string SessionState::issueToken()
     std::lock_guard<std::mutex> lock(m_mutex);
     m_tokens.insert(token);
     return token;
+}
+
+Json SessionState::tokenData(const std::string &token) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_tokenData.is_null() ? Json(token) : m_tokenData;
 }
 
 bool SessionState::isTokenValid(const std::string &token) const

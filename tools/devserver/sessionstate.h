@@ -34,6 +34,8 @@ public:
     Json taskList() const;
 
     std::string issueToken();
+    // The token reply's data: the token, unless a test asked for something else there.
+    Json tokenData(const std::string &token) const;
     bool isTokenValid(const std::string &token) const;
 
     void markRemoved(const std::string &id);
@@ -45,7 +47,8 @@ private:
     const std::string m_code;
     const std::string m_uuid;
     const int m_maxUploadNum;
-    std::string m_plan;
+    Json m_plan; // a plan's name, or the task list itself
+    Json m_tokenData;
     int m_refreshSecond;
     Json m_settingsOverride = Json::object();
     bool m_settingsNoData = false;

@@ -11,12 +11,6 @@ namespace {
 
 constexpr int kMaxStallMs = 600000;
 
-void getAndPost(httplib::Server &server, const std::string &pattern, const httplib::Server::Handler &handler)
-{
-    server.Get(pattern, handler);
-    server.Post(pattern, handler);
-}
-
 Json pairs(const ParamList &params)
 {
     Json list = Json::array();
@@ -26,6 +20,13 @@ Json pairs(const ParamList &params)
 }
 
 } // namespace
+
+void getAndPost(httplib::Server &server, const std::string &pattern,
+                const std::function<void(const httplib::Request &, httplib::Response &)> &handler)
+{
+    server.Get(pattern, handler);
+    server.Post(pattern, handler);
+}
 
 TestRoutes::TestRoutes(ServerContext &context)
     : m_context(context)

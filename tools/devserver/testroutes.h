@@ -3,6 +3,9 @@
 
 #include "servercontext.h"
 
+#include <functional>
+#include <string>
+
 namespace httplib {
 class Server;
 struct Request;
@@ -10,6 +13,10 @@ struct Response;
 } // namespace httplib
 
 namespace devserver {
+
+// The same handler for GET and POST of pattern: test routes answer either.
+void getAndPost(httplib::Server &server, const std::string &pattern,
+                const std::function<void(const httplib::Request &, httplib::Response &)> &handler);
 
 // /test/*: fixed behaviours for HTTP transport tests (statuses, redirects, echo, empty and HTML
 // bodies, slow replies). No token, not journalled.

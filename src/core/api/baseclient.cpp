@@ -20,6 +20,17 @@ QString threadTag()
     return QStringLiteral("Thread:0x%1 > ").arg(reinterpret_cast<quintptr>(QThread::currentThreadId()), 0, 16);
 }
 
+// A reply is logged whole up to this many bytes; the log is for reading, not for keeping data.
+constexpr int MaxLoggedBodyBytes = 16 * 1024;
+
+QString loggedBody(const QByteArray &body)
+{
+    if (body.size() <= MaxLoggedBodyBytes)
+        return QString::fromUtf8(body);
+    return QString::fromUtf8(body.left(MaxLoggedBodyBytes))
+            + QStringLiteral("...(%1 bytes)").arg(body.size());
+}
+
 void applyHeaders(QNetworkRequest &request, const QueryData *data)
 {
     if (!data)
@@ -102,9 +113,10 @@ QSharedPointer<QByteArray> BaseClient::sendData(const QString &url, const QueryD
                                                 const QByteArray &fileData, int *code)
 {
     const QString form = formText(data);
-    QString target = url;
+    // Appended after a fragment, the parameters would never reach the server.
+    QString target = url.left(url.indexOf(QLatin1Char('#')));
     if (!form.isEmpty())
-        target += (url.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) + form;
+        target += (target.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) + form;
     qDebug().noquote() << target;
 
     QNetworkRequest request(QUrl(target, QUrl::TolerantMode));
@@ -139,7 +151,7 @@ QJsonValue BaseClient::readEnvelope(AjaxEnvelope &reply, const QSharedPointer<QB
     const QJsonDocument document = QJsonDocument::fromJson(*body, &error);
     if (secretData && document.isObject())
         LogSecrets::add(document.object().value(QStringLiteral("data")).toString());
-    qWarning().noquote() << threadTag() + QString::fromUtf8(*body);
+    qWarning().noquote() << threadTag() + loggedBody(*body);
     if (error.error != QJsonParseError::NoError) {
         reply.setMessage(QStringLiteral("json error:") + error.errorString());
         return QJsonValue(QJsonValue::Undefined);

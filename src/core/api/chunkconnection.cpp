@@ -16,8 +16,6 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <limits>
-
 namespace {
 
 // How long one blocking wait lasts before the stall limit and the interruption are looked at.
@@ -92,9 +90,11 @@ ChunkConnection &ChunkConnection::forThread()
     return *g_connections.localData();
 }
 
-ChunkConnection::Reply ChunkConnection::postMultipart(const QNetworkRequest &request, const QByteArray &data)
+ChunkConnection::Reply ChunkConnection::postMultipart(const QNetworkRequest &request, const QByteArray &data,
+                                                      QDeadlineTimer deadline)
 {
     Reply reply;
+    m_deadline = deadline;
     const QUrl url = request.url();
     const bool tls = url.scheme() == QLatin1String("https");
     if (!tls && url.scheme() != QLatin1String("http")) {
@@ -221,6 +221,8 @@ ChunkConnection::Outcome ChunkConnection::establish(QAbstractSocket *socket, boo
             outcome = Outcome::Interrupted;
         else if (stalled())
             outcome = Outcome::Stalled;
+        else if (m_deadline.hasExpired())
+            outcome = Outcome::Overtime;
         else
             return;
         loop.quit();
@@ -249,7 +251,11 @@ ChunkConnection::Outcome ChunkConnection::waitUntil(QAbstractSocket *socket, Don
     while (!done()) {
         if (interruptionRequested())
             return Outcome::Interrupted;
+        if (m_deadline.hasExpired())
+            return Outcome::Overtime;
         int slice = SliceMs;
+        if (!m_deadline.isForever())
+            slice = int(qBound<qint64>(1, m_deadline.remainingTime(), slice));
         if (timeout > 0) {
             const qint64 left = timeout - m_progress.elapsed();
             if (left <= 0)
@@ -310,6 +316,14 @@ void ChunkConnection::fail(Reply *reply, Outcome outcome, QAbstractSocket *socke
         reply->error = QNetworkReply::TimeoutError;
         reply->errorText = QStringLiteral("Transfer timed out");
         break;
+    case Outcome::Overtime:
+        reply->error = QNetworkReply::TimeoutError;
+        reply->errorText = QStringLiteral("Request took too long");
+        break;
+    case Outcome::TooLarge:
+        reply->error = QNetworkReply::ProtocolFailure;
+        reply->errorText = QStringLiteral("Reply larger than %1 bytes").arg(RequestProvider::MaxChunkReplyBytes);
+        break;
     case Outcome::Interrupted:
         reply->error = QNetworkReply::OperationCanceledError;
         reply->errorText = QStringLiteral("Operation canceled");
@@ -354,7 +368,10 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
 
     QHash<QByteArray, QByteArray> headers;
     bool http11 = false;
-    do { // interim 1xx answers precede the real one
+    int interim = 0;
+    do { // interim 1xx answers precede the real one, a few of them at most
+        if (interim++ > RequestProvider::MaxInterimResponses)
+            return Outcome::Invalid;
         const int end = lineEnd("\r\n\r\n");
         if (end < 0)
             return outcome;
@@ -376,6 +393,7 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
     } while (reply->status >= 100 && reply->status < 200);
 
     reply->location = headers.value("location");
+    constexpr qint64 limit = RequestProvider::MaxChunkReplyBytes;
     const QByteArray connectionHeader = headers.value("connection").toLower();
     *keepAlive = http11 ? !connectionHeader.contains("close") : connectionHeader.contains("keep-alive");
 
@@ -389,8 +407,10 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
             bool ok = false;
             const qint64 size = in.left(end).split(';').first().trimmed().toLongLong(&ok, 16);
             in.remove(0, end + 2);
-            if (!ok || size < 0 || size > std::numeric_limits<int>::max() - reply->body.size())
+            if (!ok || size < 0)
                 return Outcome::Invalid;
+            if (size > limit - reply->body.size())
+                return Outcome::TooLarge;
             if (size == 0) {
                 int trailer;
                 while ((trailer = lineEnd("\r\n")) != 0) {
@@ -411,8 +431,10 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
     } else if (headers.contains("content-length")) {
         bool ok = false;
         const qint64 length = headers.value("content-length").toLongLong(&ok);
-        if (!ok || length < 0 || length > std::numeric_limits<int>::max())
+        if (!ok || length < 0)
             return Outcome::Invalid;
+        if (length > limit)
+            return Outcome::TooLarge;
         while (in.size() < length) {
             if ((outcome = more()) != Outcome::Done)
                 return outcome;
@@ -422,6 +444,8 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
     } else {
         // Delimited by the end of the connection.
         while ((outcome = more()) == Outcome::Done) {
+            if (in.size() > limit)
+                return Outcome::TooLarge;
         }
         if (outcome != Outcome::Failed || socket->error() != QAbstractSocket::RemoteHostClosedError)
             return outcome;

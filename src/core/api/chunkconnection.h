@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QString>
@@ -19,7 +20,9 @@ class QUrl;
 //
 // One instance per thread (forThread()), destroyed when the thread ends; it keeps one
 // connection per scheme, host and port. Everything blocks in short slices so that a stall
-// (RequestProvider::transferTimeout()) and a requested thread interruption end the wait.
+// (RequestProvider::transferTimeout()), the request's deadline and a requested thread
+// interruption end the wait. A reply larger than RequestProvider::MaxChunkReplyBytes, or one
+// preceded by more than RequestProvider::MaxInterimResponses interim answers, fails unread.
 class ChunkConnection final
 {
     Q_DISABLE_COPY_MOVE(ChunkConnection)
@@ -43,11 +46,12 @@ public:
     static ChunkConnection &forThread();
 
     // One part "file" (filename "unknow.fs", application/octet-stream) holding data.
-    Reply postMultipart(const QNetworkRequest &request, const QByteArray &data);
+    Reply postMultipart(const QNetworkRequest &request, const QByteArray &data,
+                        QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
 private:
     struct Connection;
-    enum class Outcome { Done, Failed, Stalled, Interrupted, Invalid };
+    enum class Outcome { Done, Failed, Stalled, Overtime, Interrupted, Invalid, TooLarge };
 
     Connection *connectionFor(const QUrl &url, bool *reused, Reply *reply);
     Outcome sendAndReceive(Connection *connection, const QByteArray &head, const QByteArray &data,
@@ -64,4 +68,6 @@ private:
     QHash<QString, std::shared_ptr<Connection>> m_connections;
     // Restarted whenever bytes move: the stall limit counts from the last progress.
     QElapsedTimer m_progress;
+    // The whole request's limit, however steadily bytes move.
+    QDeadlineTimer m_deadline;
 };

@@ -4,9 +4,9 @@
 #include "chunkconnection.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QEventLoop>
-#include <QHttpMultiPart>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -17,7 +17,6 @@
 #include <QTimer>
 
 #include <atomic>
-#include <memory>
 
 namespace {
 
@@ -25,6 +24,8 @@ std::atomic_bool g_verifyPeer{true};
 // Bumped when the TLS policy changes: kept-alive connections were made under the old one.
 std::atomic_int g_tlsGeneration{0};
 std::atomic_int g_transferTimeoutMs{RequestProvider::DefaultTransferTimeoutMs};
+std::atomic_int g_requestTimeoutMs{RequestProvider::DefaultRequestTimeoutMs};
+std::atomic_int g_chunkRequestTimeoutMs{RequestProvider::DefaultChunkRequestTimeoutMs};
 
 struct ThreadManager
 {
@@ -59,6 +60,24 @@ int httpStatusError(int status)
     }
 }
 
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool sameOrigin(const QUrl &a, const QUrl &b)
+{
+    return a.scheme() == b.scheme() && a.host() == b.host() && a.port(-1) == b.port(-1);
+}
+
+// A Location can be a long data: URL; the log needs only its start.
+QString shown(const QUrl &url)
+{
+    constexpr int MaxShown = 200;
+    const QString text = url.toString();
+    return text.size() > MaxShown ? text.left(MaxShown) + QStringLiteral("...") : text;
+}
+
 } // namespace
 
 RequestProvider::RequestProvider(QObject *parent)
@@ -89,6 +108,26 @@ int RequestProvider::transferTimeout()
     return g_transferTimeoutMs;
 }
 
+void RequestProvider::setRequestTimeout(int milliseconds)
+{
+    g_requestTimeoutMs = qMax(0, milliseconds);
+}
+
+int RequestProvider::requestTimeout()
+{
+    return g_requestTimeoutMs;
+}
+
+void RequestProvider::setChunkRequestTimeout(int milliseconds)
+{
+    g_chunkRequestTimeoutMs = qMax(0, milliseconds);
+}
+
+int RequestProvider::chunkRequestTimeout()
+{
+    return g_chunkRequestTimeoutMs;
+}
+
 QNetworkAccessManager *RequestProvider::threadManager()
 {
     if (!g_managers.hasLocalData()) {
@@ -117,63 +156,100 @@ void RequestProvider::prepare(QNetworkRequest &request)
     request.setTransferTimeout(g_transferTimeoutMs);
 }
 
-bool RequestProvider::waitFor(QNetworkReply *reply)
+RequestProvider::WaitEnd RequestProvider::waitFor(QNetworkReply *reply, const Call &call)
 {
+    WaitEnd end = WaitEnd::Finished;
     if (reply->isFinished())
-        return false;
+        return end;
+    const auto stop = [&](WaitEnd why) {
+        if (end == WaitEnd::Finished && !reply->isFinished()) {
+            end = why;
+            reply->abort();
+        }
+    };
     // Quit on this reply only: on a thread whose loop is itself nested inside another
     // request's loop, a manager-wide signal would end the wrong wait.
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    bool interrupted = false;
+    // The announced size is judged before any of the body is read, the real one as it grows.
+    const qint64 limit = call.verb == Verb::Multipart ? MaxChunkReplyBytes : MaxReplyBytes;
+    connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > limit)
+            stop(WaitEnd::TooLarge);
+    });
+    // Qt's network thread reads ahead only as far as this buffer allows, so an endless body
+    // piles up neither here nor in queued events; twice the limit lets going past it show.
+    reply->setReadBufferSize(2 * limit);
+    connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+        if (reply->bytesAvailable() > limit)
+            stop(WaitEnd::TooLarge);
+    });
+    QTimer overtime;
+    overtime.setSingleShot(true);
+    connect(&overtime, &QTimer::timeout, &loop, [&] { stop(WaitEnd::Overtime); });
+    if (!call.deadline.isForever())
+        overtime.start(int(qMax<qint64>(0, call.deadline.remainingTime())));
+
     QThread *thread = QThread::currentThread();
     QTimer poll;
     const QCoreApplication *app = QCoreApplication::instance();
     if (app && thread != app->thread()) {
         // An owner shutting its thread down must not wait out a stalled server.
         if (thread->isInterruptionRequested()) {
-            reply->abort();
-            return true;
+            stop(WaitEnd::Interrupted);
+            return end;
         }
         connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (thread->isInterruptionRequested() && !reply->isFinished()) {
-                interrupted = true;
-                reply->abort();
-            }
+            if (thread->isInterruptionRequested())
+                stop(WaitEnd::Interrupted);
         });
         poll.start(InterruptionPollMs);
     }
     if (!reply->isFinished())
         loop.exec();
-    return interrupted;
+    if (end == WaitEnd::Finished && reply->bytesAvailable() > limit)
+        end = WaitEnd::TooLarge;
+    return end;
 }
 
 QSharedPointer<QByteArray> RequestProvider::get(QNetworkRequest &request, int *code)
 {
-    return send(Verb::Get, request, QByteArray(), code, 0);
+    return start(Verb::Get, request, QByteArray(), code);
 }
 
 QSharedPointer<QByteArray> RequestProvider::post(QNetworkRequest &request, const QByteArray &body, int *code)
 {
-    return send(Verb::Post, request, body, code, 0);
+    return start(Verb::Post, request, body, code);
 }
 
 QSharedPointer<QByteArray> RequestProvider::postMultipart(QNetworkRequest &request, const QByteArray &data, int *code)
 {
-    return send(Verb::Multipart, request, data, code, 0);
+    return start(Verb::Multipart, request, data, code);
 }
 
-QSharedPointer<QByteArray> RequestProvider::send(Verb verb, QNetworkRequest &request, const QByteArray &body,
-                                                 int *code, int hops)
+QSharedPointer<QByteArray> RequestProvider::start(Verb verb, QNetworkRequest &request, const QByteArray &body,
+                                                  int *code)
 {
-    if (verb == Verb::Get) {
+    Call call;
+    call.verb = verb;
+    call.body = body; // implicitly shared: the chunk is not copied here
+    const int limit = verb == Verb::Multipart ? g_chunkRequestTimeoutMs : g_requestTimeoutMs;
+    call.deadline = limit > 0 ? QDeadlineTimer(limit) : QDeadlineTimer(QDeadlineTimer::Forever);
+    return send(request, call, code);
+}
+
+QSharedPointer<QByteArray> RequestProvider::send(QNetworkRequest &request, const Call &call, int *code)
+{
+    if (call.verb == Verb::Get) {
         qDebug().noquote() << QStringLiteral("OpenSSL支持情况:")
                 + (QSslSocket::supportsSsl() ? QStringLiteral("true") : QStringLiteral("false"));
         qDebug().noquote() << QStringLiteral("QSslSocket=") + QSslSocket::sslLibraryBuildVersionString();
     }
-    if (verb == Verb::Multipart) {
+    if (call.verb == Verb::Multipart) {
         const QUrl url = request.url();
-        const ChunkConnection::Reply reply = ChunkConnection::forThread().postMultipart(request, body);
+        const ChunkConnection::Reply reply =
+                ChunkConnection::forThread().postMultipart(request, call.body, call.deadline);
         if (reply.error != 0)
             return failure(url, reply.error, reply.errorText, code);
         if (reply.status >= 400) {
@@ -181,62 +257,49 @@ QSharedPointer<QByteArray> RequestProvider::send(Verb verb, QNetworkRequest &req
                                          .arg(url.toString(), QString::fromUtf8(reply.reason));
             return failure(url, httpStatusError(reply.status), text, code);
         }
-        return answer(url, reply.status, QString::fromUtf8(reply.location), reply.body,
-                      QString::fromUtf8(reply.reason), code, hops);
+        return answer(request, call, reply.status, QString::fromUtf8(reply.location), reply.body,
+                      QString::fromUtf8(reply.reason), code);
     }
     prepare(request);
     QNetworkAccessManager *manager = threadManager();
-
-    std::unique_ptr<QHttpMultiPart> multipart;
-    QNetworkReply *reply = nullptr;
-    switch (verb) {
-    case Verb::Get:
-        reply = manager->get(request);
-        break;
-    case Verb::Post:
-        reply = manager->post(request, body);
-        break;
-    case Verb::Multipart: {
-        QHttpPart part;
-        part.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
-        part.setHeader(QNetworkRequest::ContentDispositionHeader,
-                       QStringLiteral("form-data; name=\"file\"; filename=\"unknow.fs\""));
-        part.setBody(body); // implicitly shared: the chunk is not copied here
-        multipart = std::make_unique<QHttpMultiPart>(QHttpMultiPart::FormDataType);
-        multipart->append(part);
-        reply = manager->post(request, multipart.get());
-        break;
-    }
-    }
-
-    const bool interrupted = waitFor(reply);
-    QSharedPointer<QByteArray> result = finish(reply, code, hops, interrupted);
+    QNetworkReply *reply = call.verb == Verb::Get ? manager->get(request) : manager->post(request, call.body);
+    const WaitEnd end = waitFor(reply, call);
+    QSharedPointer<QByteArray> result = receiveReply(reply, call, end, code);
     delete reply;
     return result;
 }
 
-QSharedPointer<QByteArray> RequestProvider::receiveReply(QNetworkReply *reply, int *code)
-{
-    return finish(reply, code, 0, false);
-}
-
-QSharedPointer<QByteArray> RequestProvider::finish(QNetworkReply *reply, int *code, int hops, bool interrupted)
+QSharedPointer<QByteArray> RequestProvider::receiveReply(QNetworkReply *reply, const Call &call, WaitEnd end,
+                                                         int *code)
 {
     const QUrl url = reply->request().url();
+    switch (end) {
+    case WaitEnd::Overtime:
+        return failure(url, QNetworkReply::TimeoutError, QStringLiteral("Request took too long"), code);
+    case WaitEnd::TooLarge:
+        return failure(url, QNetworkReply::ProtocolFailure,
+                       QStringLiteral("Reply larger than %1 bytes")
+                               .arg(call.verb == Verb::Multipart ? MaxChunkReplyBytes : MaxReplyBytes),
+                       code);
+    case WaitEnd::Interrupted:
+    case WaitEnd::Finished:
+        break;
+    }
     if (reply->error() != QNetworkReply::NoError) {
         int error = reply->error();
         QString text = reply->errorString();
         // Qt reports a stall abort as a cancellation; nobody cancelled, the server went quiet.
-        if (error == QNetworkReply::OperationCanceledError && !interrupted && g_transferTimeoutMs > 0) {
+        if (error == QNetworkReply::OperationCanceledError && end != WaitEnd::Interrupted && g_transferTimeoutMs > 0) {
             error = QNetworkReply::TimeoutError;
             text = QStringLiteral("Transfer timed out");
         }
         return failure(url, error, text, code);
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    return answer(url, status, reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toString(),
+    return answer(reply->request(), call, status,
+                  reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toString(),
                   status == 200 ? reply->readAll() : QByteArray(),
-                  reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString(), code, hops);
+                  reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString(), code);
 }
 
 QSharedPointer<QByteArray> RequestProvider::failure(const QUrl &url, int error, const QString &text, int *code)
@@ -247,20 +310,46 @@ QSharedPointer<QByteArray> RequestProvider::failure(const QUrl &url, int error, 
     return QSharedPointer<QByteArray>::create(text.toUtf8());
 }
 
-QSharedPointer<QByteArray> RequestProvider::answer(const QUrl &url, int status, const QString &location,
-                                                   const QByteArray &body, const QString &reason, int *code,
-                                                   int hops)
+QSharedPointer<QByteArray> RequestProvider::answer(const QNetworkRequest &request, const Call &call, int status,
+                                                   const QString &location, const QByteArray &body,
+                                                   const QString &reason, int *code)
 {
     int dummy = 0;
     if (!code)
         code = &dummy;
     *code = status;
-    if (status == 301 || status == 302) {
-        if (hops >= MaxRedirects)
+    const QUrl url = request.url();
+    // A redirect without a target is just a status.
+    if (isRedirect(status) && !location.isEmpty()) {
+        // Only 307 and 308 promise the same method and body; following anything else with a
+        // GET would take the answer to a request the server never saw for this one's.
+        if (call.verb != Verb::Get && status != 307 && status != 308)
+            return failure(url, QNetworkReply::ProtocolInvalidOperationError,
+                           QStringLiteral("Redirect (%1) of a POST refused").arg(status), code);
+        if (call.hops >= MaxRedirects)
             return failure(url, QNetworkReply::TooManyRedirectsError, QStringLiteral("Too many redirects"), code);
         // A relative Location is relative to the URL that answered, not to nothing.
-        QNetworkRequest next(url.resolved(QUrl(location, QUrl::TolerantMode)));
-        return send(Verb::Get, next, QByteArray(), code, hops + 1);
+        const QUrl target = url.resolved(QUrl(location, QUrl::TolerantMode));
+        const QString scheme = target.scheme();
+        if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) || target.host().isEmpty())
+            return failure(url, QNetworkReply::ProtocolUnknownError,
+                           QStringLiteral("Redirect to %1 refused: only http(s) is followed").arg(shown(target)), code);
+        if (url.scheme() == QLatin1String("https") && scheme == QLatin1String("http"))
+            return failure(url, QNetworkReply::InsecureRedirectError,
+                           QStringLiteral("Redirect from https to http refused: %1").arg(shown(target)), code);
+
+        QNetworkRequest next(target);
+        if (call.verb != Verb::Get) {
+            // The body keeps its type; the other headers (the token) go only where they came from.
+            next.setHeader(QNetworkRequest::ContentTypeHeader, request.header(QNetworkRequest::ContentTypeHeader));
+            if (sameOrigin(url, target)) {
+                for (const QByteArray &name : request.rawHeaderList())
+                    next.setRawHeader(name, request.rawHeader(name));
+            }
+        }
+        Call hop = call;
+        ++hop.hops;
+        return send(next, hop, code);
     }
     if (status == 200)
         return QSharedPointer<QByteArray>::create(body);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
@@ -16,6 +17,10 @@ class QUrl;
 // value, or the HTTP status when the network layer saw no error; 200 is the only success).
 // Nothing throws and no body is ever null.
 //
+// Every reply is untrusted: a request has an overall time limit besides the stall limit, a
+// reply larger than its limit fails without being read on, and redirects are followed only
+// between http(s) URLs, never from https to http, and never turn a POST into a GET.
+//
 // The chunk upload (postMultipart) bypasses the access manager: see ChunkConnection.
 //
 // Every thread gets its own QNetworkAccessManager, made on first use and destroyed when the
@@ -29,6 +34,15 @@ class RequestProvider final : public QObject
 public:
     static constexpr int MaxRedirects = 10;
     static constexpr int DefaultTransferTimeoutMs = 30000;
+    // Whole-request limits, redirects included: a reply that drips a byte now and then
+    // never trips the stall limit.
+    static constexpr int DefaultRequestTimeoutMs = 120000;
+    static constexpr int DefaultChunkRequestTimeoutMs = 300000;
+    // Replies (JSON envelopes; the answer to one chunk) larger than this fail unread.
+    static constexpr qint64 MaxReplyBytes = 4 * 1024 * 1024;
+    static constexpr qint64 MaxChunkReplyBytes = 64 * 1024;
+    // Interim (1xx) responses tolerated before the real one.
+    static constexpr int MaxInterimResponses = 4;
 
     explicit RequestProvider(QObject *parent = nullptr);
     ~RequestProvider() override;
@@ -38,9 +52,6 @@ public:
     QSharedPointer<QByteArray> post(QNetworkRequest &request, const QByteArray &body, int *code);
     // One multipart part "file" (filename "unknow.fs") holding data; data is shared, not copied.
     QSharedPointer<QByteArray> postMultipart(QNetworkRequest &request, const QByteArray &data, int *code);
-
-    // The common tail of the senders, for a finished reply.
-    QSharedPointer<QByteArray> receiveReply(QNetworkReply *reply, int *code);
 
     // The user-facing text of a result code; unknown codes read "(<code>)<fallback>".
     static QString networkErrorMessage(int code, const QString &fallback);
@@ -55,18 +66,35 @@ public:
     static void setTransferTimeout(int milliseconds);
     static int transferTimeout();
 
+    // Process-wide: the overall limits of a JSON request and of one chunk upload, reported
+    // as a timeout (code 4). 0 disables the limit.
+    static void setRequestTimeout(int milliseconds);
+    static int requestTimeout();
+    static void setChunkRequestTimeout(int milliseconds);
+    static int chunkRequestTimeout();
+
 private:
     enum class Verb { Get, Post, Multipart };
+    enum class WaitEnd { Finished, Interrupted, Overtime, TooLarge };
+    // What a redirect needs to send the request again.
+    struct Call
+    {
+        Verb verb = Verb::Get;
+        QByteArray body;
+        QDeadlineTimer deadline;
+        int hops = 0;
+    };
 
-    QSharedPointer<QByteArray> send(Verb verb, QNetworkRequest &request, const QByteArray &body,
-                                    int *code, int hops);
-    QSharedPointer<QByteArray> finish(QNetworkReply *reply, int *code, int hops, bool interrupted);
+    QSharedPointer<QByteArray> start(Verb verb, QNetworkRequest &request, const QByteArray &body, int *code);
+    QSharedPointer<QByteArray> send(QNetworkRequest &request, const Call &call, int *code);
+    // The common tail of the senders, for a finished reply.
+    QSharedPointer<QByteArray> receiveReply(QNetworkReply *reply, const Call &call, WaitEnd end, int *code);
     // Redirects followed, the body for 200, the reason phrase for any other status.
-    QSharedPointer<QByteArray> answer(const QUrl &url, int status, const QString &location, const QByteArray &body,
-                                      const QString &reason, int *code, int hops);
+    QSharedPointer<QByteArray> answer(const QNetworkRequest &request, const Call &call, int status,
+                                      const QString &location, const QByteArray &body, const QString &reason,
+                                      int *code);
     static QSharedPointer<QByteArray> failure(const QUrl &url, int error, const QString &text, int *code);
     static void prepare(QNetworkRequest &request);
     static QNetworkAccessManager *threadManager();
-    // Returns true when the wait ended because the thread was asked to stop.
-    static bool waitFor(QNetworkReply *reply);
+    static WaitEnd waitFor(QNetworkReply *reply, const Call &call);
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ffmpegtools.h"
 
+#include "ffmpegprocess.h"
 #include "nuvmp4info.h"
 #include "platform/appdirs.h"
 #include "processsweep.h"
@@ -8,8 +9,10 @@
 
 #include <QDateTime>
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -24,6 +27,10 @@ constexpr int kStopPollMs = 100;
 constexpr int kInfoTimeLimitMs = 60 * 1000;
 // Reaping a killed process takes milliseconds; the bound only guards against a stuck kernel.
 constexpr int kReapMs = 5000;
+// Enough of the end of ffmpeg's output to hold its last complaint.
+constexpr int kTailMax = 4096;
+constexpr int kErrorLineMax = 300;
+const char kDiskFull[] = "No space left on device";
 
 int remainingSeconds(float percent, quint32 elapsed)
 {
@@ -74,11 +81,6 @@ QString FFMpegTools::program()
     return QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
 }
 
-QStringList FFMpegTools::splitArguments(const QString &text)
-{
-    return QProcess::splitCommand(text);
-}
-
 QString FFMpegTools::joinArguments(const QStringList &arguments)
 {
     QStringList quoted;
@@ -91,33 +93,46 @@ QString FFMpegTools::joinArguments(const QStringList &arguments)
     return quoted.join(QLatin1Char(' '));
 }
 
-QStringList FFMpegTools::buildArguments(const QString &argumentTemplate,
-                                        const Substitutions &substitutions)
+int FFMpegTools::checkInput(const QString &path)
 {
-    QStringList result;
-    const QStringList pieces = splitArguments(argumentTemplate);
-    for (const QString &piece : pieces) {
-        QString built;
-        int at = 0;
-        while (at < piece.size()) {
-            bool substituted = false;
-            for (const auto &substitution : substitutions) {
-                const QString &placeholder = substitution.first;
-                if (!placeholder.isEmpty() && piece.midRef(at).startsWith(placeholder)) {
-                    built += substitution.second;
-                    at += placeholder.size();
-                    substituted = true;
-                    break;
-                }
-            }
-            if (!substituted)
-                built += piece.at(at++);
-        }
-        if (built.isEmpty() && !piece.isEmpty())
-            continue;
-        result.append(built);
+    // Only the type is looked at first: opening a FIFO for reading would block right here.
+    const QFileInfo info(path);
+    if (!info.exists())
+        return 403;
+    if (!info.isFile())
+        return 415;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? 0 : 403;
+}
+
+QString FFMpegTools::failureCause(int result)
+{
+    switch (result) {
+    case 404:
+        return QStringLiteral("未找到 ffmpeg,请重新安装本程序");
+    case 403:
+        return QStringLiteral("无法读取文件,请确认文件存在且有读取权限");
+    case 415:
+        return QStringLiteral("所选的不是普通文件(文件夹、管道或设备),请选择视频文件");
+    default:
+        return {};
     }
-    return result;
+}
+
+QString FFMpegTools::infoFailureText(int result)
+{
+    const QString cause = failureCause(result);
+    return QStringLiteral("获取上传文件信息失败,%1(%2)")
+        .arg(cause.isEmpty() ? QStringLiteral("请确认文件为有效视频") : cause)
+        .arg(result);
+}
+
+int FFMpegTools::endLeftovers()
+{
+    const QString executable = program();
+    const int ended = executable.isEmpty() ? 0 : ProcessSweep::endLeftovers(executable).size();
+    qInfo().noquote() << QStringLiteral("FFMpegTools::endLeftovers:") << ended;
+    return ended;
 }
 
 int FFMpegTools::info(VideoInfo *videoInfo, const QString &path)
@@ -127,13 +142,18 @@ int FFMpegTools::info(VideoInfo *videoInfo, const QString &path)
     qWarning().noquote() << QStringLiteral("FFMpegTools::info") << argumentText;
     if (!videoInfo)
         return 2065;
-
-    const QStringList arguments{QStringLiteral("-i"), path, QStringLiteral("-threads"),
-                                QStringLiteral("1"), QStringLiteral("-loglevel"),
-                                QStringLiteral("info")};
     const QString executable = program();
+    if (executable.isEmpty())
+        return 404;
+    const int input = checkInput(path);
+    if (input != 0)
+        return input;
+
+    // Absolute, so ffmpeg can never read the path as an option or a protocol.
+    const QStringList arguments{QStringLiteral("-i"), QFileInfo(path).absoluteFilePath(), QStringLiteral("-threads"),
+                                QStringLiteral("1"), QStringLiteral("-loglevel"), QStringLiteral("info")};
     QString output;
-    if (!executable.isEmpty() && startProcess(executable, arguments)) {
+    if (startProcess(executable, arguments)) {
         if (!m_process->waitForFinished(kInfoTimeLimitMs)
             && m_process->state() != QProcess::NotRunning) {
             qWarning().noquote() << QStringLiteral("FFMpegTools::info: ffmpeg still running, ended");
@@ -147,7 +167,7 @@ int FFMpegTools::info(VideoInfo *videoInfo, const QString &path)
 
     const int parsed = VideoInfo::transform(videoInfo, output);
     if (parsed != 0)
-        return executable.isEmpty() ? 404 : parsed;
+        return parsed;
 
     qWarning().noquote() << QStringLiteral("VideoInfo::transform:ret:") << 0;
     videoInfo->setSize(QFileInfo(path).size());
@@ -156,32 +176,25 @@ int FFMpegTools::info(VideoInfo *videoInfo, const QString &path)
     const int probed = NuvMp4Info::get(path, &moovAheadMdat, &nuvMp4);
     videoInfo->setMoovAheadMdat(moovAheadMdat);
     videoInfo->setNuvMp4(nuvMp4);
-    kill(arguments);
     return probed;
-}
-
-int FFMpegTools::format(const QString &arguments)
-{
-    return runFormat(splitArguments(arguments), arguments);
 }
 
 int FFMpegTools::format(const QStringList &arguments)
 {
-    return runFormat(arguments, joinArguments(arguments));
-}
-
-int FFMpegTools::runFormat(const QStringList &arguments, const QString &argumentText)
-{
-    qWarning().noquote() << QStringLiteral("FFMpegTools::format") << argumentText;
+    qWarning().noquote() << QStringLiteral("FFMpegTools::format") << joinArguments(arguments);
     // A stop that came before ffmpeg started needs no ffmpeg at all.
     throwIfStopped();
+    m_tail.clear();
+    m_diskFull = false;
+    m_formatError.clear();
 
     const QString executable = program();
     m_startTime = quint32(m_clock());
     if (executable.isEmpty() || !startProcess(executable, arguments)) {
         qWarning().noquote() << QStringLiteral("FFMpegTools::format: ffmpeg did not start");
         releaseProcess();
-        return 0;
+        m_formatError = failureCause(404);
+        return 404;
     }
 
     // Our own wait loop instead of one long waitForFinished: it lets a stop interrupt an
@@ -194,9 +207,36 @@ int FFMpegTools::runFormat(const QStringList &arguments, const QString &argument
             break;
     }
     onReadData();
+    const bool crashed = m_process->exitStatus() != QProcess::NormalExit;
+    const int exitCode = m_process->exitCode();
     releaseProcess();
-    kill(arguments);
-    return 0;
+    if (!crashed && exitCode == 0)
+        return 0;
+
+    const QString line = lastErrorLine();
+    if (m_diskFull || m_tail.contains(QLatin1String(kDiskFull)))
+        m_formatError = QStringLiteral("磁盘空间不足，请清理磁盘后重试");
+    else if (crashed)
+        m_formatError = QStringLiteral("ffmpeg 异常退出") + (line.isEmpty() ? QString() : QStringLiteral("：") + line);
+    else
+        m_formatError = line.isEmpty() ? QStringLiteral("ffmpeg 退出码 %1").arg(exitCode) : line;
+    qWarning().noquote() << QStringLiteral("FFMpegTools::format: failed:") << m_formatError;
+    return crashed ? -1 : exitCode;
+}
+
+QString FFMpegTools::lastErrorLine() const
+{
+    static const QRegularExpression lineBreak(QStringLiteral("[\r\n]+"));
+    const QStringList lines = m_tail.split(lineBreak, Qt::SkipEmptyParts);
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        const QString line = it->trimmed();
+        // Progress, the closing summary and ffmpeg's generic last words say nothing.
+        if (line.isEmpty() || line.startsWith(QLatin1String("frame=")) || line.startsWith(QLatin1String("size="))
+            || line.startsWith(QLatin1String("video:")) || line == QLatin1String("Conversion failed!"))
+            continue;
+        return line.left(kErrorLineMax);
+    }
+    return {};
 }
 
 void FFMpegTools::onReadData()
@@ -211,6 +251,9 @@ void FFMpegTools::onReadData()
 void FFMpegTools::handleOutput(const QString &chunk)
 {
     qDebug().noquote() << chunk;
+    m_tail = QString(m_tail + chunk).right(kTailMax);
+    if (chunk.contains(QLatin1String(kDiskFull)))
+        m_diskFull = true;
     if (chunk.contains(QLatin1String("[error]:"))) {
         qWarning().noquote() << QStringLiteral("FFMpegTools::onReadData") << chunk;
         if (chunk.contains(QLatin1String("[error]: malloc of size")))
@@ -235,27 +278,28 @@ void FFMpegTools::handleOutput(const QString &chunk)
     emit formatProcessSignal(int(percent), remainingSeconds(percent, elapsed));
 }
 
-int FFMpegTools::kill(const QString &arguments)
-{
-    return kill(splitArguments(arguments));
-}
-
-int FFMpegTools::kill(const QStringList &arguments)
-{
-    qDebug().noquote() << QStringLiteral("FFMpegTools::kill") << joinArguments(arguments);
-    return ProcessSweep::endMatching(arguments);
-}
-
 bool FFMpegTools::startProcess(const QString &executable, const QStringList &arguments)
 {
     releaseProcess();
-    m_process = new QProcess;
+    m_process = new FFMpegProcess;
     // ffmpeg writes its stream descriptions and progress to stderr.
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->setReadChannel(QProcess::StandardOutput);
     // ffmpeg reads keyboard commands from stdin; give it nothing to read.
     m_process->setStandardInputFile(QProcess::nullDevice());
-    m_processId = ProcessSweep::startSpared(*m_process, executable, arguments);
+    m_executable = executable;
+    m_mark = ProcessSweep::newMark();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(ProcessSweep::markVariable(), m_mark);
+    m_process->setProcessEnvironment(environment);
+    // Every input may be a local file only: no URL, no device protocol, no nested protocol.
+    QStringList confined{QStringLiteral("-nostdin")};
+    for (const QString &argument : arguments) {
+        if (argument == QLatin1String("-i"))
+            confined << QStringLiteral("-protocol_whitelist") << QStringLiteral("file");
+        confined << argument;
+    }
+    m_process->start(executable, confined, QIODevice::ReadOnly);
     if (!m_process->waitForStarted()) {
         qWarning().noquote() << QStringLiteral("FFMpegTools: cannot start") << executable
                              << m_process->errorString();
@@ -274,8 +318,9 @@ void FFMpegTools::releaseProcess()
     }
     delete m_process;
     m_process = nullptr;
-    ProcessSweep::release(m_processId);
-    m_processId = 0;
+    // ffmpeg itself is reaped; this catches anything it may have spawned under our mark.
+    ProcessSweep::endRun(m_mark, m_executable);
+    m_mark.clear();
 }
 
 void FFMpegTools::throwIfStopped()

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QList>
 #include <QObject>
-#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -22,7 +20,6 @@ class FFMpegTools final : public QObject
     Q_DISABLE_COPY_MOVE(FFMpegTools)
 
 public:
-    using Substitutions = QList<QPair<QString, QString>>;
     using Clock = std::function<qint64()>;
 
     explicit FFMpegTools(QObject *parent = nullptr);
@@ -32,37 +29,39 @@ public:
     // call; empty when neither exists.
     static QString program();
 
-    // Splits a command text at blanks outside double quotes, the way a server writes its
-    // ffmpeg templates.
-    static QStringList splitArguments(const QString &text);
-    // The inverse of splitArguments, for log lines.
+    // The inverse of QProcess::splitCommand, for log lines.
     static QString joinArguments(const QStringList &arguments);
-    // Splits the template first and substitutes afterwards, so a path with blanks or quotes
-    // stays one argument. Each argument is scanned once: text that a substitution inserts is
-    // never substituted again. An argument made only of placeholders that all became empty
-    // is dropped, which lets "{ffmpegPath} -y ..." start with the real arguments.
-    static QStringList buildArguments(const QString &argumentTemplate,
-                                      const Substitutions &substitutions);
+
+    // Whether path is something ffmpeg may open as a user's video: 0 a readable regular
+    // file, 403 missing or unreadable, 415 a directory, FIFO, socket or device (which could
+    // block the probe for ever).
+    static int checkInput(const QString &path);
+    // The known cause behind a result of info() or checkInput(), for the user; empty when
+    // the result is success or says no more than "not a valid video".
+    static QString failureCause(int result);
+    // The message a task row and the command line show when info() fails.
+    static QString infoFailureText(int result);
+
+    // Ends the marked ffmpeg processes that earlier runs of this program left behind.
+    static int endLeftovers();
 
     // 0 success, 1 no usable video in ffmpeg's description, 404 no ffmpeg at all, 2065 null
-    // target, -1 the file could not be opened for the MP4 layout probe.
+    // target, -1 the file could not be opened for the MP4 layout probe, 403 or 415 as
+    // checkInput() says.
     int info(VideoInfo *videoInfo, const QString &path);
 
-    // Runs ffmpeg to its end and returns 0 whatever ffmpeg's exit code: the caller probes
-    // the produced file. Throws the QString "停止" when the stop flag is seen set; ffmpeg
-    // has then been ended and reaped.
-    int format(const QString &arguments);
+    // Runs ffmpeg to its end. 0 when it exited with 0; otherwise 404 when ffmpeg could not
+    // be started, -1 when it crashed, else its exit code, and formatError() says why.
+    // Throws the QString "停止" when the stop flag is seen set; ffmpeg has then been ended
+    // and reaped.
     int format(const QStringList &arguments);
+    // Why the last format() failed, for the user: a full disk, or ffmpeg's last error line.
+    QString formatError() const { return m_formatError; }
 
     void setDuration(qint64 seconds) { m_duration = seconds; }
     void setStopFlag(const std::atomic_bool *flag) { m_stopFlag = flag; }
     // Seconds since the epoch; replaced by tests that check the remaining-time arithmetic.
     void setClock(Clock clock) { m_clock = std::move(clock); }
-
-    // Ends leftover processes of this user that were started with exactly this run of
-    // arguments. Returns how many were ended.
-    static int kill(const QString &arguments);
-    static int kill(const QStringList &arguments);
 
     // One piece of ffmpeg's output during format(): error markers and the first progress
     // clock in it. Public so the parsing can be driven without a process.
@@ -76,13 +75,18 @@ public slots:
     void onReadData();
 
 private:
-    int runFormat(const QStringList &arguments, const QString &argumentText);
     bool startProcess(const QString &executable, const QStringList &arguments);
     void releaseProcess();
     void throwIfStopped();
+    QString lastErrorLine() const;
 
     QProcess *m_process = nullptr;
-    qint64 m_processId = 0;
+    QString m_executable;
+    QString m_mark;
+    // The end of format()'s output, where ffmpeg says why it failed.
+    QString m_tail;
+    bool m_diskFull = false;
+    QString m_formatError;
     quint32 m_startTime = 0;
     qint64 m_duration = 0;
     const std::atomic_bool *m_stopFlag = nullptr;

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QStringList>
+#include <QList>
+#include <QString>
 #include <QtGlobal>
 
-class QProcess;
-
-// Ends leftover ffmpeg runs: every process of this user whose argument vector holds a given
-// argument list as a contiguous run. Reads /proc directly (no shell, no matching by program
-// name), so only the exact run is hit. Processes that a live wrapper of this process is still
-// waiting for are registered here and spared, so a run that finishes cannot sweep away a
-// concurrent run of the same command.
+// Ends ffmpeg processes that this program started and nothing else. Every ffmpeg we start
+// carries a mark in its environment: this installation, the marking process (id and start
+// time, so a recycled id does not count) and a token of its own. A sweep reads the mark back
+// from /proc/<pid>/environ and also requires /proc/<pid>/exe to be the ffmpeg binary, so a
+// process that merely looks like ours (same arguments, same name, even a copied mark on
+// another binary) is never touched.
 class ProcessSweep final
 {
     Q_DISABLE_COPY_MOVE(ProcessSweep)
@@ -18,19 +18,20 @@ class ProcessSweep final
 public:
     ProcessSweep() = delete;
 
-    // Number of processes sent SIGKILL. An empty list matches nothing.
-    static int endMatching(const QStringList &arguments);
+    // The environment variable that holds the mark.
+    static QString markVariable();
+    // A fresh mark for one ffmpeg run of this process.
+    static QString newMark();
+    // The installation part of a mark: the same for every run of a program in this folder.
+    static QString installMarker(const QString &programFolder);
 
-    // The argument vector of a process, or an empty list when it is gone or unreadable.
-    static QStringList commandLine(qint64 pid);
+    // Ends the processes of this user that carry exactly `mark` and run `executable`.
+    // Returns the ids of those sent SIGKILL.
+    static QList<qint64> endRun(const QString &mark, const QString &executable);
+    // Ends the processes of this user that run `executable` with a mark of this installation
+    // whose marking process is gone: what a crashed or killed earlier run left behind.
+    static QList<qint64> endLeftovers(const QString &executable);
 
-    static bool containsRun(const QStringList &haystack, const QStringList &run);
-
-    // Starts the process so that no sweep can catch it between its start and its marking
-    // as in use. Returns its id (0 when it did not start); release() ends the marking.
-    static qint64 startSpared(QProcess &process, const QString &program, const QStringList &arguments);
-    static void release(qint64 pid);
-
-private:
-    static bool ownedByUs(qint64 pid);
+    // The mark in the environment of process pid; empty when it has none or is unreadable.
+    static QString markOf(qint64 pid);
 };

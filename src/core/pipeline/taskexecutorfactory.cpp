@@ -16,6 +16,6 @@ std::unique_ptr<ITaskExecutor> TaskExecutorFactory::create(int type)
     case 99:
         return std::make_unique<AddVideoTaskExecutor>();
     default:
-        throw QString(QStringLiteral("unkonw TaskExecutorFactory::create type:") + QString::number(type));
+        throw QStringLiteral("未知的任务类型(%1)，请升级客户端后重试").arg(type);
     }
 }

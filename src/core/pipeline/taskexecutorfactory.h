@@ -6,7 +6,7 @@
 class ITaskExecutor;
 
 // Maps a task's type to the executor that runs it: 1 and 4 transcode, 2 upload,
-// 99 registration. Any other type throws "unkonw TaskExecutorFactory::create type:<type>".
+// 99 registration. Any other type throws a message that names the type.
 class TaskExecutorFactory final
 {
 public:

@@ -8,6 +8,7 @@
 
 #include "api/taskcommand.h"
 #include "media/ffmpegtools.h"
+#include "media/transcodetemplate.h"
 #include "media/videoinfo.h"
 #include "pipeline/uploadmanager.h"
 #include "platform/appdirs.h"
@@ -59,11 +60,20 @@ void TransformTaskExecutor::doJob()
 
     const QString target = variantPath(sign, m_file.id);
     qDebug().noquote() << QStringLiteral("TransformTaskExecutor::doJob:target:") + target;
-    // Substituted into the split template, so a path with blanks or quotes stays one argument.
-    QStringList arguments = FFMpegTools::buildArguments(m_task->mac(), {{QStringLiteral("{ffmpegPath}"), QString()},
-                                                                        {QStringLiteral("{source}"), m_file.path},
-                                                                        {QStringLiteral("{target}"), target}});
+    // The template comes from the server: it may read the user's file and write our target,
+    // nothing else.
+    TranscodeTemplate::Refusal refusal;
+    QStringList arguments =
+        TranscodeTemplate::build(m_task->mac(), QFileInfo(m_file.path).absoluteFilePath(), target, &refusal);
+    if (arguments.isEmpty()) {
+        qWarning().noquote() << QStringLiteral("TransformTaskExecutor::doJob:refused:") << refusal.argument
+                             << QLatin1Char('(') + refusal.reason + QLatin1Char(')');
+        failTranscode(QStringLiteral("服务器下发的转码命令含有不允许的参数(%1)，已拒绝转码").arg(refusal.argument));
+    }
     arguments << QStringLiteral("-loglevel") << QStringLiteral("info");
+    const int input = FFMpegTools::checkInput(m_file.path);
+    if (input != 0)
+        failTranscode(QStringLiteral("视频转码失败：") + FFMpegTools::failureCause(input));
 
     connect(&ffmpegTools, &FFMpegTools::formatProcessSignal, this, &TransformTaskExecutor::onProgress,
             Qt::DirectConnection);
@@ -71,23 +81,21 @@ void TransformTaskExecutor::doJob()
     ffmpegTools.setDuration(m_file.duration);
     ffmpegTools.setStopFlag(m_stopFlag);
 
+    int formatted = 0;
     try {
-        ffmpegTools.format(arguments);
+        formatted = ffmpegTools.format(arguments);
     } catch (...) {
         clearRunning();
         fail(3, QStringLiteral("任务已经停止转码"));
     }
+    if (formatted != 0)
+        failTranscode(QStringLiteral("视频转码失败：") + ffmpegTools.formatError());
 
     VideoInfo videoInfo;
     const int result = ffmpegTools.info(&videoInfo, target);
     const VideoStream &video = videoInfo.videoStreams().at(0);
-    if (result != 0 || video.width == 0 || video.height == 0) {
-        if (sign == 1)
-            sendError(STATUS_TRANSCODE_NR_FAILED, TASK_ERROR_TRANSCODE, QStringLiteral("视频转码失败"));
-        else if (sign == 2 || sign == 3)
-            sendError(STATUS_TRANSCODE_HD_FAILED, TASK_ERROR_TRANSCODE, QStringLiteral("视频转码失败"));
-        fail(-1, QStringLiteral("视频转码失败，请确认文件是否为有效视频，或可尝试先使用其他转码工具进行转码"));
-    }
+    if (result != 0 || video.width == 0 || video.height == 0)
+        failTranscode(QStringLiteral("视频转码失败，请确认文件是否为有效视频，或可尝试先使用其他转码工具进行转码"));
 
     if (sign == 1) {
         sendStatus(STATUS_TRANSCODED_NR, 0, 0);
@@ -98,6 +106,16 @@ void TransformTaskExecutor::doJob()
         if (m_task->type() == 4 && m_manager)
             m_manager->setFilePath(target);
     }
+}
+
+void TransformTaskExecutor::failTranscode(const QString &message)
+{
+    const int sign = m_task->sign();
+    if (sign == 1)
+        sendError(STATUS_TRANSCODE_NR_FAILED, TASK_ERROR_TRANSCODE, QStringLiteral("视频转码失败"));
+    else if (sign == 2 || sign == 3)
+        sendError(STATUS_TRANSCODE_HD_FAILED, TASK_ERROR_TRANSCODE, QStringLiteral("视频转码失败"));
+    fail(-1, message);
 }
 
 void TransformTaskExecutor::onProgress(int rate, int remaining)

@@ -25,5 +25,7 @@ public:
     static void sweepTemporaryFolder(const QString &folder, const QDateTime &now = QDateTime::currentDateTime());
 
 private:
+    // Reports the variant's failure to the server and ends the job with message.
+    void failTranscode(const QString &message);
     void onProgress(int rate, int remaining);
 };

@@ -8,6 +8,7 @@
 #include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 #include <memory>
 
@@ -226,6 +227,13 @@ void UploadManager::doTask()
     const QSharedPointer<TaskList> list = tasks();
     if (!list || list->isEmpty())
         throw QStringLiteral("未有上传执行任务");
+    // Found out before the file goes up, not after.
+    Session session;
+    const QString registration = loadSession(&session) ? session.api->addVideoApi() : QString();
+    const QUrl registrationUrl(registration, QUrl::StrictMode);
+    if ((registrationUrl.scheme() != QLatin1String("http") && registrationUrl.scheme() != QLatin1String("https"))
+        || registrationUrl.host().isEmpty())
+        throw QStringLiteral("服务器视频登记接口有误，请联系管理员(%1)").arg(registration);
     reportState();
 
     ++m_activeRuns;

@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <atomic>
@@ -99,6 +100,9 @@ void UploadTaskExecutor::doJob()
         fail(-1, openFailure);
     }
     const qint64 total = file.size();
+    // Size and modification time as announced: a file that changes while it goes up would
+    // reach the server as a mix of two versions.
+    const QDateTime modified = QFileInfo(path).lastModified();
     qint64 pos = 0;
     m_startTime = quint32(QDateTime::currentSecsSinceEpoch());
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
@@ -107,11 +111,19 @@ void UploadTaskExecutor::doJob()
     QByteArray chunk;
     chunk.reserve(int(ChunkSize));
     while (pos < total) {
-        chunk.resize(int(ChunkSize));
-        const qint64 read = file.read(chunk.data(), ChunkSize);
+        // Never past the announced total, even when the file has grown since.
+        const qint64 wanted = qMin(ChunkSize, total - pos);
+        chunk.resize(int(wanted));
+        const qint64 read = file.read(chunk.data(), wanted);
         if (read <= 0)
             fail(-1, QStringLiteral("文件读取出错：") + path);
         chunk.resize(int(read));
+        const QFileInfo now(path);
+        if (now.size() != total || now.lastModified() != modified) {
+            const QString message = QStringLiteral("文件在上传过程中被修改：") + path;
+            sendError(STATUS_UPLOAD_FAILED, TASK_ERROR_FILE, message);
+            fail(-1, message);
+        }
         const bool end = pos + read >= total;
 
         QString errorText;

@@ -12,6 +12,8 @@
 // endpoint in consecutive 2 MiB chunks over the calling thread's connection. A refused chunk
 // is tried again, up to 11 attempts with a pause between them; the user's stop is honoured
 // at every attempt and every slice of a pause. One chunk buffer serves the whole file.
+// Nothing past the size taken at the start is sent; a file whose size or modification time
+// changes meanwhile fails its upload.
 class UploadTaskExecutor final : public ITaskExecutor
 {
     Q_OBJECT

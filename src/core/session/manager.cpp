@@ -162,7 +162,7 @@ void Manager::initSetting()
 
     if (settings->refreshSecond() > DefaultRefreshSecond) {
         QMutexLocker locker(&m_configMutex);
-        m_refreshSecond = settings->refreshSecond();
+        m_refreshSecond = qMin(settings->refreshSecond(), MaxRefreshSecond);
     }
 }
 
@@ -182,7 +182,8 @@ void Manager::initToken()
         const QString message = reply && reply->message() ? *reply->message() : QString();
         throw QString(QStringLiteral("获取令牌失败:") + message);
     }
-    if (!reply->data())
+    // A number or an object reads as an empty text, which is no token either.
+    if (!reply->data() || reply->data()->isEmpty())
         throw QStringLiteral("未能取得接口令牌，请重新获取后尝试。");
 
     QMutexLocker locker(&m_configMutex);

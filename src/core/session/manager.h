@@ -42,6 +42,9 @@ public:
     using Clock = std::function<qint64()>;
 
     static constexpr int DefaultRefreshSecond = 8;
+    // A longer period from the server is cut to this (one day): the timers count milliseconds
+    // in 32 bits.
+    static constexpr int MaxRefreshSecond = 24 * 60 * 60;
     // How long setStatus(21) waits for the final report before the process may exit.
     static constexpr int FinalReportWaitMs = 10000;
 

@@ -20,6 +20,16 @@ QString percentDecoded(const QString &value)
 {
     return value.isEmpty() ? value : QUrl::fromPercentEncoding(value.toUtf8());
 }
+
+// A word that is no number reads as 0; a number beyond 32 bits reads as -1, so that it is
+// refused like a negative one rather than taken for 0.
+qint32 idValue(const QString &value)
+{
+    static const QRegularExpression number(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
+    bool ok = false;
+    const qint32 parsed = value.toInt(&ok);
+    return ok || !number.match(value).hasMatch() ? parsed : -1;
+}
 } // namespace
 
 Schema::Schema()
@@ -40,7 +50,8 @@ int Schema::decode(const QString &text)
     m_server = text.mid(kPrefix.size());
     protectCode(m_server);
 
-    const QStringList pieces = parameterPieces(m_server);
+    // A fragment is no part of the query: nothing after "#" is a parameter.
+    const QStringList pieces = parameterPieces(m_server.left(m_server.indexOf(QLatin1Char('#'))));
     for (const QString &piece : pieces) {
         qInfo().noquote() << piece;
         const QStringList parts = piece.split(QLatin1Char('='));
@@ -55,9 +66,9 @@ int Schema::decode(const QString &text)
         else if (key == QLatin1String("extras"))
             m_extras = value;
         else if (key == QLatin1String("type"))
-            m_type = value.toInt();
+            m_type = idValue(value);
         else if (key == QLatin1String("moduleId"))
-            m_moduleId = value.toInt();
+            m_moduleId = idValue(value);
         else if (key == QLatin1String("maxUploadNum"))
             m_maxUploadNum = value.toInt();
         else if (key == QLatin1String("moduleName"))

@@ -108,7 +108,7 @@ void ItemTaskWidget::analyse()
         const int result = ffmpegTools.info(&info, record.path);
         if (result != 0) {
             qDebug().noquote() << QStringLiteral("ffmpegTools.info:") << record.path;
-            throw QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(%1)").arg(result);
+            throw FFMpegTools::infoFailureText(result);
         }
         const VideoStream &video = info.videoStreams().at(0);
         record.duration = qint64(info.duration());
