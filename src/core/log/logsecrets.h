@@ -13,8 +13,8 @@ namespace LogSecrets {
 // Registers a value to mask from now on, with the forms it takes in URLs and JSON. Values
 // shorter than MinimumLength are not registered: they hide nothing and masking them would
 // blank ordinary text.
-void add(const QString &secret);
 constexpr int MinimumLength = 4;
+void add(const QString &secret);
 
 // The masked form: a short prefix (at most 4 characters) and "…".
 QString mask(const QString &secret);
