@@ -10,6 +10,7 @@
 #include "platform/activationserver.h"
 #include "platform/appdirs.h"
 #include "platform/signalwatcher.h"
+#include "session/schema.h"
 #include "session/startupsettings.h"
 
 #include <QDebug>
@@ -20,10 +21,17 @@
 int main(int argc, char *argv[])
 {
     MyApplication app(argc, argv);
-    // A logout or kill ends the event loop, so the stop banner is still written. Caught
-    // from the start: a signal that arrives before the loop runs waits for it.
+    // A logout or kill stops the window's work as a confirmed close does, then ends the event
+    // loop, so the stop banner is still written. Caught from the start: a signal that
+    // arrives before the loop runs waits for it.
     SignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app, &QCoreApplication::quit);
+    FrmApp *mainWindow = nullptr;
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app, [&mainWindow] {
+        if (mainWindow)
+            mainWindow->onTerminationRequested();
+        else
+            QCoreApplication::quit();
+    });
     MyApplication::setApplicationVersion(QStringLiteral(NUV_APP_VERSION));
 
     // Everything relative (setting.ini, logs, tmp in the portable layout) resolves here.
@@ -38,6 +46,8 @@ int main(int argc, char *argv[])
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF8"));
 
     const QStringList arguments = MyApplication::arguments();
+    for (const QString &argument : arguments)
+        Schema::protectCode(argument);
     Startup::prepareLogs(arguments);
     const QString launchText = Startup::launchTextFromArguments(arguments);
     qDebug().noquote() << QStringLiteral("launchText:") + launchText;
@@ -64,8 +74,12 @@ int main(int argc, char *argv[])
             window.activateWindow();
             return true;
         });
+        // Ending at once skips destructors: the socket file goes first.
+        QObject::connect(&window, &FrmApp::aboutToExit, &activation, &ActivationServer::close);
+        mainWindow = &window;
         window.show();
         exitCode = MyApplication::exec();
+        mainWindow = nullptr;
         Startup::writeStopBanner();
     }
     return exitCode;

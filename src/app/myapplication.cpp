@@ -2,6 +2,7 @@
 #include "myapplication.h"
 
 #include "platform/processhelpers.h"
+#include "session/schema.h"
 
 #include <QDataStream>
 #include <QDebug>
@@ -145,6 +146,7 @@ bool MyApplication::event(QEvent *event)
             m_args = url.toString();
             m_args.replace(QStringLiteral("https//"), QStringLiteral("https://"));
             m_args.replace(QStringLiteral("http//"), QStringLiteral("http://"));
+            Schema::protectCode(m_args);
             if (!m_running) {
                 qDebug("MyApplication::reveiveArgsMsg");
                 emit reveiveArgsMsg(m_args);

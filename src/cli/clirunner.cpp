@@ -18,6 +18,7 @@
 #include "pipeline/actionstopsignal.h"
 #include "pipeline/itaskexecutor.h"
 #include "pipeline/uploadmanager.h"
+#include "platform/processhelpers.h"
 #include "session/manager.h"
 #include "session/schema.h"
 
@@ -48,13 +49,19 @@ CliRunner::~CliRunner()
 {
     if (m_worker) {
         m_interrupted = true;
-        if (m_manager)
-            m_manager->stopAll();
+        stopPipelines();
         m_worker->requestInterruption();
         m_worker->wait();
     }
     // The pipelines point at the coordinator: they go first.
     m_pipelines.clear();
+}
+
+void CliRunner::stopPipelines()
+{
+    // Every pipeline, not only a running one: the next may be about to start.
+    for (const QSharedPointer<UploadManager> &pipeline : qAsConst(m_pipelines))
+        pipeline->setStopRequested(true);
 }
 
 void CliRunner::post(std::function<void()> call)
@@ -226,11 +233,16 @@ void CliRunner::runSession()
     for (int i = 0; i < m_pipelines.size() && !m_interrupted; ++i) {
         if (!checked.at(i))
             continue;
+        const QSharedPointer<UploadManager> pipeline = m_pipelines.at(i);
+        // The run is asked for here: a stop or removal from now on reaches it, however
+        // early. Only then is the interruption looked at.
+        pipeline->setStopRequested(false);
+        if (m_interrupted)
+            break;
         if (isRemoved(i)) {
             leaveSession(i);
             continue;
         }
-        const QSharedPointer<UploadManager> pipeline = m_pipelines.at(i);
         // The file's first line shows where its run begins, however fast the run goes.
         ProgressPrinter::Progress start;
         if (progressOf(i, &start))
@@ -316,8 +328,9 @@ void CliRunner::onRefreshTimeout()
 void CliRunner::onTerminationRequested(int signalNumber)
 {
     if (m_signal != 0) {
-        // A second Ctrl-C: the user does not want to wait for the stop.
+        // A second Ctrl-C: the user does not want to wait for the stop; ffmpeg goes with us.
         printError(QStringLiteral("stopped at once"));
+        killChildProcesses();
         std::_Exit(128 + signalNumber);
     }
     m_signal = signalNumber;
@@ -328,7 +341,7 @@ void CliRunner::onTerminationRequested(int signalNumber)
     m_printer.println(QStringLiteral("stopping..."));
     m_interrupted = true;
     qInfo("Manager Stop");
-    m_manager->stopAll();
+    stopPipelines();
     // A request that waits for a stalled server is abandoned, not waited out.
     m_worker->requestInterruption();
 }

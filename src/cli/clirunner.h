@@ -63,6 +63,7 @@ private:
     void onPipelineRemoved(UploadManager *pipeline);
     bool isRemoved(int index) const;
     void leaveSession(int index);
+    void stopPipelines();
     void post(std::function<void()> call);
     void printError(const QString &text);
     void finish(int exitCode);

@@ -8,6 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
+#include "platform/appdirs.h"
+
 namespace {
 
 // A private copy of the program, so its program folder (logs, setting.ini) is the test's own.
@@ -51,6 +55,8 @@ private slots:
     void start_arguments_pickLaunchTextAndWriteBanners_data();
     void start_arguments_pickLaunchTextAndWriteBanners();
     void start_logsFolder_createdAndSubfolderKept();
+    void appDirs_programFolder_portableOnlyInOwnFolder_data();
+    void appDirs_programFolder_portableOnlyInOwnFolder();
 
 private:
     QTemporaryDir m_instances;
@@ -134,6 +140,35 @@ void TestStartup::start_logsFolder_createdAndSubfolderKept()
     QVERIFY(second.waitForFinished(20000));
     QVERIFY(QFileInfo(app.dir.filePath(QStringLiteral("logs/keep"))).isDir());
     QCOMPARE(app.logText().count(QStringLiteral("#                          STOP                                #")), 2);
+}
+
+void TestStartup::appDirs_programFolder_portableOnlyInOwnFolder_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("portable");
+    QTest::newRow("own folder") << QStringLiteral("own") << true;
+    QTest::newRow("system prefix") << QStringLiteral("/usr/bin") << false;
+    QTest::newRow("local prefix") << QStringLiteral("/usr/local/bin") << false;
+    QTest::newRow("link into a prefix") << QStringLiteral("link") << false;
+    QTest::newRow("another user's folder") << QStringLiteral("foreign") << false;
+}
+
+void TestStartup::appDirs_programFolder_portableOnlyInOwnFolder()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, portable);
+    QTemporaryDir dir;
+    if (folder == QLatin1String("own")) {
+        folder = dir.path();
+    } else if (folder == QLatin1String("link")) {
+        folder = dir.filePath(QStringLiteral("bin"));
+        QVERIFY(QFile::link(QStringLiteral("/usr/bin"), folder));
+    } else if (folder == QLatin1String("foreign")) {
+        folder = dir.path();
+        if (::chown(QFile::encodeName(folder).constData(), 65534, 65534) != 0)
+            QSKIP("only root can hand a folder to another user");
+    }
+    QCOMPARE(AppDirs::isPortable(folder), portable);
 }
 
 QTEST_GUILESS_MAIN(TestStartup)

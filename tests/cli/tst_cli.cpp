@@ -86,7 +86,8 @@ private Q_SLOTS:
     void upload_serverTextWithControls_printedHarmless();
     void probe_video_printsFactsAsJson();
     void probe_leftoverOfKilledRun_endedAtStart();
-    void upload_sigintMidUpload_stopsAndReportsExit();
+    void upload_sigint_stopsEndsFfmpegAndReportsExit_data();
+    void upload_sigint_stopsEndsFfmpegAndReportsExit();
 
 private:
     Installed m_app;
@@ -112,7 +113,8 @@ void TestCli::initTestCase()
 void TestCli::upload_twoFiles_registersBothAndPrintsProgress()
 {
     DevServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    const QString code = QStringLiteral("c0deS3cretForTheLog");
+    QVERIFY2(server.start({QStringLiteral("--code"), code}), qPrintable(server.errorString()));
     const Run run = runCli(m_app, {server.launchCommand(), m_first, m_second});
     QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
     QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
@@ -133,9 +135,25 @@ void TestCli::upload_twoFiles_registersBothAndPrintsProgress()
     QCOMPARE(registrations.at(1).toObject().value(QStringLiteral("formJson")).toObject().value(QStringLiteral("suffix")).toString(),
              QStringLiteral(".MKV"));
     QCOMPARE(statusesOf(server).last(), QStringLiteral("19"));
+    // The last report lists both files as registered.
+    const QJsonObject journal = server.journal();
+    const QJsonArray list = journal.value(QStringLiteral("reports")).toArray().last().toObject().value(QStringLiteral("listJson")).toArray();
+    QCOMPARE(list.size(), 2);
+    for (const QJsonValue &entry : list)
+        QCOMPARE(entry.toObject().value(QStringLiteral("status")).toInt(), 19);
     // The details went to the daily log, not to the terminal.
     QVERIFY(m_app.logText().contains(QStringLiteral("FFMpegTools::info")));
     QVERIFY(!run.out.contains(QStringLiteral("FFMpegTools")));
+    // Neither the token nor the launch code is in any log file; the lines that held them stay.
+    const QString token = journal.value(QStringLiteral("tokens")).toArray().first().toObject().value(QStringLiteral("token")).toString();
+    QVERIFY(token.size() >= 8);
+    for (const QFileInfo &log : QDir(m_app.dir.filePath(QStringLiteral("logs"))).entryInfoList(QDir::Files)) {
+        QFile file(log.filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(!text.contains(token) && !text.contains(code), qPrintable(log.fileName()));
+    }
+    QVERIFY(m_app.logText().contains(QStringLiteral("code=c0de…")));
 }
 
 void TestCli::upload_badLaunchCommand_exitsWithDecodingMessage_data()
@@ -247,35 +265,66 @@ void TestCli::probe_leftoverOfKilledRun_endedAtStart()
     QCOMPARE(leftover.exitStatus(), QProcess::CrashExit);
 }
 
-void TestCli::upload_sigintMidUpload_stopsAndReportsExit()
+void TestCli::upload_sigint_stopsEndsFfmpegAndReportsExit_data()
 {
+    QTest::addColumn<bool>("transcode");
+    QTest::addColumn<int>("second");
+    QTest::newRow("mid upload") << false << 0;
+    QTest::newRow("mid transcode") << true << 0;
+    // Two signals at once: the second ends the process without waiting for the stop.
+    QTest::newRow("SIGTERM right after") << true << int(SIGTERM);
+}
+
+void TestCli::upload_sigint_stopsEndsFfmpegAndReportsExit()
+{
+    QFETCH(bool, transcode);
+    QFETCH(int, second);
     DevServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY2(server.start({QStringLiteral("--plan"), transcode ? QStringLiteral("nr") : QStringLiteral("original")}),
+             qPrintable(server.errorString()));
     QVERIFY(server.configure({{QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"), 60000}}}}));
+    // Wide and long: ffmpeg works for many seconds on the upscaled picture.
+    const QString wide = m_media.filePath(QStringLiteral("wide.mp4"));
+    TestVideoOptions options;
+    options.seconds = 60;
+    options.width = 3000;
+    options.extraArguments = QStringList{QStringLiteral("-preset"), QStringLiteral("ultrafast")};
+    QVERIFY(!transcode || QFileInfo::exists(wide) || TestVideos::make(wide, options));
     QProcess process;
-    process.start(m_app.program, {server.launchCommand(), m_first});
+    process.start(m_app.program, {server.launchCommand(), transcode ? wide : m_first});
     QVERIFY(process.waitForStarted());
-    const auto uploading = [&server] {
+    const QString variants = m_app.dir.filePath(QStringLiteral("tmp/"));
+    const auto busy = [&server, transcode, &variants] {
+        if (transcode)
+            return TestVideos::processRunningWith(variants);
         for (const QJsonValue &request : server.journal().value(QStringLiteral("requests")).toArray()) {
             if (request.toObject().value(QStringLiteral("path")).toString() == QStringLiteral("/api/upload"))
                 return true;
         }
         return false;
     };
-    QTRY_VERIFY_WITH_TIMEOUT(uploading(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(busy(), 60000);
 
     ::kill(pid_t(process.processId()), SIGINT);
+    if (second != 0)
+        ::kill(pid_t(process.processId()), second);
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 130);
+    // 128 + the signal that ended it: with two, either may be handled first.
+    const int code = process.exitCode();
+    QVERIFY2(code == 128 + SIGINT || (second != 0 && code == 128 + second), qPrintable(QString::number(code)));
+    // No ffmpeg of the run outlives it, however impatient the user.
+    QVERIFY(!TestVideos::processRunningWith(variants));
+    QVERIFY(server.journal().value(QStringLiteral("registrations")).toArray().isEmpty());
+    if (second != 0)
+        return;
     // The exit report went out before the process ended, after the file's last state.
     const QStringList statuses = statusesOf(server);
     QCOMPARE(statuses.last(), QStringLiteral("21"));
-    QVERIFY2(statuses.contains(QStringLiteral("10")), qPrintable(statuses.join(QLatin1Char(','))));
-    QVERIFY(server.journal().value(QStringLiteral("registrations")).toArray().isEmpty());
+    QVERIFY2(statuses.contains(transcode ? QStringLiteral("3") : QStringLiteral("10")), qPrintable(statuses.join(QLatin1Char(','))));
     const QString log = m_app.logText();
-    const int stopping = log.indexOf(QStringLiteral("Manager Stop"));
-    QVERIFY(stopping >= 0 && stopping < log.indexOf(QStringLiteral("Client Exit")));
+    const int stopping = log.lastIndexOf(QStringLiteral("Manager Stop"));
+    QVERIFY(stopping >= 0 && stopping < log.lastIndexOf(QStringLiteral("Client Exit")));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

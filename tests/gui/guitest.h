@@ -4,10 +4,13 @@
 #include "assets/guiresources.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -93,5 +96,24 @@ private:
     QTimer m_timer;
     int m_done = 0;
 };
+
+// Drops the local files `paths` on `target` as a file manager would; false when the
+// target refused the drag.
+inline bool drop(QWidget *target, const QStringList &paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    // Qt delivers a drop only where the drag was entered and accepted.
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+    return true;
+}
 
 } // namespace GuiTest

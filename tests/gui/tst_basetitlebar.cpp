@@ -217,7 +217,6 @@ void TestBaseTitleBar::baseWindow_body_keptInsideShadowBorder()
     QVERIFY(window.testAttribute(Qt::WA_TranslucentBackground));
     QCOMPARE(window.size(), QSize(400, 300));
     QCOMPARE(window.windowBody()->geometry(), QRect(24, 24, 352, 252));
-    QVERIFY(window.windowBody()->graphicsEffect());
 
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+#include "pages/filepages.h"
+#include "session/schema.h"
 #include "toolkit/helpers.h"
 #include "toolkit/nuvwidgetuibehavior.h"
 #include "toolkit/qobjecteventdelegate.h"
@@ -218,16 +220,17 @@ void TestNuvWidgetUiBehavior::stringHelpers_conditionsOnEmptiness()
     QCOMPARE(emptyRuns, 1);
     QCOMPARE(notEmptyRuns, 1);
 
-    // The list caption: module " - " parent, each part only when present.
-    const auto caption = [](const QString &moduleName, const QString &parentName) {
-        QString text;
-        ifNotEmpty(parentName, [&] { text = parentName; });
-        ifNotEmpty(moduleName, [&] { text = moduleName + QStringLiteral(" - ") + text; });
-        return text;
+    // The file pages' caption, built with these helpers: module " - " parent, each part
+    // only when present.
+    const auto caption = [](const QString &names) {
+        Schema schema;
+        schema.decode(QStringLiteral("nuvVideoClient://http://h/s?uuid=u&type=0&moduleId=0") + names);
+        return FilePages::caption(schema);
     };
-    QCOMPARE(caption(QString(), QStringLiteral("第一章")), QStringLiteral("第一章"));
-    QCOMPARE(caption(QStringLiteral("课程"), QStringLiteral("第一章")), QStringLiteral("课程 - 第一章"));
-    QCOMPARE(caption(QStringLiteral("课程"), QString()), QStringLiteral("课程 - "));
+    QCOMPARE(caption(QStringLiteral("&parentName=第一章")), QStringLiteral("第一章"));
+    QCOMPARE(caption(QStringLiteral("&moduleName=课程&parentName=第一章")), QStringLiteral("课程 - 第一章"));
+    QCOMPARE(caption(QStringLiteral("&moduleName=课程")), QStringLiteral("课程 - "));
+    QCOMPARE(caption(QString()), QString());
 }
 
 void TestNuvWidgetUiBehavior::latestFile_picksNewestWithExactSuffix()

@@ -47,22 +47,6 @@ QString messageOf(QWidget *box)
     return box->findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
 }
 
-// Drops the local files `paths` on `target` as a file manager would.
-void drop(QWidget *target, const QStringList &paths)
-{
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString &path : paths)
-        urls << QUrl::fromLocalFile(path);
-    data.setUrls(urls);
-    // Qt delivers a drop only where the drag was entered and accepted.
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &event);
-}
-
 // Presses OK on the next message box and keeps its text.
 std::unique_ptr<ModalDriver> answerOk(QStringList *texts)
 {
@@ -234,7 +218,7 @@ void TestPagesFiles::addPage_dropMixedEntries_addsVideosAndWarnsOnce()
     const auto driver = answerOk(&boxes);
     const QStringList dropped{m_files.filePath(QStringLiteral("A.MP4")), m_files.filePath(QStringLiteral("b.txt")),
                               m_files.filePath(QStringLiteral("clip.mkv"))};
-    drop(frmAdd, dropped);
+    QVERIFY(GuiTest::drop(frmAdd, dropped));
 
     QCOMPARE(boxes, QStringList{QStringLiteral("请正确添加视频文件")});
     QCOMPARE(added.count(), 1);
@@ -256,7 +240,7 @@ void TestPagesFiles::addPage_dropMoreThanAllowed_keepsFirstInDropOrder()
     QStringList dropped;
     for (int i = 1; i <= 5; ++i)
         dropped << m_files.filePath(QStringLiteral("v%1.mp4").arg(i));
-    drop(frmAdd, dropped);
+    QVERIFY(GuiTest::drop(frmAdd, dropped));
 
     QCOMPARE(added.count(), 1);
     QCOMPARE(added.first().first().toStringList(), dropped.mid(0, 3));
@@ -328,7 +312,7 @@ void TestPagesFiles::listPage_dropOnFullList_addsNothingSilently()
     QCOMPARE(listTask()->count(), 1);
     QStringList boxes;
     const auto driver = answerOk(&boxes);
-    drop(page("frmList"), {makeFile(QStringLiteral("two.mp4"))});
+    QVERIFY(GuiTest::drop(page("frmList"), {makeFile(QStringLiteral("two.mp4"))}));
     QCOMPARE(driver->seen(), 0);
     QCOMPARE(listTask()->count(), 1);
     QVERIFY(!page("frmList")->findChild<QPushButton *>(QStringLiteral("btnAddList"))->isEnabled());
@@ -371,7 +355,7 @@ void TestPagesFiles::pages_noLimit_showDashesAndKeepAdding()
     QStringList dropped;
     for (int i = 0; i < 9; ++i)
         dropped << makeFile(QStringLiteral("n%1.mp4").arg(i));
-    drop(page("frmAdd"), dropped);
+    QVERIFY(GuiTest::drop(page("frmAdd"), dropped));
     auto *stack = m_window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
     QTRY_COMPARE(stack->currentWidget(), page("frmList"));
     QCOMPARE(listTask()->count(), 9);
@@ -388,7 +372,7 @@ void TestPagesFiles::listPage_rows_listGrowsUpTo394()
     QStringList more;
     for (int i = 3; i <= 11; ++i)
         more << makeFile(QStringLiteral("h%1.mp4").arg(i));
-    drop(page("frmList"), more);
+    QVERIFY(GuiTest::drop(page("frmList"), more));
     QCOMPARE(listTask()->count(), 11);
     QTRY_COMPARE(listTask()->height(), 394);
     QVERIFY(listTask()->verticalScrollBar()->maximum() > 0);

@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
@@ -70,6 +71,7 @@ private slots:
 
 private:
     QString logText() const;
+    QString socketOf(qint64 pid) const;
 
     QTemporaryDir m_instances;
     QTemporaryDir m_programDir;
@@ -105,6 +107,11 @@ QString TestPagesProcess::logText() const
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+QString TestPagesProcess::socketOf(qint64 pid) const
+{
+    return m_instances.filePath(QStringLiteral("NUVUpload-activate-%1").arg(pid));
+}
+
 void TestPagesProcess::secondStart_sameSessionWithVisibleWindow_activatesFirstAndExitsZero()
 {
     Instance first;
@@ -114,6 +121,7 @@ void TestPagesProcess::secondStart_sameSessionWithVisibleWindow_activatesFirstAn
 
     Instance second;
     QVERIFY(second.start(m_program, {m_server.launchCommand()}));
+    const QList<qint64> pids{first.pid(), second.pid()};
     QVERIFY(second.process->waitForFinished(kStartTimeoutMs));
     QCOMPARE(second.process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.process->exitCode(), 0);
@@ -125,6 +133,11 @@ void TestPagesProcess::secondStart_sameSessionWithVisibleWindow_activatesFirstAn
     first.process->terminate();
     QVERIFY(first.process->waitForFinished(kStartTimeoutMs));
     QCOMPARE(first.process->exitCode(), 0);
+    // Whichever way each ended, neither left its activation socket behind, and the launch
+    // code both logged at start-up is masked.
+    for (const qint64 pid : pids)
+        QVERIFY(!QFileInfo::exists(socketOf(pid)));
+    QVERIFY(!logText().contains(m_server.code()));
 }
 
 void TestPagesProcess::start_withoutLaunchText_endsIdleInstanceAndBecomesIdle()

@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,6 +40,21 @@ QPoint centreOf(const QWidget *widget, const QWidget *window)
     return widget->mapTo(window, widget->rect().center());
 }
 
+// Dark or coloured glyph pixels inside the widget's place on the window's picture; the
+// page's backgrounds and borders are all near white.
+bool showsText(const QImage &window, const QWidget *widget, const QWidget *top)
+{
+    const QRect place(widget->mapTo(top, QPoint(0, 0)), widget->size());
+    for (int y = place.top(); y <= place.bottom(); ++y) {
+        for (int x = place.left(); x <= place.right(); ++x) {
+            const QColor c = window.pixelColor(x, y);
+            if (qMin(c.red(), qMin(c.green(), c.blue())) < 170)
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 class TestPagesScreenshots final : public QObject
@@ -50,6 +66,7 @@ private slots:
     void commandPage();
     void filePage();
     void listPage();
+    void listPage_rowsChangeOnScreen_controlsStayDrawn();
 
 private:
     bool save(const QImage &image, const QString &name) const;
@@ -173,6 +190,47 @@ void TestPagesScreenshots::listPage()
     QVERIFY(row(4)->findChild<QWidget *>(QStringLiteral("wdgComplete"))->isVisible());
     QVERIFY(row(1)->findChild<QWidget *>(QStringLiteral("btnPause"))->isVisible());
     QVERIFY(row(2)->findChild<QWidget *>(QStringLiteral("btnUpload"))->isVisible());
+}
+
+void TestPagesScreenshots::listPage_rowsChangeOnScreen_controlsStayDrawn()
+{
+    QStringList files;
+    for (int i = 0; i < 3; ++i) {
+        files << m_data.filePath(QStringLiteral("row%1.mp4").arg(i));
+        QVERIFY(TestVideos::make(files.last()));
+    }
+    FrmApp window(nullptr, m_server.launchCommand(), nullptr);
+    window.show();
+    auto *stack = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+    QWidget *frmAdd = window.findChild<QWidget *>(QStringLiteral("frmAdd"));
+    QWidget *frmList = window.findChild<QWidget *>(QStringLiteral("frmList"));
+    QTRY_COMPARE_WITH_TIMEOUT(stack->currentWidget(), frmAdd, 20000);
+    QVERIFY(GuiTest::drop(frmAdd, files.mid(0, 1)));
+    QTRY_COMPARE(stack->currentWidget(), frmList);
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *list = frmList->findChild<QListWidget *>(QStringLiteral("listTask"));
+    QVERIFY(GuiTest::drop(frmList, files.mid(1)));
+    QCOMPARE(list->count(), 3);
+    auto *row = qobject_cast<ItemTaskWidget *>(list->itemWidget(list->item(0)));
+    QTest::mouseClick(row->findChild<QPushButton *>(QStringLiteral("btnDelete")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(list->count(), 2, 20000);
+
+    // From the screen, as a user sees the window with its frame and shadow.
+    const auto picture = [&window] { return window.screen()->grabWindow(window.winId()).toImage(); };
+    const QStringList controls{QStringLiteral("lblTip"),           QStringLiteral("lblCurrentCount"),
+                               QStringLiteral("lblMaxCount"),      QStringLiteral("btnAddList"),
+                               QStringLiteral("lblTitleFileName"), QStringLiteral("lblTitleStatus")};
+    const auto allDrawn = [&] {
+        const QImage image = picture();
+        for (const QString &name : controls) {
+            if (!showsText(image, frmList->findChild<QWidget *>(name), &window))
+                return false;
+        }
+        return true;
+    };
+    const bool drawn = QTest::qWaitFor(allDrawn, 5000);
+    QVERIFY(save(picture(), QStringLiteral("page_list_changed.png")));
+    QVERIFY2(drawn, "a caption, count or column header is blank on the screen");
 }
 
 QTEST_MAIN(TestPagesScreenshots)

@@ -11,6 +11,7 @@
 #include "pages/itemtaskwidget.h"
 #include "pipeline/uploadmanager.h"
 #include "platform/appdirs.h"
+#include "platform/signalwatcher.h"
 #include "session/manager.h"
 #include "toolkit/actionbehavior.h"
 
@@ -26,7 +27,9 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <csignal>
 #include <memory>
 
 using GuiTest::ModalDriver;
@@ -82,7 +85,8 @@ private slots:
     void upload_threeFiles_runOneAtATimeInOrder();
     void scheduler_uploadOnAnotherRow_pausesRunningRowAndWrapsToTop();
     void pause_thenUpload_resumesUnfinishedTask();
-    void close_unfinishedTask_cancelKeepsWindowOkReportsExit();
+    void close_duringTranscode_stopsFfmpegThenReportsExit_data();
+    void close_duringTranscode_stopsFfmpegThenReportsExit();
 
 private:
     bool openLoaded();
@@ -108,7 +112,7 @@ void TestRowsUpload::initTestCase()
 
 void TestRowsUpload::init()
 {
-    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonValue::Null}}));
+    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonValue::Null}, {QStringLiteral("plan"), QStringLiteral("original")}}));
     QVERIFY(m_server.resetJournal());
 }
 
@@ -274,17 +278,34 @@ void TestRowsUpload::pause_thenUpload_resumesUnfinishedTask()
     QCOMPARE(registeredNames(m_server), QStringList{QStringLiteral("P.mkv")});
 }
 
-void TestRowsUpload::close_unfinishedTask_cancelKeepsWindowOkReportsExit()
+void TestRowsUpload::close_duringTranscode_stopsFfmpegThenReportsExit_data()
 {
-    const QStringList files = videos({QStringLiteral("slow.mp4")}, {});
-    // The upload is held at the server, so the file stays unfinished.
-    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"), 5000}}}}));
+    QTest::addColumn<bool>("signalled");
+    QTest::newRow("确认") << false;
+    QTest::newRow("SIGTERM") << true;
+}
+
+void TestRowsUpload::close_duringTranscode_stopsFfmpegThenReportsExit()
+{
+    QFETCH(bool, signalled);
+    // Wide and long: ffmpeg works for many seconds on the upscaled picture.
+    TestVideoOptions wide;
+    wide.seconds = 60;
+    wide.width = 3000;
+    wide.extraArguments = QStringList{QStringLiteral("-preset"), QStringLiteral("ultrafast")};
+    const QStringList files = videos({QStringLiteral("wide.mp4")}, wide);
+    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("plan"), QStringLiteral("nr")}}));
     QVERIFY(openLoaded());
     FrmApp *window = m_window.get();
+    const QString variants = AppDirs::tmpFolder() + QLatin1Char('/');
     QList<int> exits;
-    window->setExitFunction([&exits](int code) { exits << code; });
+    bool leftBehind = true;
+    window->setExitFunction([&](int code) {
+        exits << code;
+        leftBehind = window->isVisible() || TestVideos::processRunningWith(variants);
+    });
     window->onAddFilesMsg(files);
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Uploading, kFlowTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(TestVideos::processRunningWith(variants), kUploadTimeoutMs);
 
     QString question;
     auto answer = [&question](const char *button) {
@@ -293,26 +314,41 @@ void TestRowsUpload::close_unfinishedTask_cancelKeepsWindowOkReportsExit()
             box->findChild<QPushButton *>(QString::fromLatin1(button))->click();
         });
     };
-    {
-        const auto driver = answer("btnCancel");
-        QVERIFY(!window->close());
-        QCOMPARE(driver->seen(), 1);
-    }
-    QCOMPARE(question, QStringLiteral("有任务还未执行完成,确认退出上传工具吗?"));
-    QVERIFY(window->isVisible());
-    QVERIFY(exits.isEmpty());
-    QVERIFY(!ActionBehavior::appClosing);
-    QVERIFY(!reportedStatus(m_server, 21));
+    if (signalled) {
+        // As the program runs: the signal reaches the window in the event loop, which ends
+        // once the window has stopped (the timer only guards against a hang).
+        SignalWatcher watcher;
+        connect(&watcher, &SignalWatcher::terminationRequested, window, &FrmApp::onTerminationRequested);
+        QTimer guard;
+        connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
+        guard.start(kFlowTimeoutMs);
+        ::raise(SIGTERM);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        leftBehind = window->isVisible() || TestVideos::processRunningWith(variants);
+        QVERIFY(reportedStatus(m_server, 21));
+        QVERIFY(exits.isEmpty());
+    } else {
+        {
+            const auto driver = answer("btnCancel");
+            QVERIFY(!window->close());
+            QCOMPARE(driver->seen(), 1);
+        }
+        QCOMPARE(question, QStringLiteral("有任务还未执行完成,确认退出上传工具吗?"));
+        QVERIFY(window->isVisible());
+        QVERIFY(exits.isEmpty());
+        QVERIFY(!ActionBehavior::appClosing);
+        QVERIFY(!reportedStatus(m_server, 21));
 
-    {
         const auto driver = answer("btnOk");
         QVERIFY(window->close());
         QCOMPARE(driver->seen(), 1);
+        QCOMPARE(exits, QList<int>{0});
+        // The final report was at the server before the process would have ended.
+        QVERIFY(reportedStatus(m_server, 21));
     }
-    QCOMPARE(exits, QList<int>{0});
     QVERIFY(ActionBehavior::appClosing);
-    // The final report was at the server before the process would have ended.
-    QVERIFY(reportedStatus(m_server, 21));
+    // Hidden, and ffmpeg ended, before the process would have gone.
+    QVERIFY(!leftBehind);
 }
 
 QTEST_MAIN(TestRowsUpload)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "log/logfilewriter.h"
 #include "log/logfolder.h"
+#include "log/logsecrets.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,13 +42,14 @@ private slots:
     void formatLine_eachLevel_matchesLayout_data();
     void formatLine_eachLevel_matchesLayout();
     void write_lines_endWithCrLfInDailyFile();
+    void write_message_oneLineWithoutCredentials_data();
+    void write_message_oneLineWithoutCredentials();
     void write_dayChanges_startsFileOfNewDate();
     void write_rotationBoundary_rotatesOnlyFullFile();
     void write_rotation_takesNextFreeNameAndKeepsMessage();
     void write_twoThreads_neverInterleave();
     void write_eightThreadsAcrossRotation_loseNothing();
     void prepareLogFolder_oldFilesPrunedSubfolderKept();
-    void prepareLogFolder_missingFolder_createdWithoutPruning();
 };
 
 void TestLog::formatLine_eachLevel_matchesLayout_data()
@@ -86,6 +88,44 @@ void TestLog::write_lines_endWithCrLfInDailyFile()
     QCOMPARE(QString::fromUtf8(file.readAll()),
              QStringLiteral("2026-03-07 23:59:58  File:(a.cpp) Line:(1) first\r\n"
                             "2026-03-07 23:59:58 Warning: File:(b.cpp) Line:(2) second\r\n"));
+}
+
+void TestLog::write_message_oneLineWithoutCredentials_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("forged line") << QStringLiteral("uuid=a\r\n2026-03-07 09:05:01  File:() Line:(0) forged")
+                                 << QStringLiteral("uuid=a\\r\\n2026-03-07 09:05:01  File:() Line:(0) forged");
+    QTest::newRow("other controls") << QStringLiteral("a\tb\x1b[2Jc\x7f\u0085d\u2028")
+                                    << QStringLiteral("a\\tb\\x1b[2Jc\\x7f\\x85d\\x2028");
+    QTest::newRow("password in a URL") << QStringLiteral("GET https://user:pa:ss@host:8/p?q=a@b")
+                                       << QStringLiteral("GET https://user:…@host:8/p?q=a@b");
+    QTest::newRow("user without password") << QStringLiteral("http://user@host/") << QStringLiteral("http://user@host/");
+    QTest::newRow("code in a URL") << QStringLiteral("http://h/s?uuid=u&code=c0de+S3cret/x&type=1")
+                                   << QStringLiteral("http://h/s?uuid=u&code=c0de…&type=1");
+    QTest::newRow("code percent-encoded") << QStringLiteral("http://h/token?code=c0de%2BS3cret%2Fx")
+                                          << QStringLiteral("http://h/token?code=c0de…");
+    QTest::newRow("token in a reply") << QStringLiteral("{\"data\":\"tok/en-0123456789\"}")
+                                      << QStringLiteral("{\"data\":\"tok/…\"}");
+    QTest::newRow("short values stay") << QStringLiteral("code=abc") << QStringLiteral("code=abc");
+}
+
+void TestLog::write_message_oneLineWithoutCredentials()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, written);
+    LogSecrets::clear();
+    LogSecrets::add(QStringLiteral("c0de+S3cret/x"));
+    LogSecrets::add(QStringLiteral("tok/en-0123456789"));
+    LogSecrets::add(QStringLiteral("abc"));
+    QTemporaryDir dir;
+    const QDateTime time(QDate(2026, 3, 7), QTime(9, 5, 1));
+    LogFileWriter writer(dir.path(), [&] { return time; });
+    // A real call site: the source file is named relative to the source tree.
+    writer.write(QtInfoMsg, contextAt(__FILE__, 7), message);
+    LogSecrets::clear();
+    const QStringList lines = readLines(dir.filePath(QStringLiteral("2026-03-07.log")));
+    QCOMPARE(lines, QStringList{QStringLiteral("2026-03-07 09:05:01  File:(tests/log/tst_log.cpp) Line:(7) ") + written});
 }
 
 void TestLog::write_dayChanges_startsFileOfNewDate()
@@ -241,7 +281,10 @@ void TestLog::write_eightThreadsAcrossRotation_loseNothing()
 void TestLog::prepareLogFolder_oldFilesPrunedSubfolderKept()
 {
     QTemporaryDir dir;
-    const QString logs = dir.filePath(QStringLiteral("logs"));
+    // A missing folder is made, parents and all.
+    const QString logs = dir.filePath(QStringLiteral("a/b/logs"));
+    prepareLogFolder(logs);
+    QVERIFY(QFileInfo(logs).isDir());
     QVERIFY(QDir().mkpath(logs + QStringLiteral("/archive")));
     QFile file(logs + QStringLiteral("/2026-01-01.log"));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -258,14 +301,6 @@ void TestLog::prepareLogFolder_oldFilesPrunedSubfolderKept()
     QVERIFY(!file.exists());
     QVERIFY(QFileInfo(logs + QStringLiteral("/archive")).isDir());
     QVERIFY(inner.exists());
-}
-
-void TestLog::prepareLogFolder_missingFolder_createdWithoutPruning()
-{
-    QTemporaryDir dir;
-    const QString logs = dir.filePath(QStringLiteral("a/b/logs"));
-    prepareLogFolder(logs, QDateTime::currentDateTime().addYears(1));
-    QVERIFY(QFileInfo(logs).isDir());
 }
 
 QTEST_GUILESS_MAIN(TestLog)

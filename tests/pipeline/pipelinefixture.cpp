@@ -143,6 +143,8 @@ WorkOutcome PipelineFixture::checkAndRun(const QSharedPointer<UploadManager> &pi
 
 WorkOutcome PipelineFixture::run(const QSharedPointer<UploadManager> &pipeline)
 {
+    // As a row asks for a run: an earlier stop is cleared before the worker starts.
+    pipeline->setStopRequested(false);
     WorkerRun work([pipeline] { pipeline->doTask(); });
     work.wait();
     return work.outcome();

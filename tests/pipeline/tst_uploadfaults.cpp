@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The chunked upload against a misbehaving server: refused chunks, dropped connections,
 // stalls, and the user's stop during the pause between attempts.
+#include <QSemaphore>
 #include <QtTest>
 
 #include "api/requestprovider.h"
@@ -239,7 +240,7 @@ void TestUploadFaults::stop_duringUploadPause_stopsThenResumesAtUnfinishedTask()
     QCOMPARE(tasks->at(1)->runCount(), 2);
     // The finished transcode was passed over, not run again.
     QCOMPARE(QFileInfo(nrFile).lastModified(), transcoded);
-    fixture.reportedStatuses();
+    QCOMPARE(fixture.reportedStatuses().last(), QStringLiteral("19"));
     const QJsonArray reports = fixture.journal("reports");
     for (int i = reportsBefore; i < reports.size(); ++i)
         QVERIFY(reports.at(i).toObject().value(QStringLiteral("status")).toString() != QStringLiteral("3"));
@@ -257,6 +258,21 @@ void TestUploadFaults::stop_atTranscodeStart_stopsThenTranscodesAgain()
     QVERIFY(check.wait());
     const QSharedPointer<TaskCommand> transcode = pipeline->tasks()->first();
 
+    // The run was asked for and its worker is held at the door when the user stops it.
+    pipeline->setStopRequested(false);
+    QSemaphore entered;
+    QSemaphore door;
+    WorkerRun held([&] {
+        entered.release();
+        door.acquire();
+        pipeline->doTask();
+    });
+    entered.acquire();
+    pipeline->stop();
+    door.release();
+    QVERIFY(held.wait());
+    QCOMPARE(int(held.outcome().kind), int(WorkOutcome::Kind::Stopped));
+
     // The user's stop lands the moment the transcode begins, before ffmpeg has anything to say.
     const QMetaObject::Connection stopper = connect(transcode.data(), &TaskCommand::dataUpdate, this, [&] {
         if (transcode->state() == 2)
@@ -272,7 +288,7 @@ void TestUploadFaults::stop_atTranscodeStart_stopsThenTranscodesAgain()
 
     const WorkOutcome resumed = fixture.run(pipeline);
     QVERIFY2(resumed.kind == WorkOutcome::Kind::Done, qPrintable(resumed.message));
-    QCOMPARE(transcode->runCount(), 2);
+    QCOMPARE(transcode->runCount(), 3);
     QVERIFY(QFileInfo::exists(ITaskExecutor::variantPath(1, pipeline->file().id)));
     QCOMPARE(fixture.journal("uploads").size(), 2);
 }

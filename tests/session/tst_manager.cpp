@@ -457,6 +457,7 @@ void TestManager::stopAllAndRemove_runningPipeline_stopThenReport20()
     QString outcome;
     const auto startRun = [&] {
         outcome.clear();
+        pipeline->setStopRequested(false);
         return std::unique_ptr<QThread>(QThread::create([&] {
             try {
                 if (!pipeline->tasks())

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "baseclient.h"
 
+#include "log/logsecrets.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QJsonDocument>
@@ -130,7 +132,8 @@ void BaseClient::logStamp(const QString &label)
                     + now.toString(QStringLiteral("hh:mm:ss.zzz"));
 }
 
-QJsonValue BaseClient::readEnvelope(AjaxEnvelope &reply, const QSharedPointer<QByteArray> &body, const int *code)
+QJsonValue BaseClient::readEnvelope(AjaxEnvelope &reply, const QSharedPointer<QByteArray> &body, const int *code,
+                                    bool secretData)
 {
     if (!body) {
         reply.setCode(QStringLiteral("19999"));
@@ -144,9 +147,11 @@ QJsonValue BaseClient::readEnvelope(AjaxEnvelope &reply, const QSharedPointer<QB
         return QJsonValue(QJsonValue::Undefined);
     }
 
-    qWarning().noquote() << threadTag() + loggedBody(*body);
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(*body, &error);
+    if (secretData && document.isObject())
+        LogSecrets::add(document.object().value(QStringLiteral("data")).toString());
+    qWarning().noquote() << threadTag() + loggedBody(*body);
     if (error.error != QJsonParseError::NoError) {
         reply.setMessage(QStringLiteral("json error:") + error.errorString());
         return QJsonValue(QJsonValue::Undefined);

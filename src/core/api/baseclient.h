@@ -33,7 +33,7 @@ public:
     {
         int code = 0;
         const QSharedPointer<QByteArray> body = sendGet(url, data.data(), query.data(), &code);
-        return receiveReply<T>(body, &code);
+        return receiveReply<T>(body, &code, data && data->secretReply());
     }
 
     // POST with a form-encoded body.
@@ -68,10 +68,11 @@ public:
     }
 
     template<typename T>
-    static QSharedPointer<AjaxDTO<T>> receiveReply(const QSharedPointer<QByteArray> &body, const int *code)
+    static QSharedPointer<AjaxDTO<T>> receiveReply(const QSharedPointer<QByteArray> &body, const int *code,
+                                                   bool secretData = false)
     {
         auto reply = QSharedPointer<AjaxDTO<T>>::create();
-        const QJsonValue data = readEnvelope(*reply, body, code);
+        const QJsonValue data = readEnvelope(*reply, body, code, secretData);
         if (!data.isUndefined() && !data.isNull())
             reply->setData(JsonReflection::payload<T>(data));
         return reply;
@@ -113,7 +114,8 @@ private:
 
     // Fills every field but the payload and returns the "data" value to build it from:
     // undefined when the reply failed, was no object, or carried no non-null "data".
-    static QJsonValue readEnvelope(AjaxEnvelope &reply, const QSharedPointer<QByteArray> &body, const int *code);
+    static QJsonValue readEnvelope(AjaxEnvelope &reply, const QSharedPointer<QByteArray> &body, const int *code,
+                                   bool secretData = false);
     static void logStamp(const QString &label);
 
     RequestProvider m_provider;

@@ -33,7 +33,13 @@ public:
     // The value of the first parameter with this key; empty when there is none.
     QString value(const QString &key) const;
 
+    // The reply's "data" is a credential (the token): it is masked in every log line from
+    // the logged reply body on.
+    void setSecretReply(bool secret) { m_secretReply = secret; }
+    bool secretReply() const { return m_secretReply; }
+
 private:
     QVector<Pair> m_params;
     QVector<Pair> m_headers;
+    bool m_secretReply = false;
 };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "logfilewriter.h"
 
+#include "logsecrets.h"
+
 #include <QFile>
 #include <QMutexLocker>
 
@@ -47,7 +49,8 @@ void LogFileWriter::write(QtMsgType type, const QMessageLogContext &context, con
     QMutexLocker locker(&m_mutex);
 
     const QDateTime now = m_clock();
-    const QByteArray line = (formatLine(now, type, context.file, context.line, message) + QStringLiteral("\r\n")).toUtf8();
+    const QString text = formatLine(now, type, context.file, context.line, LogSecrets::clean(message));
+    const QByteArray line = (text + QStringLiteral("\r\n")).toUtf8();
     const QString path = dailyFilePath(now.date());
 
     QFile file(path);

@@ -22,6 +22,7 @@ public:
 
     explicit LogFileWriter(const QString &folder, Clock clock = {});
 
+    // The message goes in as LogSecrets::clean leaves it: one line, no credentials.
     void write(QtMsgType type, const QMessageLogContext &context, const QString &message);
 
     // The whole line without its CR LF, as it goes into the file.

@@ -222,7 +222,8 @@ void UploadManager::doTask()
 {
     qDebug().noquote() << this << QStringLiteral(":UploadManager::doTask():") + file().name;
     m_finished = false;
-    m_stopRequested = false;
+    // The stop flag is left alone: it was cleared where this run was asked for, before the
+    // worker started, so a stop asked in between holds.
     const QSharedPointer<TaskList> list = tasks();
     if (!list || list->isEmpty())
         throw QStringLiteral("未有上传执行任务");
@@ -357,9 +358,11 @@ void UploadManager::taskStatus(TaskCommand *taskCommand, QString fileName, qlong
         m_file.name = fileName;
         m_file.size = fileSize;
     }
+    // Stored first: the report this status sends lists every pipeline with its own status.
+    m_status = status;
+    m_rate = rate;
     if (m_manager)
         m_manager->setStatus(status, rate, fileName, fileSize);
-    m_rate = rate;
 }
 
 void UploadManager::warringMessage(QString msg)

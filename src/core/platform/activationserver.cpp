@@ -25,6 +25,11 @@ ActivationServer::ActivationServer(Handler activate, QObject *parent)
 
 ActivationServer::~ActivationServer()
 {
+    close();
+}
+
+void ActivationServer::close()
+{
     m_server->close();
 }
 

@@ -22,6 +22,8 @@ public:
     ~ActivationServer() override;
 
     bool isListening() const;
+    // Stops listening and removes the socket file (the destructor does it too).
+    void close();
 
 private:
     void onNewConnection();

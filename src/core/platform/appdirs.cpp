@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#include <unistd.h>
+
 namespace {
 
 QMutex &lock()
@@ -33,7 +35,7 @@ bool canWriteIn(const QString &folder)
 QString decideDataFolder()
 {
     const QString program = AppDirs::programFolder();
-    if (canWriteIn(program))
+    if (AppDirs::isPortable(program))
         return program;
     QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (perUser.isEmpty())
@@ -58,6 +60,18 @@ QString dataFolder()
         return overrideFolder();
     static const QString decided = decideDataFolder();
     return decided;
+}
+
+bool isPortable(const QString &programFolder)
+{
+    // Root can write under a system prefix, and an installed copy must not fill it with
+    // logs and transcodes; a copy there is installed whoever runs it.
+    const QString folder = QFileInfo(programFolder).canonicalFilePath();
+    for (const QString &prefix : {QStringLiteral("/usr"), QStringLiteral("/opt")}) {
+        if (folder == prefix || folder.startsWith(prefix + QLatin1Char('/')))
+            return false;
+    }
+    return !folder.isEmpty() && QFileInfo(folder).ownerId() == ::geteuid() && canWriteIn(folder);
 }
 
 QString logsFolder()

@@ -2,7 +2,9 @@
 #include "processhelpers.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QThread>
@@ -56,6 +58,28 @@ bool killProcess(qint64 pid)
         return true;
     ::kill(pid_t(pid), SIGKILL);
     return waitUntilGone(pid, 2000);
+}
+
+int killChildProcesses()
+{
+    const QString self = QString::number(QCoreApplication::applicationPid());
+    int ended = 0;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": the name may hold blanks and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1) == self.toLatin1() && ::kill(pid_t(pid), SIGKILL) == 0)
+            ++ended;
+    }
+    return ended;
 }
 
 QString activationSocketName(qint64 pid)

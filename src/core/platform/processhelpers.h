@@ -19,5 +19,10 @@ bool killProcess(qint64 pid);
 // raise it. True when that instance answered that its window is visible.
 bool activateProcessWindow(qint64 pid);
 
+// Ends (SIGKILL) every child process of this process: for a way out that cannot wait for an
+// orderly stop, so no ffmpeg outlives us. Only our own children are touched: a pid cannot
+// pass to another process while it is our unreaped child. Returns how many were ended.
+int killChildProcesses();
+
 // The local socket name on which the instance pid listens for activation.
 QString activationSocketName(qint64 pid);

@@ -176,6 +176,7 @@ void Manager::initToken()
     const QSharedPointer<Schema> launch = schema();
     auto data = QSharedPointer<QueryData>::create();
     data->add(QStringLiteral("code"), launch ? launch->code() : QString());
+    data->setSecretReply(true);
     const auto reply = m_client->get<QString>(endpoints->getTokenApi(), data);
     if (!reply || !reply->success()) {
         const QString message = reply && reply->message() ? *reply->message() : QString();

@@ -1,12 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "schema.h"
 
+#include "log/logsecrets.h"
+
 #include <QDebug>
 #include <QRegularExpression>
 #include <QUrl>
 
 namespace {
 const QString kPrefix = QStringLiteral("nuvVideoClient://");
+
+QStringList parameterPieces(const QString &text)
+{
+    static const QRegularExpression separators(QStringLiteral("(&|\\?)"));
+    return text.split(separators);
+}
 
 QString percentDecoded(const QString &value)
 {
@@ -40,10 +48,10 @@ int Schema::decode(const QString &text)
         return -1;
 
     m_server = text.mid(kPrefix.size());
+    protectCode(m_server);
 
     // A fragment is no part of the query: nothing after "#" is a parameter.
-    static const QRegularExpression separators(QStringLiteral("(&|\\?)"));
-    const QStringList pieces = m_server.left(m_server.indexOf(QLatin1Char('#'))).split(separators);
+    const QStringList pieces = parameterPieces(m_server.left(m_server.indexOf(QLatin1Char('#'))));
     for (const QString &piece : pieces) {
         qInfo().noquote() << piece;
         const QStringList parts = piece.split(QLatin1Char('='));
@@ -71,6 +79,15 @@ int Schema::decode(const QString &text)
             m_parentId = value.isEmpty() ? QStringLiteral("-1") : value;
     }
     return validate();
+}
+
+void Schema::protectCode(const QString &text)
+{
+    for (const QString &piece : parameterPieces(text)) {
+        const QStringList parts = piece.split(QLatin1Char('='));
+        if (parts.size() >= 2 && parts.at(0) == QLatin1String("code"))
+            LogSecrets::add(parts.at(1));
+    }
 }
 
 int Schema::validate() const

@@ -19,6 +19,10 @@ public:
     // Fills the record from text and returns the result code (0 valid, -1 and 1..7 the
     // failures of schemaErrorMessage). The record is filled even when the code is not 0.
     int decode(const QString &text);
+    // Registers the value of every "code" parameter in text as a log secret, so the token
+    // code never reaches the log. decode() does it before it logs anything; start-up does it
+    // for the arguments it logs before any decoding.
+    static void protectCode(const QString &text);
 
     QString server() const { return m_server; }
     QString uuid() const { return m_uuid; }

@@ -73,14 +73,8 @@ void BaseWindow::onCloseMsg()
 {
 }
 
-void BaseWindow::paintEvent(QPaintEvent *event)
-{
-    layoutBody();
-    QWidget::paintEvent(event);
-}
-
-// Done on resize as well as on paint, so the body is right before the first frame and
-// right away when a full-screen switch changes the size.
+// Never while painting: a geometry change inside a paint event leaves parts of the window
+// unpainted.
 void BaseWindow::resizeEvent(QResizeEvent *event)
 {
     layoutBody();

@@ -34,7 +34,6 @@ public slots:
     void onCloseMsg();
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:

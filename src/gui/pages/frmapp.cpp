@@ -15,6 +15,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <cstdio>
@@ -98,6 +100,7 @@ InstanceRecords *FrmApp::records() const
 
 void FrmApp::exitProcess(int code)
 {
+    emit aboutToExit();
     m_exit(code);
 }
 
@@ -232,12 +235,47 @@ void FrmApp::closeEvent(QCloseEvent *event)
         return;
     }
     event->accept();
+    stopForExit(true);
+    qInfo("Application Exit");
+    exitProcess(0);
+}
+
+void FrmApp::onTerminationRequested()
+{
+    qDebug("FrmApp::onTerminationRequested");
+    // A second signal while the first one's stop is under way changes nothing.
+    if (m_exiting)
+        return;
+    stopForExit(hasUnfinishedTask());
+    QCoreApplication::quit();
+}
+
+void FrmApp::stopForExit(bool unfinished)
+{
+    m_exiting = true;
+    // Hidden first: the wait below must not look like a hung window.
+    hide();
     ActionBehavior::appClosing = true;
     qInfo("Manager Stop");
-    m_manager->stopAll();
+    // Nothing may start while we wait, and a run whose worker is only about to start is
+    // stopped too: an ffmpeg left running would outlive the process.
+    m_manager->setStartPermit(false);
+    const auto pipelines = m_manager->uploadManagers();
+    if (pipelines) {
+        for (const QSharedPointer<UploadManager> &pipeline : *pipelines)
+            pipeline->setStopRequested(true);
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (m_manager->hasRunningTask() && waited.elapsed() < ExitStopWaitMs) {
+        // Events keep flowing: a worker may be waiting for this thread.
+        QEventLoop slice;
+        QTimer::singleShot(50, &slice, &QEventLoop::quit);
+        slice.exec();
+    }
+    if (!unfinished)
+        return;
     qInfo("Client Exit");
     // Returns once the final report has reached the server (or its wait ran out).
     m_manager->setStatus(STATUS_CLIENT_EXIT, 0, QString(), 0);
-    qInfo("Application Exit");
-    exitProcess(0);
 }

@@ -47,6 +47,13 @@ public:
     // How long between two status reports: refreshSecond seconds unless a test shortens it.
     void setRefreshIntervalOverride(int milliseconds);
 
+    // How long an ending process waits for its running pipelines (and their ffmpeg) to stop.
+    static constexpr int ExitStopWaitMs = 3000;
+
+signals:
+    // The process ends at once after this (exitProcess): what must not outlive it goes now.
+    void aboutToExit();
+
 public slots:
     bool onKeyConfirmMsg();
     bool onAddFilesMsg(const QStringList &files);
@@ -54,6 +61,8 @@ public slots:
     void onValidatedErrorMsg(const QString &msg);
     void onTaskEmptyMsg();
     void onTimeRefreshTimeoutMsg();
+    // SIGTERM or SIGINT: what closing with 确认 does, without asking, then the event loop ends.
+    void onTerminationRequested();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -62,6 +71,9 @@ protected:
 private:
     void onLoad() override;
     bool hasUnfinishedTask() const;
+    // Hides the window, stops every pipeline and waits for the running ones (their ffmpeg
+    // ends with them), then reports the client's exit when tasks were unfinished.
+    void stopForExit(bool unfinished);
 
     Ui::FrmApp *m_ui = nullptr;
     QSharedPointer<Manager> m_manager;
@@ -69,4 +81,5 @@ private:
     InstanceRecords *m_records = nullptr;
     ExitFunction m_exit;
     int m_refreshIntervalOverride = 0;
+    bool m_exiting = false;
 };

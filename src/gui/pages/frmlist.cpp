@@ -145,12 +145,6 @@ void FrmList::updateListHeight()
     }
 }
 
-void FrmList::paintEvent(QPaintEvent *event)
-{
-    updateListHeight();
-    QWidget::paintEvent(event);
-}
-
 void FrmList::on_btnAddList_clicked()
 {
     const int limit = maxUploadNum();
@@ -241,6 +235,9 @@ void FrmList::waitWhileAnalysing(const QPointer<ItemTaskWidget> &row)
 void FrmList::onCompleteMsg(const QObject *widget)
 {
     qDebug("FrmList::onCompleteMsg");
+    // A closing window starts nothing, and must not wait here for rows being analysed.
+    if (ActionBehavior::appClosing)
+        return;
     if (!s_schedulerMutex.tryLock()) {
         qDebug("FrmList::onCompleteMsg lock");
         return;

@@ -47,7 +47,6 @@ public slots:
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
 
 private:
     void onLoad() override;

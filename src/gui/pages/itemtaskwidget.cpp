@@ -267,6 +267,8 @@ void ItemTaskWidget::on_btnUpload_clicked()
     action->clearErrorHandler();
     const QSharedPointer<Manager> manager = m_manager;
     const QSharedPointer<UploadManager> pipeline = m_uploadManager;
+    // A pause or delete from here on stops this run, even one asked before its worker runs.
+    pipeline->setStopRequested(false);
     action->run(
         [manager, pipeline] {
             manager->stopAll();
