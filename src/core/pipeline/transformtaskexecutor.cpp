@@ -70,7 +70,8 @@ void TransformTaskExecutor::doJob()
                              << QLatin1Char('(') + refusal.reason + QLatin1Char(')');
         failTranscode(QStringLiteral("服务器下发的转码命令含有不允许的参数(%1)，已拒绝转码").arg(refusal.argument));
     }
-    arguments << QStringLiteral("-loglevel") << QStringLiteral("info");
+    // A global option: placed after the output it would be a trailing option ffmpeg ignores.
+    arguments = QStringList{QStringLiteral("-loglevel"), QStringLiteral("info")} + arguments;
     const int input = FFMpegTools::checkInput(m_file.path);
     if (input != 0)
         failTranscode(QStringLiteral("视频转码失败：") + FFMpegTools::failureCause(input));
