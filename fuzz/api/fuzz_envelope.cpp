@@ -14,11 +14,11 @@
 #include <cstdlib>
 #include <memory>
 
-#include "api/baseclient.h"
-#include "api/removefileid.h"
-#include "api/settinginfodto.h"
-#include "api/taskcommand.h"
-#include "api/uploaddto.h"
+#include "core/api/baseclient.h"
+#include "core/api/removefileid.h"
+#include "core/api/settinginfodto.h"
+#include "core/api/taskcommand.h"
+#include "core/api/uploaddto.h"
 
 // Every parameter form of the conversion table, so each path of the reflection is reached.
 class FuzzDTO final : public QObject

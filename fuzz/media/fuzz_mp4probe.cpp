@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes to the MP4 layout probe as a file on disk.
-#include "media/nuvmp4info.h"
+#include "core/media/nuvmp4info.h"
 
 #include <QDir>
 #include <QFile>

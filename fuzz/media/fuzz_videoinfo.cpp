@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Feeds arbitrary text to the media-facts parser and to the transcode progress parser.
-#include "media/ffmpegtools.h"
-#include "media/videoinfo.h"
+#include "core/media/ffmpegtools.h"
+#include "core/media/videoinfo.h"
 
 #include <QString>
 #include <QtGlobal>

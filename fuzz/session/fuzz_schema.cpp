@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Decodes arbitrary text as a launch command: every result must be one of the known
 // codes, and a valid command must satisfy what the rest of the tool relies on.
-#include "session/schema.h"
+#include "core/session/schema.h"
 
 #include <QtGlobal>
 

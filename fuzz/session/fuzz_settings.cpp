@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes as setting.ini to the start-up check and load: never a crash, and
 // a file that passes the check is left as it was.
-#include "session/startupsettings.h"
+#include "core/session/startupsettings.h"
 
 #include <QFile>
 #include <QTemporaryDir>

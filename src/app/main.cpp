@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: MIT
-#include "myapplication.h"
-#include "startup.h"
+#include "app/myapplication.h"
+#include "app/startup.h"
 
-#include "api/requestprovider.h"
-#include "assets/guiresources.h"
-#include "log/initializelogger.h"
-#include "media/ffmpegtools.h"
-#include "pages/frmapp.h"
-#include "platform/activationserver.h"
-#include "platform/appdirs.h"
-#include "platform/signalwatcher.h"
-#include "session/schema.h"
-#include "session/startupsettings.h"
+#include "core/api/requestprovider.h"
+#include "gui/assets/guiresources.h"
+#include "core/log/initializelogger.h"
+#include "core/media/ffmpegtools.h"
+#include "gui/pages/frmapp.h"
+#include "core/platform/activationserver.h"
+#include "core/platform/appdirs.h"
+#include "core/platform/signalwatcher.h"
+#include "core/session/schema.h"
+#include "core/session/startupsettings.h"
 
 #include <QDebug>
 #include <QDir>

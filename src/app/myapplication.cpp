@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "myapplication.h"
+#include "app/myapplication.h"
 
-#include "platform/processhelpers.h"
-#include "session/schema.h"
+#include "core/platform/processhelpers.h"
+#include "core/session/schema.h"
 
 #include <QDataStream>
 #include <QDebug>
@@ -11,10 +11,10 @@
 
 namespace {
 
-const QString kIdleKey = QStringLiteral("idleState");
+const QString IdleKey = QStringLiteral("idleState");
 // The session record uses 10; the idle record had no limit, which could spin for ever on
 // a holder that cannot be ended.
-constexpr int kCreateRetries = 10;
+constexpr int CreateRetries = 10;
 
 QByteArray serialisedPid()
 {
@@ -43,7 +43,7 @@ bool MyApplication::createRecord(QSharedMemory &memory, const QString &key)
     const QByteArray bytes = serialisedPid();
     int retries = 0;
     while (!memory.create(bytes.size(), QSharedMemory::ReadWrite)) {
-        if (memory.error() != QSharedMemory::AlreadyExists || retries >= kCreateRetries)
+        if (memory.error() != QSharedMemory::AlreadyExists || retries >= CreateRetries)
             return false;
         ++retries;
         // A segment whose holder was killed lingers until someone attaches and detaches.
@@ -78,20 +78,20 @@ qint64 MyApplication::readRecord(QSharedMemory &memory)
 void MyApplication::setFree()
 {
     qDebug("MyApplication::setFree");
-    createRecord(m_idleMemory, kIdleKey);
+    createRecord(m_idleMemory, IdleKey);
 }
 
 qint64 MyApplication::getFreePid()
 {
     qDebug("MyApplication::getFreePid");
-    m_idleMemory.setKey(kIdleKey);
+    m_idleMemory.setKey(IdleKey);
     return readRecord(m_idleMemory);
 }
 
 void MyApplication::clearFree()
 {
     qDebug("MyApplication::clearFree");
-    m_idleMemory.setKey(kIdleKey);
+    m_idleMemory.setKey(IdleKey);
     if (m_idleMemory.isAttached())
         m_idleMemory.detach();
     if (m_idleMemory.attach(QSharedMemory::ReadOnly))

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "pages/instancerecords.h"
+#include "gui/pages/instancerecords.h"
 
 #include <QApplication>
 #include <QSharedMemory>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "startup.h"
+#include "app/startup.h"
 
-#include "log/logfolder.h"
-#include "platform/appdirs.h"
+#include "core/log/logfolder.h"
+#include "core/platform/appdirs.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -14,7 +14,7 @@
 
 namespace {
 
-const char kRequiredQt[] = "5.12.3";
+const char RequiredQt[] = "5.12.3";
 
 int versionNumber(const QString &version)
 {
@@ -56,10 +56,10 @@ QString launchTextFromArguments(QStringList arguments)
 void checkQtVersion()
 {
     const QString runtime = QString::fromLatin1(qVersion());
-    if (versionNumber(runtime) >= versionNumber(QString::fromLatin1(kRequiredQt)))
+    if (versionNumber(runtime) >= versionNumber(QString::fromLatin1(RequiredQt)))
         return;
     const QString text = QStringLiteral("Executable '%1' requires Qt %2, found Qt %3.")
-                             .arg(QCoreApplication::applicationName(), QString::fromLatin1(kRequiredQt), runtime);
+                             .arg(QCoreApplication::applicationName(), QString::fromLatin1(RequiredQt), runtime);
     QMessageBox::critical(nullptr, QStringLiteral("Incompatible Qt Library Error"), text);
     qFatal("%s", qPrintable(text));
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "cliarguments.h"
+#include "cli/cliarguments.h"
 
 CliArguments CliArguments::parse(const QStringList &arguments)
 {

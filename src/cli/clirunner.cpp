@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "clirunner.h"
+#include "cli/clirunner.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -12,15 +12,15 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include "api/taskcommand.h"
-#include "media/ffmpegtools.h"
-#include "mediaprobe.h"
-#include "pipeline/actionstopsignal.h"
-#include "pipeline/itaskexecutor.h"
-#include "pipeline/uploadmanager.h"
-#include "platform/processhelpers.h"
-#include "session/manager.h"
-#include "session/schema.h"
+#include "core/api/taskcommand.h"
+#include "core/media/ffmpegtools.h"
+#include "cli/mediaprobe.h"
+#include "core/pipeline/actionstopsignal.h"
+#include "core/pipeline/itaskexecutor.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/platform/processhelpers.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <functional>
 #include <memory>
 
-#include "cliarguments.h"
-#include "progressprinter.h"
+#include "cli/cliarguments.h"
+#include "cli/progressprinter.h"
 
 class Manager;
 class QThread;

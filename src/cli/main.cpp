@@ -4,15 +4,15 @@
 #include <QDebug>
 #include <QTextCodec>
 
-#include "api/requestprovider.h"
-#include "cliarguments.h"
-#include "clirunner.h"
-#include "log/initializelogger.h"
-#include "log/logfolder.h"
-#include "media/ffmpegtools.h"
-#include "platform/appdirs.h"
-#include "platform/signalwatcher.h"
-#include "session/startupsettings.h"
+#include "core/api/requestprovider.h"
+#include "cli/cliarguments.h"
+#include "cli/clirunner.h"
+#include "core/log/initializelogger.h"
+#include "core/log/logfolder.h"
+#include "core/media/ffmpegtools.h"
+#include "core/platform/appdirs.h"
+#include "core/platform/signalwatcher.h"
+#include "core/session/startupsettings.h"
 
 int main(int argc, char *argv[])
 {

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "mediaprobe.h"
+#include "cli/mediaprobe.h"
 
 #include <QFileInfo>
 
-#include "media/ffmpegtools.h"
-#include "media/videoinfo.h"
+#include "core/media/ffmpegtools.h"
+#include "core/media/videoinfo.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "pipeline/uploadfileinfo.h"
+#include "core/pipeline/uploadfileinfo.h"
 
 // What the command-line client knows about a file before the server sees it: the record the
 // task row would build (path, name, suffix, size) and the media facts from the ffmpeg probe,

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "progressprinter.h"
+#include "cli/progressprinter.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>

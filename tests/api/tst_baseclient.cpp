@@ -8,11 +8,11 @@
 
 #include <memory>
 
-#include "api/baseclient.h"
-#include "api/removefileid.h"
-#include "api/settinginfodto.h"
-#include "api/taskcommand.h"
-#include "api/uploaddto.h"
+#include "core/api/baseclient.h"
+#include "core/api/removefileid.h"
+#include "core/api/settinginfodto.h"
+#include "core/api/taskcommand.h"
+#include "core/api/uploaddto.h"
 #include "devserver.h"
 
 // Records every setter call the reflection makes: key -> value ("<null>" for a null pointer).

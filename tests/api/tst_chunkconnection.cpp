@@ -18,7 +18,7 @@
 #include <atomic>
 #include <memory>
 
-#include "api/requestprovider.h"
+#include "core/api/requestprovider.h"
 #include "devserver.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "api/requestprovider.h"
+#include "core/api/requestprovider.h"
 #include "devserver.h"
 
 namespace {

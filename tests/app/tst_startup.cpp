@@ -10,7 +10,7 @@
 
 #include <unistd.h>
 
-#include "platform/appdirs.h"
+#include "core/platform/appdirs.h"
 
 namespace {
 

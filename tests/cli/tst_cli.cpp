@@ -13,7 +13,7 @@
 #include <csignal>
 
 #include "devserver.h"
-#include "media/processsweep.h"
+#include "core/media/processsweep.h"
 #include "testvideos.h"
 
 namespace {

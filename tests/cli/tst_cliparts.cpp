@@ -2,9 +2,9 @@
 // The command-line client's own parts: argument parsing and the progress lines.
 #include <QtTest>
 
-#include "cliarguments.h"
-#include "mediaprobe.h"
-#include "progressprinter.h"
+#include "cli/cliarguments.h"
+#include "cli/mediaprobe.h"
+#include "cli/progressprinter.h"
 
 class TestCliParts final : public QObject
 {

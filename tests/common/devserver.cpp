@@ -17,8 +17,8 @@
 #include <QUrlQuery>
 
 namespace {
-constexpr int kStartTimeoutMs = 15000;
-constexpr int kCallTimeoutMs = 15000;
+constexpr int StartTimeoutMs = 15000;
+constexpr int CallTimeoutMs = 15000;
 
 QString serverProgram()
 {
@@ -58,13 +58,13 @@ bool DevServer::start(const QStringList &extraArgs)
     // The server's own diagnostics (and --verbose lines) end up in the test output.
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process->start(serverProgram(), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArgs);
-    if (!m_process->waitForStarted(kStartTimeoutMs)) {
+    if (!m_process->waitForStarted(StartTimeoutMs)) {
         m_error = QStringLiteral("cannot start %1: %2").arg(serverProgram(), m_process->errorString());
         m_process.reset();
         return false;
     }
 
-    const QDeadlineTimer deadline(kStartTimeoutMs);
+    const QDeadlineTimer deadline(StartTimeoutMs);
     while (!m_process->canReadLine()) {
         if (m_process->state() != QProcess::Running || deadline.hasExpired()
             || !m_process->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
@@ -211,7 +211,7 @@ DevServer::Reply DevServer::call(const QByteArray &verb, const QString &path, co
     timeout.setSingleShot(true);
     QObject::connect(&timeout, &QTimer::timeout, reply, &QNetworkReply::abort);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    timeout.start(kCallTimeoutMs);
+    timeout.start(CallTimeoutMs);
     if (!reply->isFinished())
         loop.exec();
 

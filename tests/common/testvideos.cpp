@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kGenerateTimeLimitMs = 120 * 1000;
+constexpr int GenerateTimeLimitMs = 120 * 1000;
 
 QString runFfmpeg(const QStringList &arguments, int *exitCode)
 {
@@ -18,7 +18,7 @@ QString runFfmpeg(const QStringList &arguments, int *exitCode)
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(TestVideos::ffmpeg(), arguments, QIODevice::ReadOnly);
-    if (!process.waitForStarted() || !process.waitForFinished(kGenerateTimeLimitMs)) {
+    if (!process.waitForStarted() || !process.waitForFinished(GenerateTimeLimitMs)) {
         *exitCode = -1;
         return process.errorString();
     }

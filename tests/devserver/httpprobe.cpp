@@ -9,7 +9,7 @@
 #include <QUrl>
 
 namespace {
-constexpr int kReplyTimeoutMs = 20000;
+constexpr int ReplyTimeoutMs = 20000;
 }
 
 bool HttpResult::isJson() const
@@ -86,7 +86,7 @@ HttpResult HttpProbe::wait(QNetworkReply *reply)
     clock.start();
     if (!reply->isFinished()) {
         QSignalSpy finished(reply, &QNetworkReply::finished);
-        finished.wait(kReplyTimeoutMs);
+        finished.wait(ReplyTimeoutMs);
     }
     HttpResult result;
     result.finished = reply->isFinished();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "assets/guiresources.h"
+#include "gui/assets/guiresources.h"
 
 #include <QApplication>
 #include <QDropEvent>

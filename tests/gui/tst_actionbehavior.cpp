@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "guitest.h"
 
-#include "pipeline/actionstopsignal.h"
-#include "toolkit/actionbehavior.h"
+#include "core/pipeline/actionstopsignal.h"
+#include "gui/toolkit/actionbehavior.h"
 
 #include <QDeadlineTimer>
 #include <QLabel>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "guitest.h"
 
-#include "frame/basedialogtitlebar.h"
-#include "frame/basetitlebar.h"
-#include "frame/basewindow.h"
+#include "gui/frame/basedialogtitlebar.h"
+#include "gui/frame/basetitlebar.h"
+#include "gui/frame/basewindow.h"
 
 #include <QLabel>
 #include <QMouseEvent>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "guitest.h"
 
-#include "frame/basedialogtitlebar.h"
-#include "frame/frmmessagebox.h"
+#include "gui/frame/basedialogtitlebar.h"
+#include "gui/frame/frmmessagebox.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "pages/filepages.h"
-#include "session/schema.h"
-#include "toolkit/helpers.h"
-#include "toolkit/nuvwidgetuibehavior.h"
-#include "toolkit/qobjecteventdelegate.h"
+#include "gui/pages/filepages.h"
+#include "core/session/schema.h"
+#include "gui/toolkit/helpers.h"
+#include "gui/toolkit/nuvwidgetuibehavior.h"
+#include "gui/toolkit/qobjecteventdelegate.h"
 
 #include <QDateTime>
 #include <QDir>

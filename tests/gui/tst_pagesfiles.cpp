@@ -5,15 +5,15 @@
 
 #include "devserver.h"
 
-#include "api/requestprovider.h"
-#include "pages/filepages.h"
-#include "pages/frmadd.h"
-#include "pages/frmapp.h"
-#include "pages/frmlist.h"
-#include "pages/itemtaskwidget.h"
-#include "pipeline/uploadmanager.h"
-#include "platform/appdirs.h"
-#include "session/manager.h"
+#include "core/api/requestprovider.h"
+#include "gui/pages/filepages.h"
+#include "gui/pages/frmadd.h"
+#include "gui/pages/frmapp.h"
+#include "gui/pages/frmlist.h"
+#include "gui/pages/itemtaskwidget.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/platform/appdirs.h"
+#include "core/session/manager.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,7 +40,7 @@ using GuiTest::ModalSteps;
 
 namespace {
 
-constexpr int kFlowTimeoutMs = 20000;
+constexpr int FlowTimeoutMs = 20000;
 
 QString messageOf(QWidget *box)
 {
@@ -166,7 +166,7 @@ bool TestPagesFiles::openLoaded(int maxUploadNum)
     m_window = std::make_unique<FrmApp>(nullptr, command, nullptr);
     m_window->show();
     const auto *stack = m_window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
-    return QTest::qWaitFor([&] { return stack->currentWidget() == page("frmAdd"); }, kFlowTimeoutMs);
+    return QTest::qWaitFor([&] { return stack->currentWidget() == page("frmAdd"); }, FlowTimeoutMs);
 }
 
 QWidget *TestPagesFiles::page(const char *name) const

@@ -4,17 +4,17 @@
 #include "guitest.h"
 
 #include "devserver.h"
-#include "myapplication.h"
+#include "app/myapplication.h"
 
-#include "api/requestprovider.h"
-#include "pages/frmadd.h"
-#include "pages/frmapp.h"
-#include "pages/frmenterkey.h"
-#include "pages/frmloading.h"
-#include "platform/appdirs.h"
-#include "session/manager.h"
-#include "session/schema.h"
-#include "toolkit/actionbehavior.h"
+#include "core/api/requestprovider.h"
+#include "gui/pages/frmadd.h"
+#include "gui/pages/frmapp.h"
+#include "gui/pages/frmenterkey.h"
+#include "gui/pages/frmloading.h"
+#include "core/platform/appdirs.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
+#include "gui/toolkit/actionbehavior.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -36,7 +36,7 @@ using GuiTest::ModalDriver;
 
 namespace {
 
-constexpr int kFlowTimeoutMs = 20000;
+constexpr int FlowTimeoutMs = 20000;
 
 // What a message box showed; the driver presses `button` on it.
 struct BoxSeen
@@ -154,7 +154,7 @@ void TestPagesFlow::launchText_valid_reachesFilePageWithoutClick()
     QSignalSpy progress(page("frmLoading")->findChild<QProgressBar *>(QStringLiteral("prgLoading")),
                         &QProgressBar::valueChanged);
     window->show();
-    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), page("frmAdd"), kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), page("frmAdd"), FlowTimeoutMs);
 
     QList<int> values;
     for (const QList<QVariant> &change : qAsConst(progress))
@@ -189,7 +189,7 @@ void TestPagesFlow::loading_expiredCommand_returnsToCommandPageWithTextKept()
     const auto driver = answerBox(QStringLiteral("btnOk"), &box);
     window->show();
 
-    QTRY_COMPARE_WITH_TIMEOUT(driver->seen(), 1, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(driver->seen(), 1, FlowTimeoutMs);
     QCOMPARE(box.title, QStringLiteral("提示"));
     QCOMPARE(box.text, QStringLiteral("当前启动参数可能已过期，请重新获取后尝试。"));
     QTRY_COMPARE(currentPage(), page("frmEnterKey"));
@@ -262,7 +262,7 @@ void TestPagesFlow::commandBox_enterOrPaste_confirms()
     // Enter confirms the command rather than breaking the line.
     QCOMPARE(box->toPlainText(), m_server.launchCommand());
     QCOMPARE(window->manager()->schema()->uuid(), m_server.uuid());
-    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), page("frmAdd"), kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), page("frmAdd"), FlowTimeoutMs);
 }
 
 void TestPagesFlow::clipboard_validCommand_confirmsAndEmptiesClipboard_data()
@@ -301,7 +301,7 @@ void TestPagesFlow::clipboard_validCommand_confirmsAndEmptiesClipboard()
     }
     QCOMPARE(confirmed.count(), 1);
     QVERIFY(clipboard->text().isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), page("frmAdd"), kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), page("frmAdd"), FlowTimeoutMs);
     // The box was not touched.
     QVERIFY(page("frmEnterKey")->findChild<QPlainTextEdit *>(QStringLiteral("txtKey"))->toPlainText().isEmpty());
 }
@@ -335,7 +335,7 @@ void TestPagesFlow::versionPrompt_announcedRelease_promptsOnlyForAnotherWebRelea
     window->show();
 
     // Declining goes on loading: the token is fetched and the file page follows.
-    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), page("frmAdd"), kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), page("frmAdd"), FlowTimeoutMs);
     QCOMPARE(driver->seen(), prompted ? 1 : 0);
     if (prompted) {
         QCOMPARE(box.title, QStringLiteral("版本提示"));
@@ -351,7 +351,7 @@ void TestPagesFlow::close_noFiles_closesWithoutQuestion()
     int exits = 0;
     window->setExitFunction([&exits](int) { ++exits; });
     window->show();
-    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), page("frmAdd"), kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), page("frmAdd"), FlowTimeoutMs);
     BoxSeen box;
     const auto driver = answerBox(QStringLiteral("btnCancel"), &box);
     QVERIFY(window->close());

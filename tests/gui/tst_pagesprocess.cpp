@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int kStartTimeoutMs = 20000;
+constexpr int StartTimeoutMs = 20000;
 
 // NUVUpload process that is ended politely (SIGTERM), so it releases its records.
 struct Instance
@@ -28,7 +28,7 @@ struct Instance
     {
         process->setProcessChannelMode(QProcess::ForwardedChannels);
         process->start(program, arguments);
-        return process->waitForStarted(kStartTimeoutMs);
+        return process->waitForStarted(StartTimeoutMs);
     }
 
     qint64 pid() const { return process->processId(); }
@@ -117,12 +117,12 @@ void TestPagesProcess::secondStart_sameSessionWithVisibleWindow_activatesFirstAn
     Instance first;
     QVERIFY(first.start(m_program, {m_server.launchCommand()}));
     // Loaded: the session record was written before the settings were asked for.
-    QTRY_COMPARE_WITH_TIMEOUT(m_server.journal().value(QStringLiteral("tokens")).toArray().size(), 1, kStartTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.journal().value(QStringLiteral("tokens")).toArray().size(), 1, StartTimeoutMs);
 
     Instance second;
     QVERIFY(second.start(m_program, {m_server.launchCommand()}));
     const QList<qint64> pids{first.pid(), second.pid()};
-    QVERIFY(second.process->waitForFinished(kStartTimeoutMs));
+    QVERIFY(second.process->waitForFinished(StartTimeoutMs));
     QCOMPARE(second.process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.process->exitCode(), 0);
 
@@ -131,7 +131,7 @@ void TestPagesProcess::secondStart_sameSessionWithVisibleWindow_activatesFirstAn
     QCOMPARE(countRequests(m_server, QStringLiteral("/platform/settings")), 1);
 
     first.process->terminate();
-    QVERIFY(first.process->waitForFinished(kStartTimeoutMs));
+    QVERIFY(first.process->waitForFinished(StartTimeoutMs));
     QCOMPARE(first.process->exitCode(), 0);
     // Whichever way each ended, neither left its activation socket behind, and the launch
     // code both logged at start-up is masked.
@@ -145,16 +145,16 @@ void TestPagesProcess::start_withoutLaunchText_endsIdleInstanceAndBecomesIdle()
     const int idleBefore = logText().count(QStringLiteral("MyApplication::setFree"));
     Instance first;
     QVERIFY(first.start(m_program, {}));
-    QTRY_COMPARE_WITH_TIMEOUT(logText().count(QStringLiteral("MyApplication::setFree")), idleBefore + 1, kStartTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(logText().count(QStringLiteral("MyApplication::setFree")), idleBefore + 1, StartTimeoutMs);
     const qint64 firstPid = first.pid();
 
     Instance second;
     QVERIFY(second.start(m_program, {}));
-    QVERIFY(first.process->waitForFinished(kStartTimeoutMs));
+    QVERIFY(first.process->waitForFinished(StartTimeoutMs));
     QCOMPARE(first.process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(first.process->exitCode(), 0);
     QVERIFY(logText().contains(QStringLiteral("idleState KILL %1").arg(firstPid)));
-    QTRY_COMPARE_WITH_TIMEOUT(logText().count(QStringLiteral("MyApplication::setFree")), idleBefore + 2, kStartTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(logText().count(QStringLiteral("MyApplication::setFree")), idleBefore + 2, StartTimeoutMs);
     QVERIFY(second.running());
 }
 
@@ -162,13 +162,13 @@ void TestPagesProcess::start_withoutLaunchText_leavesWorkingInstanceAlone()
 {
     Instance working;
     QVERIFY(working.start(m_program, {m_server.launchCommand()}));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server.journal().value(QStringLiteral("tokens")).toArray().size(), 1, kStartTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.journal().value(QStringLiteral("tokens")).toArray().size(), 1, StartTimeoutMs);
 
     // The newcomer finds no idle instance (the working one gave its record up) and waits.
     const int idleBefore = logText().count(QStringLiteral("MyApplication::setFree"));
     Instance idle;
     QVERIFY(idle.start(m_program, {}));
-    QTRY_COMPARE_WITH_TIMEOUT(logText().count(QStringLiteral("MyApplication::setFree")), idleBefore + 1, kStartTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(logText().count(QStringLiteral("MyApplication::setFree")), idleBefore + 1, StartTimeoutMs);
     QVERIFY(!logText().contains(QStringLiteral("idleState KILL %1").arg(working.pid())));
     QVERIFY(working.running());
     QVERIFY(idle.running());

@@ -6,9 +6,9 @@
 #include "devserver.h"
 #include "testvideos.h"
 
-#include "pages/frmapp.h"
-#include "pages/itemtaskwidget.h"
-#include "platform/appdirs.h"
+#include "gui/pages/frmapp.h"
+#include "gui/pages/itemtaskwidget.h"
+#include "core/platform/appdirs.h"
 
 #include <QDir>
 #include <QFontDatabase>

@@ -6,13 +6,13 @@
 #include "devserver.h"
 #include "testvideos.h"
 
-#include "api/requestprovider.h"
-#include "pages/frmapp.h"
-#include "pages/itemtaskwidget.h"
-#include "pipeline/uploadmanager.h"
-#include "pipeline/uploadtaskexecutor.h"
-#include "platform/appdirs.h"
-#include "session/manager.h"
+#include "core/api/requestprovider.h"
+#include "gui/pages/frmapp.h"
+#include "gui/pages/itemtaskwidget.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/pipeline/uploadtaskexecutor.h"
+#include "core/platform/appdirs.h"
+#include "core/session/manager.h"
 
 #include <QClipboard>
 #include <QDateTime>
@@ -37,7 +37,7 @@ using GuiTest::ModalSteps;
 
 namespace {
 
-constexpr int kFlowTimeoutMs = 20000;
+constexpr int FlowTimeoutMs = 20000;
 
 QString errorOf(const ItemTaskWidget *row)
 {
@@ -114,7 +114,7 @@ bool TestRowsFailures::openLoaded()
     m_window->setRefreshIntervalOverride(200);
     m_window->show();
     const QWidget *frmAdd = m_window->findChild<QWidget *>(QStringLiteral("frmAdd"));
-    return QTest::qWaitFor([&] { return currentPage() == frmAdd; }, kFlowTimeoutMs);
+    return QTest::qWaitFor([&] { return currentPage() == frmAdd; }, FlowTimeoutMs);
 }
 
 QListWidget *TestRowsFailures::listTask() const
@@ -193,7 +193,7 @@ void TestRowsFailures::analysis_probeRejectsFile_failsWithoutUploadButton()
     QVERIFY(openLoaded());
     m_window->onAddFilesMsg({path});
 
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Failed, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Failed, FlowTimeoutMs);
     QVERIFY(errorOf(row(0)).startsWith(QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(")));
     QVERIFY(row(0)->findChild<QWidget *>(QStringLiteral("wdgError"))->isVisible());
     QVERIFY(button(row(0), "btnUpload")->isHidden());
@@ -213,7 +213,7 @@ void TestRowsFailures::analysis_serverRefusesCheck_showsCodeAndMessage()
     QVERIFY(openLoaded());
     m_window->onAddFilesMsg({path});
 
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Failed, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Failed, FlowTimeoutMs);
     QCOMPARE(errorOf(row(0)), QStringLiteral("视频检测失败:(200)(OK)"));
     QVERIFY(button(row(0), "btnUpload")->isHidden());
 }
@@ -226,15 +226,15 @@ void TestRowsFailures::upload_elevenRejectedChunks_failsThenUploadsAgainOnClick(
     QVERIFY(openLoaded());
     m_window->onAddFilesMsg({path});
 
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Failed, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Failed, FlowTimeoutMs);
     // The failed task's update shows the row failed a moment before the run's own outcome
     // brings the message and the buttons.
-    QTRY_COMPARE_WITH_TIMEOUT(errorOf(row(0)), QStringLiteral("多次上传重试失败((503)(分片暂不可用))"), kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(errorOf(row(0)), QStringLiteral("多次上传重试失败((503)(分片暂不可用))"), FlowTimeoutMs);
     QTRY_VERIFY(!button(row(0), "btnUpload")->isHidden());
     QVERIFY(button(row(0), "btnDelete")->isEnabled());
     // A failed row waits for the user; the user's click runs it again.
     QTest::mouseClick(button(row(0), "btnUpload"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Completed, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Completed, FlowTimeoutMs);
 }
 
 void TestRowsFailures::delete_onlyRow_returnsToAddPageAfterPipelineLeft()
@@ -246,12 +246,12 @@ void TestRowsFailures::delete_onlyRow_returnsToAddPageAfterPipelineLeft()
     QVERIFY(openLoaded());
     FrmApp *window = m_window.get();
     window->onAddFilesMsg({path});
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Uploading, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Uploading, FlowTimeoutMs);
     const QString pipelineId = row(0)->uploadManager()->id();
 
     QTest::mouseClick(button(row(0), "btnDelete"), Qt::LeftButton);
     QVERIFY(listTask()->item(0)->isHidden());
-    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), window->findChild<QWidget *>(QStringLiteral("frmAdd")), kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), window->findChild<QWidget *>(QStringLiteral("frmAdd")), FlowTimeoutMs);
     const auto pipelines = window->manager()->uploadManagers();
     QVERIFY(!pipelines || pipelines->isEmpty());
     QCOMPARE(listTask()->count(), 0);
@@ -273,18 +273,18 @@ void TestRowsFailures::delete_rowWhileAnalysing_goesWithoutHangingTheWindow()
     window->onAddFilesMsg({path});
     // The probe is done and the check is on its way.
     QTRY_COMPARE_WITH_TIMEOUT(row(0)->findChild<QLabel *>(QStringLiteral("lblProgress"))->toolTip(),
-                              QStringLiteral("正在分析任务..."), kFlowTimeoutMs);
+                              QStringLiteral("正在分析任务..."), FlowTimeoutMs);
     QPointer<ItemTaskWidget> analysing = row(0);
     QCOMPARE(analysing->status(), ItemTaskWidgetStatus::Analysing);
 
     QTest::mouseClick(button(analysing, "btnDelete"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), window->findChild<QWidget *>(QStringLiteral("frmAdd")), kFlowTimeoutMs);
-    QTRY_VERIFY_WITH_TIMEOUT(analysing.isNull(), kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), window->findChild<QWidget *>(QStringLiteral("frmAdd")), FlowTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(analysing.isNull(), FlowTimeoutMs);
 
     // The window goes on working: another file is analysed and uploaded.
     QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonValue::Null}}));
     window->onAddFilesMsg({video(QStringLiteral("after.mp4"))});
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Completed, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Completed, FlowTimeoutMs);
 }
 
 void TestRowsFailures::serverRemoval_removesMatchingRowOnly()
@@ -294,12 +294,12 @@ void TestRowsFailures::serverRemoval_removesMatchingRowOnly()
     QVERIFY(openLoaded());
     FrmApp *window = m_window.get();
     window->onAddFilesMsg({video(QStringLiteral("keep.mp4")), video(QStringLiteral("remove.mp4"))});
-    QTRY_COMPARE_WITH_TIMEOUT(row(1)->status(), ItemTaskWidgetStatus::Waiting, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(1)->status(), ItemTaskWidgetStatus::Waiting, FlowTimeoutMs);
     QPointer<ItemTaskWidget> removed = row(1);
     QPointer<ItemTaskWidget> kept = row(0);
 
     QVERIFY(m_server.markRemoved(removed->uploadManager()->id()));
-    QTRY_VERIFY_WITH_TIMEOUT(removed.isNull(), kFlowTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(removed.isNull(), FlowTimeoutMs);
     QCOMPARE(listTask()->count(), 1);
     QCOMPARE(row(0), kept.data());
     QCOMPARE(window->manager()->uploadManagers()->size(), 1);
@@ -313,7 +313,7 @@ void TestRowsFailures::copyLog_newestLogFileOrMessage()
     file.close();
     QVERIFY(openLoaded());
     m_window->onAddFilesMsg({path});
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Failed, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Failed, FlowTimeoutMs);
     QPushButton *viewError = row(0)->findChild<QPushButton *>(QStringLiteral("btnError"));
     QTRY_VERIFY(viewError->isVisible());
 

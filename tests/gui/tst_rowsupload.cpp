@@ -6,14 +6,14 @@
 #include "devserver.h"
 #include "testvideos.h"
 
-#include "api/requestprovider.h"
-#include "pages/frmapp.h"
-#include "pages/itemtaskwidget.h"
-#include "pipeline/uploadmanager.h"
-#include "platform/appdirs.h"
-#include "platform/signalwatcher.h"
-#include "session/manager.h"
-#include "toolkit/actionbehavior.h"
+#include "core/api/requestprovider.h"
+#include "gui/pages/frmapp.h"
+#include "gui/pages/itemtaskwidget.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/platform/appdirs.h"
+#include "core/platform/signalwatcher.h"
+#include "core/session/manager.h"
+#include "gui/toolkit/actionbehavior.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -36,8 +36,8 @@ using GuiTest::ModalDriver;
 
 namespace {
 
-constexpr int kFlowTimeoutMs = 20000;
-constexpr int kUploadTimeoutMs = 60000;
+constexpr int FlowTimeoutMs = 20000;
+constexpr int UploadTimeoutMs = 60000;
 
 QString sha256Of(const QString &path)
 {
@@ -128,7 +128,7 @@ bool TestRowsUpload::openLoaded()
     m_window->show();
     const auto *stack = m_window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
     const QWidget *frmAdd = m_window->findChild<QWidget *>(QStringLiteral("frmAdd"));
-    return QTest::qWaitFor([&] { return stack->currentWidget() == frmAdd; }, kFlowTimeoutMs);
+    return QTest::qWaitFor([&] { return stack->currentWidget() == frmAdd; }, FlowTimeoutMs);
 }
 
 ItemTaskWidget *TestRowsUpload::row(int index) const
@@ -168,7 +168,7 @@ void TestRowsUpload::upload_threeFiles_runOneAtATimeInOrder()
     window->onAddFilesMsg(files);
 
     for (int i = 0; i < 3; ++i)
-        QTRY_COMPARE_WITH_TIMEOUT(row(i)->status(), ItemTaskWidgetStatus::Completed, kUploadTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(row(i)->status(), ItemTaskWidgetStatus::Completed, UploadTimeoutMs);
     for (int i = 0; i < 3; ++i) {
         // The last task's update shows completion a moment before the run's end locks the row.
         QTRY_VERIFY(!button(i, "btnDelete")->isEnabled());
@@ -215,22 +215,22 @@ void TestRowsUpload::scheduler_uploadOnAnotherRow_pausesRunningRowAndWrapsToTop(
     window->onAddFilesMsg(files);
 
     // The scheduler starts the top row once the rows are analysed.
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Uploading, kFlowTimeoutMs);
-    QTRY_COMPARE_WITH_TIMEOUT(row(1)->status(), ItemTaskWidgetStatus::Waiting, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Uploading, FlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(1)->status(), ItemTaskWidgetStatus::Waiting, FlowTimeoutMs);
     QVERIFY(!button(1, "btnUpload")->isHidden());
     QTest::mouseClick(button(1, "btnUpload"), Qt::LeftButton);
 
     // B stops A and runs.
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Paused, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Paused, FlowTimeoutMs);
     QCOMPARE(row(0)->findChild<QLabel *>(QStringLiteral("lblProgress"))->text(), QStringLiteral("暂停上传"));
     QVERIFY(!button(0, "btnUpload")->isHidden());
-    QTRY_COMPARE_WITH_TIMEOUT(row(1)->status(), ItemTaskWidgetStatus::Uploading, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(1)->status(), ItemTaskWidgetStatus::Uploading, FlowTimeoutMs);
     // C has not started: it waits, or on a slow machine is still being analysed.
     QVERIFY(row(2)->status() == ItemTaskWidgetStatus::Waiting || row(2)->status() == ItemTaskWidgetStatus::Analysing);
 
     // B's end passes the start to the row below it, C; C's end wraps to A, which resumes.
     for (int i = 0; i < 3; ++i)
-        QTRY_COMPARE_WITH_TIMEOUT(row(i)->status(), ItemTaskWidgetStatus::Completed, kUploadTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(row(i)->status(), ItemTaskWidgetStatus::Completed, UploadTimeoutMs);
     QCOMPARE(registeredNames(m_server),
              (QStringList{QStringLiteral("B.mkv"), QStringLiteral("C.mkv"), QStringLiteral("A.mkv")}));
     for (const QJsonValue &upload : journalList(m_server, QStringLiteral("uploads"))) {
@@ -257,11 +257,11 @@ void TestRowsUpload::pause_thenUpload_resumesUnfinishedTask()
     FrmApp *window = m_window.get();
     window->onAddFilesMsg(files);
 
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Uploading, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Uploading, FlowTimeoutMs);
     QTRY_VERIFY(!button(0, "btnPause")->isHidden());
     QSignalSpy completions(window->manager().data(), &Manager::taskCompleteSignal);
     QTest::mouseClick(button(0, "btnPause"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Paused, kFlowTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Paused, FlowTimeoutMs);
     QTRY_VERIFY(!button(0, "btnUpload")->isHidden());
     QVERIFY(button(0, "btnPause")->isHidden());
     QVERIFY(button(0, "btnDelete")->isEnabled());
@@ -274,7 +274,7 @@ void TestRowsUpload::pause_thenUpload_resumesUnfinishedTask()
     QVERIFY(registeredNames(m_server).isEmpty());
 
     QTest::mouseClick(button(0, "btnUpload"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Completed, kUploadTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Completed, UploadTimeoutMs);
     QCOMPARE(registeredNames(m_server), QStringList{QStringLiteral("P.mkv")});
 }
 
@@ -305,7 +305,7 @@ void TestRowsUpload::close_duringTranscode_stopsFfmpegThenReportsExit()
         leftBehind = window->isVisible() || TestVideos::processRunningWith(variants);
     });
     window->onAddFilesMsg(files);
-    QTRY_VERIFY_WITH_TIMEOUT(TestVideos::processRunningWith(variants), kUploadTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(TestVideos::processRunningWith(variants), UploadTimeoutMs);
 
     QString question;
     auto answer = [&question](const char *button) {
@@ -321,7 +321,7 @@ void TestRowsUpload::close_duringTranscode_stopsFfmpegThenReportsExit()
         connect(&watcher, &SignalWatcher::terminationRequested, window, &FrmApp::onTerminationRequested);
         QTimer guard;
         connect(&guard, &QTimer::timeout, qApp, &QCoreApplication::quit);
-        guard.start(kFlowTimeoutMs);
+        guard.start(FlowTimeoutMs);
         ::raise(SIGTERM);
         QCOMPARE(QCoreApplication::exec(), 0);
         leftBehind = window->isVisible() || TestVideos::processRunningWith(variants);

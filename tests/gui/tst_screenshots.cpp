@@ -3,11 +3,11 @@
 // on a real X server (Xvfb) and keeps the pictures, so the look can be checked by eye.
 #include "guitest.h"
 
-#include "frame/basetitlebar.h"
-#include "frame/basewindow.h"
-#include "frame/frmmessagebox.h"
-#include "toolkit/suspendedscrollbar.h"
-#include "toolkit/suspendedscrollbarlistwidget.h"
+#include "gui/frame/basetitlebar.h"
+#include "gui/frame/basewindow.h"
+#include "gui/frame/frmmessagebox.h"
+#include "gui/toolkit/suspendedscrollbar.h"
+#include "gui/toolkit/suspendedscrollbarlistwidget.h"
 
 #include <QDir>
 #include <QFontDatabase>

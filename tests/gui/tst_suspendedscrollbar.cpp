@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "guitest.h"
 
-#include "toolkit/suspendedscrollbar.h"
-#include "toolkit/suspendedscrollbarlistwidget.h"
+#include "gui/toolkit/suspendedscrollbar.h"
+#include "gui/toolkit/suspendedscrollbarlistwidget.h"
 
 #include <QScrollBar>
 #include <QSignalSpy>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "log/logfilewriter.h"
-#include "log/logfolder.h"
-#include "log/logsecrets.h"
+#include "core/log/logfilewriter.h"
+#include "core/log/logfolder.h"
+#include "core/log/logsecrets.h"
 
 #include <QDir>
 #include <QFile>
@@ -229,16 +229,16 @@ void TestLog::write_eightThreadsAcrossRotation_loseNothing()
     QTemporaryDir dir;
     const QDateTime time(QDate(2026, 3, 7), QTime(12, 0));
     LogFileWriter writer(dir.path(), [&] { return time; });
-    constexpr int threads = 8;
-    constexpr int perThread = 20000;
+    constexpr int Threads = 8;
+    constexpr int PerThread = 20000;
     std::atomic_bool go{false};
     QList<QThread *> workers;
-    for (int t = 0; t < threads; ++t) {
+    for (int t = 0; t < Threads; ++t) {
         workers.append(QThread::create([&, t] {
             while (!go) {
             }
             const QString tag = QStringLiteral("thread-%1-").arg(t) + QString(40, QLatin1Char('x'));
-            for (int i = 0; i < perThread; ++i)
+            for (int i = 0; i < PerThread; ++i)
                 writer.write(QtInfoMsg, contextAt("s.cpp", t), tag + QString::number(i));
         }));
         workers.last()->start();
@@ -251,7 +251,7 @@ void TestLog::write_eightThreadsAcrossRotation_loseNothing()
 
     const QStringList files = QDir(dir.path()).entryList({QStringLiteral("2026-03-07*.log")}, QDir::Files);
     QVERIFY2(files.size() >= 2, "the run should have rotated at least once");
-    QVector<int> next(threads, 0);
+    QVector<int> next(Threads, 0);
     int total = 0;
     // Rotated copies hold older lines than the daily file; within a file each thread's
     // lines keep their order.
@@ -275,7 +275,7 @@ void TestLog::write_eightThreadsAcrossRotation_loseNothing()
             ++total;
         }
     }
-    QCOMPARE(total, threads * perThread);
+    QCOMPARE(total, Threads * PerThread);
 }
 
 void TestLog::prepareLogFolder_oldFilesPrunedSubfolderKept()

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // A client that runs one FFMpegTools::format() with the arguments in NUV_FORMAT_ARGUMENTS
 // (one per line) and nothing else: the process a test kills in the middle of a transcode.
-#include "media/ffmpegtools.h"
+#include "core/media/ffmpegtools.h"
 
 #include <QCoreApplication>
 

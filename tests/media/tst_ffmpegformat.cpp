@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "media/ffmpegtools.h"
-#include "media/processsweep.h"
-#include "media/videoinfo.h"
+#include "core/media/ffmpegtools.h"
+#include "core/media/processsweep.h"
+#include "core/media/videoinfo.h"
 #include "testvideos.h"
 
 #include <QDir>

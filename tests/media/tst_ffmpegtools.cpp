@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "media/ffmpegtools.h"
-#include "media/transcodetemplate.h"
-#include "media/videoinfo.h"
-#include "platform/appdirs.h"
+#include "core/media/ffmpegtools.h"
+#include "core/media/transcodetemplate.h"
+#include "core/media/videoinfo.h"
+#include "core/platform/appdirs.h"
 #include "testvideos.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "media/nuvmp4info.h"
+#include "core/media/nuvmp4info.h"
 #include "testvideos.h"
 
 #include <QFile>
@@ -41,8 +41,8 @@ QByteArray largeBox(const char *type, const QByteArray &payload)
     return be32(1) + QByteArray(type, 4) + be64(quint64(16 + payload.size())) + payload;
 }
 
-const QByteArray kFtyp = box("ftyp", QByteArray("isom") + be32(512) + QByteArray("isomavc1"));
-const QByteArray kMdat = box("mdat", QByteArray(64, '\x55'));
+const QByteArray Ftyp = box("ftyp", QByteArray("isom") + be32(512) + QByteArray("isomavc1"));
+const QByteArray Mdat = box("mdat", QByteArray(64, '\x55'));
 
 // A visual sample entry: 78 bytes of fixed fields before its child boxes.
 QByteArray videoEntry(const char *type, const QByteArray &children = {})
@@ -108,49 +108,49 @@ void TestNuvMp4Info::get_handMadeBoxes_answersLayoutAndProtection_data()
 
     const QByteArray plainMovie = movieWithEntries(videoEntry("avc1", box("avcC", QByteArray(20, '\1'))));
 
-    QTest::newRow("moov first") << kFtyp + plainMovie + kMdat << true << false;
-    QTest::newRow("mdat first") << kFtyp + kMdat + plainMovie << false << false;
-    QTest::newRow("no moov") << kFtyp + kMdat << false << false;
+    QTest::newRow("moov first") << Ftyp + plainMovie + Mdat << true << false;
+    QTest::newRow("mdat first") << Ftyp + Mdat + plainMovie << false << false;
+    QTest::newRow("no moov") << Ftyp + Mdat << false << false;
     QTest::newRow("empty file") << QByteArray() << false << false;
-    QTest::newRow("truncated header") << kFtyp.left(5) << false << false;
-    QTest::newRow("truncated moov") << kFtyp + plainMovie.left(40) << true << false;
+    QTest::newRow("truncated header") << Ftyp.left(5) << false << false;
+    QTest::newRow("truncated moov") << Ftyp + plainMovie.left(40) << true << false;
     QTest::newRow("last box runs to end of file")
-        << kFtyp + plainMovie + boxWithSize(0, "mdat", QByteArray(32, '\x55')) << true << false;
+        << Ftyp + plainMovie + boxWithSize(0, "mdat", QByteArray(32, '\x55')) << true << false;
     QTest::newRow("size 0 box swallows what follows")
-        << kFtyp + boxWithSize(0, "free", QByteArray(8, '\0')) + plainMovie << false << false;
+        << Ftyp + boxWithSize(0, "free", QByteArray(8, '\0')) + plainMovie << false << false;
     QTest::newRow("size 1 with 64-bit size is skipped exactly")
-        << kFtyp + largeBox("mdat", QByteArray(40, '\x55')) + movieWithEntries(videoEntry("encv"))
+        << Ftyp + largeBox("mdat", QByteArray(40, '\x55')) + movieWithEntries(videoEntry("encv"))
         << false << true;
     QTest::newRow("moov with 64-bit size")
-        << kFtyp + largeBox("moov", box("mvhd", QByteArray(100, '\0')) + box("pssh", QByteArray(24, '\0')))
+        << Ftyp + largeBox("moov", box("mvhd", QByteArray(100, '\0')) + box("pssh", QByteArray(24, '\0')))
         << true << true;
     QTest::newRow("size 1 with 64-bit size below its header")
-        << kFtyp + be32(1) + QByteArray("mdat") + be64(8) + plainMovie << false << false;
-    QTest::newRow("size 1 without room for the 64-bit size") << kFtyp + be32(1) + QByteArray("mdat")
+        << Ftyp + be32(1) + QByteArray("mdat") + be64(8) + plainMovie << false << false;
+    QTest::newRow("size 1 without room for the 64-bit size") << Ftyp + be32(1) + QByteArray("mdat")
                                                              << false << false;
-    QTest::newRow("size below header") << kFtyp + boxWithSize(4, "free") + plainMovie << false << false;
-    QTest::newRow("huge 32-bit size") << kFtyp + boxWithSize(0xFFFFFFFFu, "mdat", QByteArray(16, '\0'))
+    QTest::newRow("size below header") << Ftyp + boxWithSize(4, "free") + plainMovie << false << false;
+    QTest::newRow("huge 32-bit size") << Ftyp + boxWithSize(0xFFFFFFFFu, "mdat", QByteArray(16, '\0'))
                                       << false << false;
     QTest::newRow("huge 64-bit size")
-        << kFtyp + be32(1) + QByteArray("mdat") + be64(~quint64(0)) + plainMovie << false << false;
+        << Ftyp + be32(1) + QByteArray("mdat") + be64(~quint64(0)) + plainMovie << false << false;
     QTest::newRow("huge moov child sizes")
-        << kFtyp + box("moov", boxWithSize(0xFFFFFFF0u, "trak", boxWithSize(0x7FFFFFFF, "mdia")))
+        << Ftyp + box("moov", boxWithSize(0xFFFFFFF0u, "trak", boxWithSize(0x7FFFFFFF, "mdia")))
         << true << false;
 
-    QTest::newRow("encrypted video entry") << kFtyp + movieWithEntries(videoEntry("encv", sinf())) + kMdat
+    QTest::newRow("encrypted video entry") << Ftyp + movieWithEntries(videoEntry("encv", sinf())) + Mdat
                                            << true << true;
     QTest::newRow("encrypted audio entry")
-        << kFtyp + movieWithEntries(box("enca", QByteArray(28, '\0') + sinf())) + kMdat << true << true;
+        << Ftyp + movieWithEntries(box("enca", QByteArray(28, '\0') + sinf())) + Mdat << true << true;
     QTest::newRow("second entry protected")
-        << kFtyp + movieWithEntries(videoEntry("avc1") + videoEntry("avc1", sinf()), 2) << true << true;
+        << Ftyp + movieWithEntries(videoEntry("avc1") + videoEntry("avc1", sinf()), 2) << true << true;
     QTest::newRow("sinf text without a box around it")
-        << kFtyp + movieWithEntries(videoEntry("avc1", box("avcC", be32(0x00FFFFFF) + QByteArray("sinf"))))
+        << Ftyp + movieWithEntries(videoEntry("avc1", box("avcC", be32(0x00FFFFFF) + QByteArray("sinf"))))
         << true << false;
     QTest::newRow("pssh in moov")
-        << kFtyp + box("moov", box("mvhd", QByteArray(100, '\0')) + box("pssh", QByteArray(24, '\0'))) + kMdat
+        << Ftyp + box("moov", box("mvhd", QByteArray(100, '\0')) + box("pssh", QByteArray(24, '\0'))) + Mdat
         << true << true;
     QTest::newRow("entry type outside a sample description")
-        << kFtyp + box("moov", box("trak", box("encv", QByteArray(8, '\0')))) << true << false;
+        << Ftyp + box("moov", box("trak", box("encv", QByteArray(8, '\0')))) << true << false;
 }
 
 void TestNuvMp4Info::get_handMadeBoxes_answersLayoutAndProtection()
@@ -204,8 +204,8 @@ void TestNuvMp4Info::get_moovBeyond4GiB_isFound()
     const QString path = m_dir.filePath(QStringLiteral("large.mp4"));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QVERIFY(file.write(kFtyp + be32(1) + QByteArray("mdat") + be64(quint64(mdatSize))) > 0);
-    QVERIFY(file.seek(kFtyp.size() + mdatSize));
+    QVERIFY(file.write(Ftyp + be32(1) + QByteArray("mdat") + be64(quint64(mdatSize))) > 0);
+    QVERIFY(file.seek(Ftyp.size() + mdatSize));
     QVERIFY(file.write(movieWithEntries(videoEntry("encv"))) > 0);
     file.close();
 

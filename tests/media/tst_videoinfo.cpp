@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "media/videoinfo.h"
+#include "core/media/videoinfo.h"
 #include "testvideos.h"
 
 #include <QRegularExpression>
@@ -8,7 +8,7 @@
 
 namespace {
 
-const QString kDuration = QStringLiteral(
+const QString Duration = QStringLiteral(
     "  Duration: 00:01:23.45, start: 0.021333, bitrate: 1500 kb/s\n");
 
 // The number in front of "kb/s" in the stream line itself, found without the parser's
@@ -93,27 +93,27 @@ void TestVideoInfo::transform_streamLines_fillFirstSlot_data()
     QTest::addColumn<QString>("overallBitrate");
 
     QTest::newRow("worked example")
-        << kDuration
+        << Duration
                + QStringLiteral("    Stream #0:0: Video: h264 (High), yuv420p(tv, bt709), 1920x1080 "
                                 "[SAR 1:1 DAR 16:9], 4000 kb/s, 25 fps, 25 tbr\n")
         << 0 << QStringLiteral("h264 (High)") << QStringLiteral("yuv420p(tv bt709)") << 1920
         << 1080 << QStringLiteral("4000") << QStringLiteral("25") << 83.45f
         << QStringLiteral("1500");
     QTest::newRow("three-part colour group keeps later commas")
-        << kDuration
+        << Duration
                + QStringLiteral("    Stream #0:0: Video: hevc (Main 10), yuv420p10le(tv, bt2020nc, "
                                 "progressive), 3840x2160, 9000 kb/s, 29.97 fps, 29.97 tbr\n")
         << 0 << QStringLiteral("hevc (Main 10)") << QStringLiteral("yuv420p10le(tv bt2020nc, progressive)")
         << 3840 << 2160 << QStringLiteral("9000") << QStringLiteral("29.97") << 83.45f
         << QStringLiteral("1500");
     QTest::newRow("decimal bit rate falls back to overall")
-        << kDuration
+        << Duration
                + QStringLiteral("    Stream #0:0: Video: h264, yuv420p, 640x480, 1234.5 kb/s, "
                                 "29.97 fps, 29.97 tbr, 90k tbn\n")
         << 0 << QStringLiteral("h264") << QStringLiteral("yuv420p") << 640 << 480
         << QStringLiteral("1500") << QStringLiteral("29.97") << 83.45f << QStringLiteral("1500");
     QTest::newRow("bit rate fallback takes first rate in whole text")
-        << kDuration
+        << Duration
                + QStringLiteral("    Stream #0:0: Video: mjpeg (Baseline), yuvj420p(pc, bt470bg/unknown), "
                                 "640x480 [SAR 1:1 DAR 4:3], 90k tbr, 90k tbn, 90k tbc\n"
                                 "    Stream #0:1: Data: bin_data, 300 kb/s, 7 fps, x\n")
@@ -133,7 +133,7 @@ void TestVideoInfo::transform_streamLines_fillFirstSlot_data()
         << 1 << QStringLiteral("h264 (High)") << QStringLiteral("yuv420p(tv progressive)") << 320
         << 240 << QString() << QStringLiteral("25") << 0.0f << QString();
     QTest::newRow("no video line")
-        << kDuration + QStringLiteral("    Stream #0:0: Audio: mp3, 44100 Hz, stereo, fltp, 128 kb/s\n")
+        << Duration + QStringLiteral("    Stream #0:0: Audio: mp3, 44100 Hz, stereo, fltp, 128 kb/s\n")
         << 1 << QString() << QString() << 0 << 0 << QString() << QString() << 83.45f
         << QStringLiteral("1500");
     QTest::newRow("empty output") << QString() << 1 << QString() << QString() << 0 << 0 << QString()
@@ -162,12 +162,12 @@ void TestVideoInfo::transform_streamLines_fillFirstSlot()
 
 void TestVideoInfo::transform_nullTarget_returns2065()
 {
-    QCOMPARE(VideoInfo::transform(nullptr, kDuration), 2065);
+    QCOMPARE(VideoInfo::transform(nullptr, Duration), 2065);
 }
 
 void TestVideoInfo::transform_fourStreams_fillsThreeSlotsWithoutFallbacks()
 {
-    const QString output = kDuration
+    const QString output = Duration
         + QStringLiteral("    Stream #0:0: Video: h264, yuv420p, 100x110, 25 fps, 25 tbr, 1k tbn\n"
                          "    Stream #0:1: Video: h264, yuv420p, 200x210, 25 fps, 25 tbr, 1k tbn\n"
                          "    Stream #0:2: Video: vp9, yuv420p, 300x310, 1k tbr, 1k tbn, 1k tbc\n"
@@ -233,7 +233,7 @@ void TestVideoInfo::transform_generatedFiles_readStreamFacts()
 
     // A stream line without its own rate (Matroska) takes the overall rate.
     const QString lineRate = streamBitrate(output, QStringLiteral("Video:"));
-    for (int slot = 0; slot < qMin(videoStreams, VideoInfo::kStreamSlots); ++slot) {
+    for (int slot = 0; slot < qMin(videoStreams, VideoInfo::StreamSlots); ++slot) {
         const VideoStream &stream = info.videoStreams()[slot];
         QVERIFY2(stream.codec.startsWith(QLatin1String("h264 (")), qPrintable(stream.codec));
         // "yuv420p(tv, progressive)" must stay whole, not be cut at its comma.

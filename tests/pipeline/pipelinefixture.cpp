@@ -9,13 +9,13 @@
 #include <QThread>
 #include <QTimer>
 
-#include "media/ffmpegtools.h"
-#include "media/videoinfo.h"
-#include "pipeline/actionstopsignal.h"
-#include "pipeline/uploadmanager.h"
-#include "platform/appdirs.h"
-#include "session/manager.h"
-#include "session/schema.h"
+#include "core/media/ffmpegtools.h"
+#include "core/media/videoinfo.h"
+#include "core/pipeline/actionstopsignal.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/platform/appdirs.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
 
 WorkerRun::WorkerRun(std::function<void()> work)
     : m_outcome(std::make_shared<WorkOutcome>())

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "devserver.h"
-#include "pipeline/uploadfileinfo.h"
+#include "core/pipeline/uploadfileinfo.h"
 
 class Manager;
 class QThread;

@@ -8,14 +8,14 @@
 
 #include <atomic>
 
-#include "api/taskcommand.h"
-#include "pipeline/addvideotaskexecutor.h"
-#include "pipeline/taskexecutorfactory.h"
-#include "pipeline/transformtaskexecutor.h"
-#include "pipeline/uploadmanager.h"
-#include "pipeline/uploadtaskexecutor.h"
+#include "core/api/taskcommand.h"
+#include "core/pipeline/addvideotaskexecutor.h"
+#include "core/pipeline/taskexecutorfactory.h"
+#include "core/pipeline/transformtaskexecutor.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/pipeline/uploadtaskexecutor.h"
 #include "pipelinefixture.h"
-#include "platform/appdirs.h"
+#include "core/platform/appdirs.h"
 #include "testvideos.h"
 
 namespace {

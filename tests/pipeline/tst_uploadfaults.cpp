@@ -4,12 +4,12 @@
 #include <QSemaphore>
 #include <QtTest>
 
-#include "api/requestprovider.h"
-#include "api/taskcommand.h"
-#include "pipeline/itaskexecutor.h"
-#include "pipeline/uploadmanager.h"
-#include "pipeline/uploadtaskexecutor.h"
-#include "session/manager.h"
+#include "core/api/requestprovider.h"
+#include "core/api/taskcommand.h"
+#include "core/pipeline/itaskexecutor.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/pipeline/uploadtaskexecutor.h"
+#include "core/session/manager.h"
 #include "pipelinefixture.h"
 #include "testvideos.h"
 

@@ -5,13 +5,13 @@
 #include <QMutex>
 #include <QtTest>
 
-#include "api/taskcommand.h"
-#include "pipeline/addvideotaskexecutor.h"
-#include "pipeline/itaskexecutor.h"
-#include "pipeline/uploadmanager.h"
+#include "core/api/taskcommand.h"
+#include "core/pipeline/addvideotaskexecutor.h"
+#include "core/pipeline/itaskexecutor.h"
+#include "core/pipeline/uploadmanager.h"
 #include "pipelinefixture.h"
-#include "session/manager.h"
-#include "session/schema.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
 #include "testvideos.h"
 
 namespace {

@@ -7,11 +7,11 @@
 //                        0 with "activated", or register and wait
 //   kill PID             print whether killProcess(PID) ended it
 // Each prints one line when it has done its part, and waits (where it waits) until ended.
-#include "myapplication.h"
+#include "app/myapplication.h"
 
-#include "platform/activationserver.h"
-#include "platform/processhelpers.h"
-#include "platform/signalwatcher.h"
+#include "core/platform/activationserver.h"
+#include "core/platform/processhelpers.h"
+#include "core/platform/signalwatcher.h"
 
 #include <QWidget>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Single-instance records and the process helpers, with real processes of instancehelper.
-#include "myapplication.h"
+#include "app/myapplication.h"
 
-#include "platform/processhelpers.h"
+#include "core/platform/processhelpers.h"
 
 #include <QDataStream>
 #include <QFile>

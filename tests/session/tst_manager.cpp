@@ -13,13 +13,13 @@
 #include <memory>
 #include <vector>
 
-#include "api/api.h"
-#include "api/taskcommand.h"
+#include "core/api/api.h"
+#include "core/api/taskcommand.h"
 #include "devserver.h"
-#include "pipeline/actionstopsignal.h"
-#include "pipeline/uploadmanager.h"
-#include "session/manager.h"
-#include "session/schema.h"
+#include "core/pipeline/actionstopsignal.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "platform/appdirs.h"
-#include "session/schema.h"
-#include "session/startupsettings.h"
+#include "core/platform/appdirs.h"
+#include "core/session/schema.h"
+#include "core/session/startupsettings.h"
 
 #include <QFile>
 #include <QSettings>
@@ -26,7 +26,7 @@ private slots:
 };
 
 namespace {
-const QString kServer = QStringLiteral("https://platform.test/settings");
+const QString Server = QStringLiteral("https://platform.test/settings");
 }
 
 void TestSchema::decode_resultCodes_data()
@@ -34,30 +34,30 @@ void TestSchema::decode_resultCodes_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("code");
     const QString ok = QStringLiteral("?uuid=a&type=0&moduleId=0");
-    QTest::newRow("valid") << QStringLiteral("nuvVideoClient://") + kServer + ok << 0;
-    QTest::newRow("prefix in capitals") << QStringLiteral("NUVVIDEOCLIENT://") + kServer + ok << 0;
+    QTest::newRow("valid") << QStringLiteral("nuvVideoClient://") + Server + ok << 0;
+    QTest::newRow("prefix in capitals") << QStringLiteral("NUVVIDEOCLIENT://") + Server + ok << 0;
     QTest::newRow("http passes") << QStringLiteral("nuvVideoClient://http://p/s") + ok << 0;
-    QTest::newRow("blank before prefix") << QStringLiteral(" nuvVideoClient://") + kServer + ok << -1;
+    QTest::newRow("blank before prefix") << QStringLiteral(" nuvVideoClient://") + Server + ok << -1;
     QTest::newRow("other scheme") << QStringLiteral("https://platform.test") + ok << -1;
     QTest::newRow("empty text") << QString() << -1;
     QTest::newRow("prefix alone") << QStringLiteral("nuvVideoClient://") << 1;
     QTest::newRow("ftp server") << QStringLiteral("nuvVideoClient://ftp://p/s") + ok << 2;
     QTest::newRow("HTTP in capitals") << QStringLiteral("nuvVideoClient://HTTP://p/s") + ok << 2;
-    QTest::newRow("no uuid") << QStringLiteral("nuvVideoClient://") + kServer + QStringLiteral("?type=0&moduleId=0") << 3;
-    QTest::newRow("empty uuid") << QStringLiteral("nuvVideoClient://") + kServer + QStringLiteral("?uuid=&type=0&moduleId=0") << 3;
-    QTest::newRow("keys are case-sensitive") << QStringLiteral("nuvVideoClient://") + kServer + QStringLiteral("?UUID=a&type=0&moduleId=0") << 3;
-    QTest::newRow("no type") << QStringLiteral("nuvVideoClient://") + kServer + QStringLiteral("?uuid=a&moduleId=0") << 4;
-    QTest::newRow("type not a number") << QStringLiteral("nuvVideoClient://") + kServer + QStringLiteral("?uuid=a&type=abc&moduleId=0") << 0;
-    QTest::newRow("no moduleId") << QStringLiteral("nuvVideoClient://") + kServer + QStringLiteral("?uuid=a&type=1") << 5;
-    QTest::newRow("negative moduleId") << QStringLiteral("nuvVideoClient://") + kServer + QStringLiteral("?uuid=a&type=1&moduleId=-3") << 5;
-    QTest::newRow("maxUploadNum 0") << QStringLiteral("nuvVideoClient://") + kServer + ok + QStringLiteral("&maxUploadNum=0") << 7;
-    QTest::newRow("maxUploadNum -1") << QStringLiteral("nuvVideoClient://") + kServer + ok + QStringLiteral("&maxUploadNum=-1") << 0;
-    QTest::newRow("maxUploadNum -2") << QStringLiteral("nuvVideoClient://") + kServer + ok + QStringLiteral("&maxUploadNum=-2") << 7;
-    QTest::newRow("maxUploadNum text") << QStringLiteral("nuvVideoClient://") + kServer + ok + QStringLiteral("&maxUploadNum=x") << 7;
-    QTest::newRow("type beyond 32 bits") << QStringLiteral("nuvVideoClient://") + kServer + QStringLiteral("?uuid=a&type=4294967297&moduleId=0") << 4;
-    QTest::newRow("moduleId beyond 32 bits") << QStringLiteral("nuvVideoClient://") + kServer + QStringLiteral("?uuid=a&type=0&moduleId=-4294967297") << 5;
-    QTest::newRow("fragment is no parameter") << QStringLiteral("nuvVideoClient://") + kServer + ok + QStringLiteral("#&uuid=") << 0;
-    QTest::newRow("later duplicate wins") << QStringLiteral("nuvVideoClient://") + kServer + ok + QStringLiteral("&uuid=") << 3;
+    QTest::newRow("no uuid") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?type=0&moduleId=0") << 3;
+    QTest::newRow("empty uuid") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=&type=0&moduleId=0") << 3;
+    QTest::newRow("keys are case-sensitive") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?UUID=a&type=0&moduleId=0") << 3;
+    QTest::newRow("no type") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&moduleId=0") << 4;
+    QTest::newRow("type not a number") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&type=abc&moduleId=0") << 0;
+    QTest::newRow("no moduleId") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&type=1") << 5;
+    QTest::newRow("negative moduleId") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&type=1&moduleId=-3") << 5;
+    QTest::newRow("maxUploadNum 0") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("&maxUploadNum=0") << 7;
+    QTest::newRow("maxUploadNum -1") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("&maxUploadNum=-1") << 0;
+    QTest::newRow("maxUploadNum -2") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("&maxUploadNum=-2") << 7;
+    QTest::newRow("maxUploadNum text") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("&maxUploadNum=x") << 7;
+    QTest::newRow("type beyond 32 bits") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&type=4294967297&moduleId=0") << 4;
+    QTest::newRow("moduleId beyond 32 bits") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&type=0&moduleId=-4294967297") << 5;
+    QTest::newRow("fragment is no parameter") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("#&uuid=") << 0;
+    QTest::newRow("later duplicate wins") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("&uuid=") << 3;
 }
 
 void TestSchema::decode_resultCodes()
@@ -92,7 +92,7 @@ void TestSchema::decode_fields()
     QFETCH(QString, field);
     QFETCH(QString, value);
     Schema schema;
-    QCOMPARE(schema.decode(QStringLiteral("nuvVideoClient://") + kServer + QStringLiteral("?uuid=u&type=1&moduleId=2") + query), 0);
+    QCOMPARE(schema.decode(QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=u&type=1&moduleId=2") + query), 0);
     const QHash<QString, QString> fields = {
         {QStringLiteral("maxUploadNum"), QString::number(schema.maxUploadNum())},
         {QStringLiteral("parentId"), schema.parentId()},

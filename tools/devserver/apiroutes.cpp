@@ -13,7 +13,7 @@ namespace devserver {
 
 namespace {
 
-const char *const kFormEndpoints[] = {"removed", "refresh", "check", "addVideo", "removeFile"};
+const char *const FormEndpoints[] = {"removed", "refresh", "check", "addVideo", "removeFile"};
 
 } // namespace
 
@@ -21,7 +21,7 @@ void dropConnection(httplib::Response &response)
 {
     response.status = 200;
     response.set_content_provider(
-        64, kJsonType, [](size_t, size_t, httplib::DataSink &) { return false; });
+        64, JsonType, [](size_t, size_t, httplib::DataSink &) { return false; });
 }
 
 bool requireParams(const ParamList &params, std::initializer_list<const char *> names, httplib::Response &response)
@@ -51,7 +51,7 @@ void ApiRoutes::install(httplib::Server &server)
         };
         server.Get(prefix + "/platform/settings", route("settings"));
         server.Get(prefix + "/api/token", route("token"));
-        for (const char *endpoint : kFormEndpoints) {
+        for (const char *endpoint : FormEndpoints) {
             server.Post(prefix + "/api/" + endpoint, route(endpoint));
             // Clients commonly follow a redirected POST with a GET; let that reach the handler.
             if (alias)
@@ -78,7 +78,7 @@ bool applyFault(ServerContext &context, const std::string &endpoint, const httpl
         response.status = action.status;
         if (action.status != 204 && action.status != 304)
             response.set_content(toText(envelope(false, std::to_string(action.status), reasonPhrase(action.status))),
-                                 kJsonType);
+                                 JsonType);
         break;
     case FaultKind::Redirect:
         response.set_redirect(context.baseUrl(request) + "/r" + request.target, action.status);

@@ -16,7 +16,7 @@ ChunkWriter::ChunkWriter(int fd, int64_t pos, int64_t total, EVP_MD_CTX *hash)
     , m_pos(pos)
     , m_total(total)
     , m_hash(hash)
-    , m_buffer(new char[kBufferSize])
+    , m_buffer(new char[BufferSize])
 {
 }
 
@@ -33,12 +33,12 @@ bool ChunkWriter::write(const char *data, size_t size)
         EVP_DigestUpdate(m_hash, data, size);
     m_length += int64_t(size);
     while (size > 0) {
-        const size_t take = std::min(size, kBufferSize - m_buffered);
+        const size_t take = std::min(size, BufferSize - m_buffered);
         std::memcpy(m_buffer.get() + m_buffered, data, take);
         m_buffered += take;
         data += take;
         size -= take;
-        if (m_buffered == kBufferSize)
+        if (m_buffered == BufferSize)
             flush();
     }
     return true;

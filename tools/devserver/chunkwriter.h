@@ -32,7 +32,7 @@ public:
     bool touched() const { return m_touched; }
 
 private:
-    static constexpr size_t kBufferSize = 256 * 1024;
+    static constexpr size_t BufferSize = 256 * 1024;
 
     int m_fd;
     int64_t m_pos;

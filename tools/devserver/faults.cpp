@@ -8,7 +8,7 @@ namespace devserver {
 
 namespace {
 
-constexpr int kMaxStallMs = 600000;
+constexpr int MaxStallMs = 600000;
 
 std::vector<std::string> split(const std::string &text, char separator)
 {
@@ -29,7 +29,7 @@ bool valueRange(const std::string &kind, int64_t value, std::string &error)
         error = "fail status must be 200..599";
         return false;
     }
-    if (kind == "stall" && (value < 0 || value > kMaxStallMs)) {
+    if (kind == "stall" && (value < 0 || value > MaxStallMs)) {
         error = "stall milliseconds must be 0..600000";
         return false;
     }

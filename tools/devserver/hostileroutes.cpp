@@ -15,8 +15,8 @@ namespace devserver {
 
 namespace {
 
-constexpr int64_t kMaxWaitMs = 60000;
-constexpr size_t kBlock = 64 * 1024;
+constexpr int64_t MaxWaitMs = 60000;
+constexpr size_t Block = 64 * 1024;
 
 // The parameter's value within [min, max], the fallback when it is absent; false when bad.
 bool rangeParam(const ParamList &query, const char *name, int64_t min, int64_t max, int64_t fallback, int64_t &value)
@@ -63,7 +63,7 @@ void HostileRoutes::drip(const httplib::Request &request, httplib::Response &res
     const ParamList query = queryParams(request);
     int64_t bytes = 0;
     int64_t ms = 0;
-    if (!rangeParam(query, "bytes", 1, 1000000, 100, bytes) || !rangeParam(query, "ms", 0, kMaxWaitMs, 1000, ms)) {
+    if (!rangeParam(query, "bytes", 1, 1000000, 100, bytes) || !rangeParam(query, "ms", 0, MaxWaitMs, 1000, ms)) {
         replyJson(response, envelope(false, "400", "need bytes=1..1000000 and ms=0..60000"), 400);
         return;
     }
@@ -71,7 +71,7 @@ void HostileRoutes::drip(const httplib::Request &request, httplib::Response &res
     response.status = 200;
     // One byte at a time: never quiet for long, never done.
     response.set_content_provider(
-        size_t(bytes), kJsonType,
+        size_t(bytes), JsonType,
         [this, ms](size_t offset, size_t, httplib::DataSink &sink) {
             if (offset > 0 && !m_context.shutdown.waitFor(int(ms)))
                 return false;
@@ -85,7 +85,7 @@ void HostileRoutes::interim(const httplib::Request &request, httplib::Response &
     const ParamList query = queryParams(request);
     int64_t count = 0;
     int64_t ms = 0;
-    if (!rangeParam(query, "count", 0, 100000, 10, count) || !rangeParam(query, "ms", 0, kMaxWaitMs, 100, ms)) {
+    if (!rangeParam(query, "count", 0, 100000, 10, count) || !rangeParam(query, "ms", 0, MaxWaitMs, 100, ms)) {
         replyJson(response, envelope(false, "400", "need count=0..100000 and ms=0..60000"), 400);
         return;
     }
@@ -111,8 +111,8 @@ void HostileRoutes::huge(const httplib::Request &request, httplib::Response &res
     int64_t announce = 0;
     const std::string *framingText = findParam(query, "framing");
     const std::string framing = framingText ? *framingText : "length";
-    constexpr int64_t maxBytes = int64_t(1) << 40;
-    if (!rangeParam(query, "bytes", 0, maxBytes, 0, bytes) || !rangeParam(query, "announce", 0, maxBytes, bytes, announce)
+    constexpr int64_t MaxBytes = int64_t(1) << 40;
+    if (!rangeParam(query, "bytes", 0, MaxBytes, 0, bytes) || !rangeParam(query, "announce", 0, MaxBytes, bytes, announce)
         || announce < bytes || (framing != "length" && framing != "chunked" && framing != "close")) {
         replyJson(response,
                   envelope(false, "400", "need bytes=0..2^40, announce>=bytes, framing=length|chunked|close"), 400);
@@ -121,15 +121,15 @@ void HostileRoutes::huge(const httplib::Request &request, httplib::Response &res
     beginStream();
     response.status = 200;
     const auto released = [this](bool) { m_ended = true; };
-    const std::string block(kBlock, 'x');
+    const std::string block(Block, 'x');
     if (framing == "length") {
         // An announce beyond bytes: the server "dies" after bytes, never sending the rest.
         response.set_content_provider(
-            size_t(announce), kJsonType,
+            size_t(announce), JsonType,
             [this, bytes, block](size_t offset, size_t, httplib::DataSink &sink) {
                 if (int64_t(offset) >= bytes)
                     return false;
-                return sendCounted(sink, block.data(), size_t(std::min<int64_t>(int64_t(kBlock), bytes - int64_t(offset))));
+                return sendCounted(sink, block.data(), size_t(std::min<int64_t>(int64_t(Block), bytes - int64_t(offset))));
             },
             released);
         return;
@@ -143,10 +143,10 @@ void HostileRoutes::huge(const httplib::Request &request, httplib::Response &res
             sink.done();
             return true;
         }
-        return sendCounted(sink, block.data(), size_t(std::min<int64_t>(int64_t(kBlock), bytes - int64_t(offset))));
+        return sendCounted(sink, block.data(), size_t(std::min<int64_t>(int64_t(Block), bytes - int64_t(offset))));
     };
     if (framing == "chunked") {
-        response.set_chunked_content_provider(kJsonType, provider, released);
+        response.set_chunked_content_provider(JsonType, provider, released);
         return;
     }
     if (fd < 0) {
@@ -154,7 +154,7 @@ void HostileRoutes::huge(const httplib::Request &request, httplib::Response &res
         return;
     }
     response.set_header("Connection", "close");
-    response.set_content_provider(kJsonType, provider, released);
+    response.set_content_provider(JsonType, provider, released);
 }
 
 } // namespace devserver

@@ -22,7 +22,7 @@ void Journal::push(std::deque<Json> &list, Json entry)
     if (!entry.contains("time"))
         entry["time"] = nowMs();
     list.push_back(std::move(entry));
-    if (list.size() > kMaxEntries)
+    if (list.size() > MaxEntries)
         list.pop_front();
 }
 
@@ -41,7 +41,7 @@ void Journal::recordRequest(const httplib::Request &request, const ParamList &qu
 
     std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.push_back(std::move(entry));
-    if (m_requests.size() > kMaxRequests)
+    if (m_requests.size() > MaxRequests)
         m_requests.pop_front();
 }
 

@@ -19,8 +19,8 @@ namespace devserver {
 class Journal final
 {
 public:
-    static constexpr size_t kMaxRequests = 10000;
-    static constexpr size_t kMaxEntries = 10000;
+    static constexpr size_t MaxRequests = 10000;
+    static constexpr size_t MaxEntries = 10000;
 
     Journal() = default;
     Journal(const Journal &) = delete;

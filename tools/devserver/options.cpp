@@ -22,7 +22,7 @@ bool parseInt(const std::string &text, long long low, long long high, long long 
     return true;
 }
 
-const char *const kFaultFlags[] = {"reject-chunks", "fail", "drop", "stall", "redirect", "invalid-json",
+const char *const FaultFlags[] = {"reject-chunks", "fail", "drop", "stall", "redirect", "invalid-json",
                                    "random-faults"};
 
 } // namespace
@@ -124,7 +124,7 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error)
             options.seeded = true;
         } else {
             bool isFault = false;
-            for (const char *flag : kFaultFlags) {
+            for (const char *flag : FaultFlags) {
                 if (arg.size() > 2 && arg.compare(0, 2, "--") == 0 && arg.compare(2, std::string::npos, flag) == 0) {
                     if (!next(text))
                         return false;

@@ -12,8 +12,8 @@ namespace devserver {
 
 namespace {
 
-constexpr size_t kWorkerThreads = 64;
-constexpr size_t kMaxPayload = 64 * 1024 * 1024;
+constexpr size_t WorkerThreads = 64;
+constexpr size_t MaxPayload = 64 * 1024 * 1024;
 
 bool isLoopback(const std::string &address)
 {
@@ -66,16 +66,16 @@ void ServerApp::configure()
     m_server->set_keep_alive_timeout(10);
     m_server->set_read_timeout(30);
     m_server->set_write_timeout(30);
-    m_server->set_payload_max_length(kMaxPayload);
+    m_server->set_payload_max_length(MaxPayload);
     // Stalled requests and idle kept-alive connections each hold a worker.
-    m_server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(WorkerThreads); };
 
     m_server->set_error_handler(
         httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &response) {
             if (!response.body.empty())
                 return httplib::Server::HandlerResponse::Unhandled;
             response.set_content(
-                toText(envelope(false, std::to_string(response.status), reasonPhrase(response.status))), kJsonType);
+                toText(envelope(false, std::to_string(response.status), reasonPhrase(response.status))), JsonType);
             return httplib::Server::HandlerResponse::Handled;
         }));
     m_server->set_exception_handler(

@@ -7,7 +7,7 @@ namespace devserver {
 
 namespace {
 
-const char *const kTranscodeTemplate =
+const char *const TranscodeTemplate =
     "{ffmpegPath} -y -i \"{source}\" -vf scale=-2:240 -c:v libx264 -preset ultrafast -crf 32 -c:a aac -b:a 64k "
     "-movflags +faststart \"{target}\"";
 
@@ -140,7 +140,7 @@ Json SessionState::taskList() const
     if (m_plan.is_array())
         return m_plan;
     if (m_plan == "nr")
-        return Json::array({task(1, 1, 1, "转码标清", kTranscodeTemplate), task(2, 2, 0, "上传原视频", ""),
+        return Json::array({task(1, 1, 1, "转码标清", TranscodeTemplate), task(2, 2, 0, "上传原视频", ""),
                             task(3, 2, 1, "上传标清视频", "")});
     if (m_plan == "empty")
         return Json::array();

@@ -9,7 +9,7 @@ namespace devserver {
 
 namespace {
 
-constexpr int kMaxStallMs = 600000;
+constexpr int MaxStallMs = 600000;
 
 Json pairs(const ParamList &params)
 {
@@ -61,7 +61,7 @@ void TestRoutes::status(const httplib::Request &request, httplib::Response &resp
     }
     response.status = int(code);
     if (code != 204 && code != 304)
-        response.set_content(toText(envelope(code == 200, std::to_string(code), reasonPhrase(int(code)))), kJsonType);
+        response.set_content(toText(envelope(code == 200, std::to_string(code), reasonPhrase(int(code)))), JsonType);
 }
 
 void TestRoutes::redirect(const httplib::Request &request, httplib::Response &response)
@@ -117,13 +117,13 @@ void TestRoutes::stall(const httplib::Request &request, httplib::Response &respo
     const ParamList query = queryParams(request);
     const std::string *msText = findParam(query, "ms");
     int64_t ms = 0;
-    if (!msText || !parseInt64(*msText, ms) || ms < 0 || ms > kMaxStallMs) {
+    if (!msText || !parseInt64(*msText, ms) || ms < 0 || ms > MaxStallMs) {
         replyJson(response, envelope(false, "400", "need ms=0..600000"), 400);
         return;
     }
     m_context.shutdown.waitFor(int(ms));
     response.status = 200;
-    response.set_content("{}", kJsonType);
+    response.set_content("{}", JsonType);
 }
 
 } // namespace devserver

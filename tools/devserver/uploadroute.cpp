@@ -17,7 +17,7 @@ namespace devserver {
 
 namespace {
 
-constexpr size_t kMaxNameBytes = 1024;
+constexpr size_t MaxNameBytes = 1024;
 
 void discardBody(const httplib::Request &request, const httplib::ContentReader &reader)
 {
@@ -60,7 +60,7 @@ bool parseChunk(const ParamList &query, ChunkParams &chunk, std::string &error)
     }
     chunk.uuid = *findParam(query, "uuid");
     chunk.name = *findParam(query, "name");
-    if (chunk.uuid.empty() || chunk.name.empty() || chunk.name.size() > kMaxNameBytes) {
+    if (chunk.uuid.empty() || chunk.name.empty() || chunk.name.size() > MaxNameBytes) {
         error = "参数 uuid 和 name 不能为空, name 不超过 1024 字节";
         return false;
     }

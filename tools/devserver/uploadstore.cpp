@@ -98,7 +98,7 @@ void UploadStore::recordChunkLocked(size_t upload, const ChunkParams &chunk, int
 {
     m_uploads[upload]->visible = true;
     m_chunks.push_back(ChunkEntry{upload, chunk.pos, length, chunk.end, accepted, reason, nowMs()});
-    if (m_chunks.size() > kMaxChunkEntries)
+    if (m_chunks.size() > MaxChunkEntries)
         m_chunks.pop_front();
 }
 

@@ -52,7 +52,7 @@ struct FinishedFile
 class UploadStore final
 {
 public:
-    static constexpr size_t kMaxChunkEntries = 100000;
+    static constexpr size_t MaxChunkEntries = 100000;
 
     explicit UploadStore(std::string folder);
     ~UploadStore();

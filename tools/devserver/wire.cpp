@@ -12,7 +12,7 @@
 
 namespace devserver {
 
-const char *const kJsonType = "application/json; charset=utf-8";
+const char *const JsonType = "application/json; charset=utf-8";
 
 namespace {
 
@@ -189,7 +189,7 @@ Json envelope(bool success, const std::string &code, const std::string &message)
 void replyJson(httplib::Response &response, const Json &body, int status)
 {
     response.status = status;
-    response.set_content(toText(body), kJsonType);
+    response.set_content(toText(body), JsonType);
 }
 
 void replyData(httplib::Response &response, const Json &data)

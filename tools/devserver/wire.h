@@ -20,7 +20,7 @@ using Json = nlohmann::json;
 // Ordered, duplicates kept: the order on the wire is part of what the journal shows.
 using ParamList = std::vector<std::pair<std::string, std::string>>;
 
-extern const char *const kJsonType;
+extern const char *const JsonType;
 
 // plusIsSpace: form bodies and queries write a space as "+"; headers do not.
 std::string percentDecode(const std::string &text, bool plusIsSpace);

@@ -4,7 +4,7 @@
 #include <QSharedPointer>
 #include <QVector>
 
-#include "ajaxenvelope.h"
+#include "core/api/ajaxenvelope.h"
 
 // A reply envelope with its payload. For list endpoints T is QVector<QSharedPointer<E>>.
 template<typename T>

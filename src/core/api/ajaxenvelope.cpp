@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "ajaxenvelope.h"
+#include "core/api/ajaxenvelope.h"
 
 AjaxEnvelope::AjaxEnvelope() = default;
 

@@ -4,7 +4,7 @@
 #include <QSharedPointer>
 #include <QString>
 
-#include "query.h"
+#include "core/api/query.h"
 
 // The parts of a reply envelope that do not depend on the payload type. Every layer's
 // failure (network, HTTP status, malformed JSON) is folded into one of these, so a caller

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "api.h"
+#include "core/api/api.h"
 
 Api::Api(QObject *parent)
     : QObject(parent)

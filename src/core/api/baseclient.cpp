@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "baseclient.h"
+#include "core/api/baseclient.h"
 
-#include "log/logsecrets.h"
+#include "core/log/logsecrets.h"
 
 #include <QDateTime>
 #include <QDebug>

@@ -8,11 +8,11 @@
 #include <QString>
 #include <QVector>
 
-#include "ajaxdto.h"
-#include "jsonreflection.h"
-#include "query.h"
-#include "querydata.h"
-#include "requestprovider.h"
+#include "core/api/ajaxdto.h"
+#include "core/api/jsonreflection.h"
+#include "core/api/query.h"
+#include "core/api/querydata.h"
+#include "core/api/requestprovider.h"
 
 // The typed JSON client: builds a request from QueryData, sends it synchronously on the
 // calling thread and returns the reply envelope. Transport, HTTP and JSON failures come back

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "chunkconnection.h"
+#include "core/api/chunkconnection.h"
 
-#include "requestprovider.h"
+#include "core/api/requestprovider.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -393,7 +393,7 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
     } while (reply->status >= 100 && reply->status < 200);
 
     reply->location = headers.value("location");
-    constexpr qint64 limit = RequestProvider::MaxChunkReplyBytes;
+    constexpr qint64 Limit = RequestProvider::MaxChunkReplyBytes;
     const QByteArray connectionHeader = headers.value("connection").toLower();
     *keepAlive = http11 ? !connectionHeader.contains("close") : connectionHeader.contains("keep-alive");
 
@@ -409,7 +409,7 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
             in.remove(0, end + 2);
             if (!ok || size < 0)
                 return Outcome::Invalid;
-            if (size > limit - reply->body.size())
+            if (size > Limit - reply->body.size())
                 return Outcome::TooLarge;
             if (size == 0) {
                 int trailer;
@@ -433,7 +433,7 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
         const qint64 length = headers.value("content-length").toLongLong(&ok);
         if (!ok || length < 0)
             return Outcome::Invalid;
-        if (length > limit)
+        if (length > Limit)
             return Outcome::TooLarge;
         while (in.size() < length) {
             if ((outcome = more()) != Outcome::Done)
@@ -444,7 +444,7 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
     } else {
         // Delimited by the end of the connection.
         while ((outcome = more()) == Outcome::Done) {
-            if (in.size() > limit)
+            if (in.size() > Limit)
                 return Outcome::TooLarge;
         }
         if (outcome != Outcome::Failed || socket->error() != QAbstractSocket::RemoteHostClosedError)

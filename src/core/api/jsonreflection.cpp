@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "jsonreflection.h"
+#include "core/api/jsonreflection.h"
 
 #include <QByteArray>
 #include <QGenericArgument>

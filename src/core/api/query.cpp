@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "query.h"
+#include "core/api/query.h"
 
 #include <QDebug>
 

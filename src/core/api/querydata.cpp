@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "querydata.h"
+#include "core/api/querydata.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "removefileid.h"
+#include "core/api/removefileid.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "requestprovider.h"
+#include "core/api/requestprovider.h"
 
-#include "chunkconnection.h"
+#include "core/api/chunkconnection.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

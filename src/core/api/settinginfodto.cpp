@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "settinginfodto.h"
+#include "core/api/settinginfodto.h"
 
 #include <utility>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "taskcommand.h"
+#include "core/api/taskcommand.h"
 
 #include <QMutexLocker>
 

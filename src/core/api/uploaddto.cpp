@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "uploaddto.h"
+#include "core/api/uploaddto.h"
 
 #include <utility>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "initializelogger.h"
+#include "core/log/initializelogger.h"
 
-#include "logfilewriter.h"
-#include "platform/appdirs.h"
+#include "core/log/logfilewriter.h"
+#include "core/platform/appdirs.h"
 
 void initializeLogger(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "logfilewriter.h"
+#include "core/log/logfilewriter.h"
 
-#include "logsecrets.h"
+#include "core/log/logsecrets.h"
 
 #include <QFile>
 #include <QMutexLocker>

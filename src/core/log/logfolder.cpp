@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "logfolder.h"
+#include "core/log/logfolder.h"
 
 #include <QDebug>
 #include <QDir>

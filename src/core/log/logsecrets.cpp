@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "logsecrets.h"
+#include "core/log/logsecrets.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "ffmpegprocess.h"
+#include "core/media/ffmpegprocess.h"
 
 #include <csignal>
 #include <sys/prctl.h>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "ffmpegtools.h"
+#include "core/media/ffmpegtools.h"
 
-#include "ffmpegprocess.h"
-#include "nuvmp4info.h"
-#include "platform/appdirs.h"
-#include "processsweep.h"
-#include "videoinfo.h"
+#include "core/media/ffmpegprocess.h"
+#include "core/media/nuvmp4info.h"
+#include "core/platform/appdirs.h"
+#include "core/media/processsweep.h"
+#include "core/media/videoinfo.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -21,16 +21,16 @@
 namespace {
 
 // How often a silent ffmpeg is interrupted to look at the stop flag.
-constexpr int kStopPollMs = 100;
+constexpr int StopPollMs = 100;
 // "ffmpeg -i" only reads the headers; a run this long means a file that never ends (a FIFO,
 // a stalled network mount), not a slow probe.
-constexpr int kInfoTimeLimitMs = 60 * 1000;
+constexpr int InfoTimeLimitMs = 60 * 1000;
 // Reaping a killed process takes milliseconds; the bound only guards against a stuck kernel.
-constexpr int kReapMs = 5000;
+constexpr int ReapMs = 5000;
 // Enough of the end of ffmpeg's output to hold its last complaint.
-constexpr int kTailMax = 4096;
-constexpr int kErrorLineMax = 300;
-const char kDiskFull[] = "No space left on device";
+constexpr int TailMax = 4096;
+constexpr int ErrorLineMax = 300;
+const char DiskFull[] = "No space left on device";
 
 int remainingSeconds(float percent, quint32 elapsed)
 {
@@ -154,11 +154,11 @@ int FFMpegTools::info(VideoInfo *videoInfo, const QString &path)
                                 QStringLiteral("1"), QStringLiteral("-loglevel"), QStringLiteral("info")};
     QString output;
     if (startProcess(executable, arguments)) {
-        if (!m_process->waitForFinished(kInfoTimeLimitMs)
+        if (!m_process->waitForFinished(InfoTimeLimitMs)
             && m_process->state() != QProcess::NotRunning) {
             qWarning().noquote() << QStringLiteral("FFMpegTools::info: ffmpeg still running, ended");
             m_process->kill();
-            m_process->waitForFinished(kReapMs);
+            m_process->waitForFinished(ReapMs);
         }
         output = QString::fromUtf8(m_process->readAllStandardOutput());
     }
@@ -201,7 +201,7 @@ int FFMpegTools::format(const QStringList &arguments)
     // ffmpeg that prints nothing, and the stop is thrown here rather than from a slot.
     for (;;) {
         throwIfStopped();
-        const bool gotOutput = m_process->waitForReadyRead(kStopPollMs);
+        const bool gotOutput = m_process->waitForReadyRead(StopPollMs);
         onReadData();
         if (!gotOutput && m_process->state() == QProcess::NotRunning)
             break;
@@ -214,7 +214,7 @@ int FFMpegTools::format(const QStringList &arguments)
         return 0;
 
     const QString line = lastErrorLine();
-    if (m_diskFull || m_tail.contains(QLatin1String(kDiskFull)))
+    if (m_diskFull || m_tail.contains(QLatin1String(DiskFull)))
         m_formatError = QStringLiteral("磁盘空间不足，请清理磁盘后重试");
     else if (crashed)
         m_formatError = QStringLiteral("ffmpeg 异常退出") + (line.isEmpty() ? QString() : QStringLiteral("：") + line);
@@ -234,7 +234,7 @@ QString FFMpegTools::lastErrorLine() const
         if (line.isEmpty() || line.startsWith(QLatin1String("frame=")) || line.startsWith(QLatin1String("size="))
             || line.startsWith(QLatin1String("video:")) || line == QLatin1String("Conversion failed!"))
             continue;
-        return line.left(kErrorLineMax);
+        return line.left(ErrorLineMax);
     }
     return {};
 }
@@ -251,8 +251,8 @@ void FFMpegTools::onReadData()
 void FFMpegTools::handleOutput(const QString &chunk)
 {
     qDebug().noquote() << chunk;
-    m_tail = QString(m_tail + chunk).right(kTailMax);
-    if (chunk.contains(QLatin1String(kDiskFull)))
+    m_tail = QString(m_tail + chunk).right(TailMax);
+    if (chunk.contains(QLatin1String(DiskFull)))
         m_diskFull = true;
     if (chunk.contains(QLatin1String("[error]:"))) {
         qWarning().noquote() << QStringLiteral("FFMpegTools::onReadData") << chunk;
@@ -314,7 +314,7 @@ void FFMpegTools::releaseProcess()
         return;
     if (m_process->state() != QProcess::NotRunning) {
         m_process->kill();
-        m_process->waitForFinished(kReapMs);
+        m_process->waitForFinished(ReapMs);
     }
     delete m_process;
     m_process = nullptr;
@@ -330,7 +330,7 @@ void FFMpegTools::throwIfStopped()
     if (m_process) {
         m_process->terminate();
         m_process->kill();
-        m_process->waitForFinished(kReapMs);
+        m_process->waitForFinished(ReapMs);
     }
     releaseProcess();
     throw QString(QStringLiteral("停止"));

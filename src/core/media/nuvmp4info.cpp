@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "nuvmp4info.h"
+#include "core/media/nuvmp4info.h"
 
 #include <QDebug>
 #include <QFile>
@@ -12,13 +12,13 @@ namespace {
 
 // moov/trak/mdia/minf/stbl/stsd is the deepest path we look at; anything deeper is not a
 // structure of a real file.
-constexpr int kMaxDepth = 8;
+constexpr int MaxDepth = 8;
 // Sample entries are a few hundred bytes; a bigger one is only searched at its start.
-constexpr qint64 kEntryReadCap = 64 * 1024;
-constexpr qint64 kHeaderSize = 8;
-constexpr qint64 kLargeHeaderSize = 16;
+constexpr qint64 EntryReadCap = 64 * 1024;
+constexpr qint64 HeaderSize = 8;
+constexpr qint64 LargeHeaderSize = 16;
 // stsd is a full box (version and flags) followed by an entry count.
-constexpr qint64 kStsdPreamble = 8;
+constexpr qint64 StsdPreamble = 8;
 
 bool readExactly(QFile &file, qint64 at, char *buffer, qint64 length)
 {
@@ -29,21 +29,21 @@ bool readExactly(QFile &file, qint64 at, char *buffer, qint64 length)
 
 bool NuvMp4Info::readBox(QFile &file, qint64 at, qint64 limit, Box *box)
 {
-    if (at < 0 || limit - at < kHeaderSize)
+    if (at < 0 || limit - at < HeaderSize)
         return false;
-    uchar header[kLargeHeaderSize];
-    if (!readExactly(file, at, reinterpret_cast<char *>(header), kHeaderSize))
+    uchar header[LargeHeaderSize];
+    if (!readExactly(file, at, reinterpret_cast<char *>(header), HeaderSize))
         return false;
 
     quint64 size = qFromBigEndian<quint32>(header);
-    qint64 headerSize = kHeaderSize;
+    qint64 headerSize = HeaderSize;
     if (size == 1) {
-        if (limit - at < kLargeHeaderSize
-            || !readExactly(file, at + kHeaderSize, reinterpret_cast<char *>(header + kHeaderSize),
-                            kLargeHeaderSize - kHeaderSize))
+        if (limit - at < LargeHeaderSize
+            || !readExactly(file, at + HeaderSize, reinterpret_cast<char *>(header + HeaderSize),
+                            LargeHeaderSize - HeaderSize))
             return false;
-        size = qFromBigEndian<quint64>(header + kHeaderSize);
-        headerSize = kLargeHeaderSize;
+        size = qFromBigEndian<quint64>(header + HeaderSize);
+        headerSize = LargeHeaderSize;
     } else if (size == 0) {
         size = quint64(limit - at);
     }
@@ -62,14 +62,14 @@ bool NuvMp4Info::entryHoldsSinf(QFile &file, const Box &entry)
 {
     // Sample entries put their child boxes after a layout that differs per media kind, so
     // look for a "sinf" header whose size fits inside the entry instead of parsing each kind.
-    const qint64 length = qMin(entry.end - entry.payload, kEntryReadCap);
-    if (length < kHeaderSize || !file.seek(entry.payload))
+    const qint64 length = qMin(entry.end - entry.payload, EntryReadCap);
+    if (length < HeaderSize || !file.seek(entry.payload))
         return false;
     const QByteArray body = file.read(length);
     const auto *bytes = reinterpret_cast<const uchar *>(body.constData());
     for (int at = body.indexOf("sinf", 4); at >= 4; at = body.indexOf("sinf", at + 1)) {
         const quint32 size = qFromBigEndian<quint32>(bytes + at - 4);
-        if (size >= kHeaderSize && size <= quint64(entry.end - entry.payload - (at - 4)))
+        if (size >= HeaderSize && size <= quint64(entry.end - entry.payload - (at - 4)))
             return true;
     }
     return false;
@@ -78,7 +78,7 @@ bool NuvMp4Info::entryHoldsSinf(QFile &file, const Box &entry)
 bool NuvMp4Info::sampleEntriesProtected(QFile &file, const Box &stsd)
 {
     Box entry;
-    for (qint64 at = stsd.payload + kStsdPreamble; readBox(file, at, stsd.end, &entry);
+    for (qint64 at = stsd.payload + StsdPreamble; readBox(file, at, stsd.end, &entry);
          at = entry.end) {
         if (entry.type == "encv" || entry.type == "enca" || entryHoldsSinf(file, entry))
             return true;
@@ -88,7 +88,7 @@ bool NuvMp4Info::sampleEntriesProtected(QFile &file, const Box &stsd)
 
 bool NuvMp4Info::isProtected(QFile &file, const Box &container, int depth)
 {
-    if (depth > kMaxDepth)
+    if (depth > MaxDepth)
         return false;
     Box child;
     for (qint64 at = container.payload; readBox(file, at, container.end, &child); at = child.end) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "processsweep.h"
+#include "core/media/processsweep.h"
 
-#include "platform/appdirs.h"
+#include "core/platform/appdirs.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -21,7 +21,7 @@
 namespace {
 
 // install:pid:starttime:token
-constexpr int kMarkFields = 4;
+constexpr int MarkFields = 4;
 
 QString procPath(qint64 pid, const char *leaf)
 {
@@ -67,17 +67,17 @@ bool runs(qint64 pid, const QString &canonicalExecutable)
 // A pidfd pins the process: if pid is recycled between the checks and the signal, the
 // signal goes nowhere instead of to the newcomer. Kernels before 5.3 have none; there the
 // plain signal is the best we can do.
-constexpr int kNoPidFd = -2;
+constexpr int NoPidFd = -2;
 
 int openPidFd(qint64 pid)
 {
     const int pidFd = int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
-    return pidFd < 0 && errno == ENOSYS ? kNoPidFd : pidFd;
+    return pidFd < 0 && errno == ENOSYS ? NoPidFd : pidFd;
 }
 
 bool endProcess(qint64 pid, int pidFd)
 {
-    if (pidFd == kNoPidFd)
+    if (pidFd == NoPidFd)
         return ::kill(pid_t(pid), SIGKILL) == 0;
     return ::syscall(SYS_pidfd_send_signal, pidFd, SIGKILL, nullptr, 0) == 0;
 }
@@ -96,7 +96,7 @@ QList<qint64> sweep(const QString &executable, const std::function<bool(const QS
         if (!isPid || pid <= 0 || pid == self)
             continue;
         const int pidFd = openPidFd(pid);
-        if (pidFd < 0 && pidFd != kNoPidFd)
+        if (pidFd < 0 && pidFd != NoPidFd)
             continue;
         if (runs(pid, canonical) && ownedByUs(pid) && isOurs(ProcessSweep::markOf(pid)) && endProcess(pid, pidFd)) {
             qDebug("ProcessSweep: ended %lld", static_cast<long long>(pid));
@@ -156,7 +156,7 @@ QList<qint64> ProcessSweep::endLeftovers(const QString &executable)
     const QString install = installMarker(AppDirs::programFolder());
     return sweep(executable, [&install](const QString &found) {
         const QStringList fields = found.split(QLatin1Char(':'));
-        if (fields.size() != kMarkFields || fields.at(0) != install)
+        if (fields.size() != MarkFields || fields.at(0) != install)
             return false;
         bool isPid = false;
         const qint64 owner = fields.at(1).toLongLong(&isPid);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "transcodetemplate.h"
+#include "core/media/transcodetemplate.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -7,26 +7,26 @@
 namespace {
 
 // More than a transcode ever needs; a longer template is not one we should run.
-constexpr int kMaxArguments = 100;
+constexpr int MaxArguments = 100;
 // A refused argument is logged and shown; server text of any length is not.
-constexpr int kRefusalMax = 100;
+constexpr int RefusalMax = 100;
 
-const char kWord[] = "[A-Za-z0-9_.]+";
-const char kBitrate[] = "\\d+(\\.\\d+)?[kKmMgG]?";
-const char kCount[] = "\\d+";
-const char kSignedCount[] = "-?\\d+";
-const char kNumber[] = "\\d+(\\.\\d+)?";
-const char kSize[] = "\\d+x\\d+|[a-z0-9]+";
-const char kRatio[] = "\\d+(\\.\\d+)?([:/]\\d+(\\.\\d+)?)?";
-const char kRate[] = "\\d+(\\.\\d+)?(/\\d+(\\.\\d+)?)?|[a-z0-9_]+";
-const char kDuration[] = "(\\d+:){0,2}\\d+(\\.\\d+)?|\\d+(\\.\\d+)?(s|ms|us)";
-const char kFlags[] = "[+-]?[a-z_]+([+-][a-z_]+)*";
-const char kStream[] = "-?\\d+(:[vVasdt](:\\d+)?|:\\d+)?\\??";
+const char Word[] = "[A-Za-z0-9_.]+";
+const char Bitrate[] = "\\d+(\\.\\d+)?[kKmMgG]?";
+const char Count[] = "\\d+";
+const char SignedCount[] = "-?\\d+";
+const char Number[] = "\\d+(\\.\\d+)?";
+const char Size[] = "\\d+x\\d+|[a-z0-9]+";
+const char Ratio[] = "\\d+(\\.\\d+)?([:/]\\d+(\\.\\d+)?)?";
+const char Rate[] = "\\d+(\\.\\d+)?(/\\d+(\\.\\d+)?)?|[a-z0-9_]+";
+const char Duration[] = "(\\d+:){0,2}\\d+(\\.\\d+)?|\\d+(\\.\\d+)?(s|ms|us)";
+const char Flags[] = "[+-]?[a-z_]+([+-][a-z_]+)*";
+const char Stream[] = "-?\\d+(:[vVasdt](:\\d+)?|:\\d+)?\\??";
 // Muxers and demuxers of ordinary files only: no lavfi, concat, image2, hls, tee, segment.
-const char kContainer[] = "mp4|mov|ipod|matroska|webm|mpegts|flv|avi";
-const char kStrict[] = "-?\\d+|very|strict|normal|unofficial|experimental";
+const char Container[] = "mp4|mov|ipod|matroska|webm|mpegts|flv|avi";
+const char Strict[] = "-?\\d+|very|strict|normal|unofficial|experimental";
 // Marks an option whose value is a filter chain, checked filter by filter.
-const char kFilters[] = "";
+const char Filters[] = "";
 
 struct Option
 {
@@ -37,25 +37,25 @@ struct Option
 
 // ffmpeg's boolean options take no value; everything else here takes exactly one. Getting
 // that right matters: a wrong count would let a value slip through as an output.
-const Option kOptions[] = {
+const Option Options[] = {
     {"y", nullptr, false},        {"an", nullptr, false},         {"vn", nullptr, false},
     {"sn", nullptr, false},       {"dn", nullptr, false},         {"re", nullptr, false},
     {"hide_banner", nullptr, false}, {"nostdin", nullptr, false}, {"stats", nullptr, false},
     {"nostats", nullptr, false},  {"shortest", nullptr, false},
-    {"c", kWord, true},           {"codec", kWord, true},         {"vcodec", kWord, false},
-    {"acodec", kWord, false},     {"b", kBitrate, true},          {"maxrate", kBitrate, true},
-    {"minrate", kBitrate, true},  {"bufsize", kBitrate, true},    {"s", kSize, true},
-    {"aspect", kRatio, true},     {"r", kRate, true},             {"vf", kFilters, false},
-    {"af", kFilters, false},      {"filter", kFilters, true},     {"preset", kWord, true},
-    {"tune", kWord, true},        {"profile", kWord, true},       {"level", kWord, true},
-    {"pix_fmt", kWord, true},     {"crf", kNumber, true},         {"qp", kCount, true},
-    {"q", kNumber, true},         {"qscale", kNumber, true},      {"g", kCount, true},
-    {"bf", kCount, true},         {"keyint_min", kCount, true},   {"ar", kCount, true},
-    {"ac", kCount, true},         {"movflags", kFlags, false},    {"map", kStream, false},
-    {"map_metadata", kSignedCount, false}, {"map_chapters", kSignedCount, false},
-    {"t", kDuration, false},      {"ss", kDuration, false},       {"to", kDuration, false},
-    {"threads", kCount, false},   {"f", kContainer, false},       {"strict", kStrict, false},
-    {"max_muxing_queue_size", kCount, false},
+    {"c", Word, true},           {"codec", Word, true},         {"vcodec", Word, false},
+    {"acodec", Word, false},     {"b", Bitrate, true},          {"maxrate", Bitrate, true},
+    {"minrate", Bitrate, true},  {"bufsize", Bitrate, true},    {"s", Size, true},
+    {"aspect", Ratio, true},     {"r", Rate, true},             {"vf", Filters, false},
+    {"af", Filters, false},      {"filter", Filters, true},     {"preset", Word, true},
+    {"tune", Word, true},        {"profile", Word, true},       {"level", Word, true},
+    {"pix_fmt", Word, true},     {"crf", Number, true},         {"qp", Count, true},
+    {"q", Number, true},         {"qscale", Number, true},      {"g", Count, true},
+    {"bf", Count, true},         {"keyint_min", Count, true},   {"ar", Count, true},
+    {"ac", Count, true},         {"movflags", Flags, false},    {"map", Stream, false},
+    {"map_metadata", SignedCount, false}, {"map_chapters", SignedCount, false},
+    {"t", Duration, false},      {"ss", Duration, false},       {"to", Duration, false},
+    {"threads", Count, false},   {"f", Container, false},       {"strict", Strict, false},
+    {"max_muxing_queue_size", Count, false},
 };
 
 // Filters that only reshape frames; none of them has an option that opens a file.
@@ -108,7 +108,7 @@ bool filtersAllowed(const QString &chain, const QStringList &allowed)
 
 bool valueAllowed(const Option &option, const QString &specifier, const QString &value)
 {
-    if (option.value != kFilters)
+    if (option.value != Filters)
         return matches(option.value, value);
     const QString name = QLatin1String(option.name);
     if (name == QLatin1String("vf") || specifier == QLatin1String("v"))
@@ -120,7 +120,7 @@ bool valueAllowed(const Option &option, const QString &specifier, const QString 
 
 const Option *findOption(const QString &name)
 {
-    for (const Option &option : kOptions) {
+    for (const Option &option : Options) {
         if (name == QLatin1String(option.name))
             return &option;
     }
@@ -134,14 +134,14 @@ QStringList TranscodeTemplate::build(const QString &text, const QString &source,
 {
     const auto refuse = [refusal](const QString &argument, const char *reason) {
         if (refusal)
-            *refusal = Refusal{argument.left(kRefusalMax), QLatin1String(reason)};
+            *refusal = Refusal{argument.left(RefusalMax), QLatin1String(reason)};
         return QStringList();
     };
     QStringList tokens = QProcess::splitCommand(text);
     if (!tokens.isEmpty() && tokens.first() == QLatin1String("{ffmpegPath}"))
         tokens.removeFirst();
-    if (tokens.size() > kMaxArguments)
-        return refuse(tokens.at(kMaxArguments), "too many arguments");
+    if (tokens.size() > MaxArguments)
+        return refuse(tokens.at(MaxArguments), "too many arguments");
 
     const QString sourcePlaceholder = QStringLiteral("{source}");
     const QString targetPlaceholder = QStringLiteral("{target}");

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "videoinfo.h"
+#include "core/media/videoinfo.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -32,7 +32,7 @@ VideoInfo::VideoInfo(QObject *parent)
 
 void VideoInfo::setVideoStream(int slot, const VideoStream &stream)
 {
-    if (slot >= 0 && slot < kStreamSlots)
+    if (slot >= 0 && slot < StreamSlots)
         m_videoStreams[slot] = stream;
 }
 
@@ -110,7 +110,7 @@ void VideoInfo::readVideoLines(const QString &cleaned)
                                              QRegularExpression::CaseInsensitiveOption);
 
     QRegularExpressionMatchIterator it = videoLine.globalMatch(cleaned);
-    for (int slot = 0; slot < kStreamSlots && it.hasNext(); ++slot) {
+    for (int slot = 0; slot < StreamSlots && it.hasNext(); ++slot) {
         const QRegularExpressionMatch match = it.next();
         const QStringList size = match.captured(3).split(QLatin1Char('x'));
         const QString widthText = size.value(0);

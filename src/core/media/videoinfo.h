@@ -27,8 +27,8 @@ class VideoInfo final : public QObject
     Q_DISABLE_COPY_MOVE(VideoInfo)
 
 public:
-    static constexpr int kStreamSlots = 3;
-    using VideoStreams = std::array<VideoStream, kStreamSlots>;
+    static constexpr int StreamSlots = 3;
+    using VideoStreams = std::array<VideoStream, StreamSlots>;
 
     explicit VideoInfo(QObject *parent = nullptr);
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "addvideotaskexecutor.h"
+#include "core/pipeline/addvideotaskexecutor.h"
 
 #include <QDebug>
 
-#include "api/taskcommand.h"
-#include "pipeline/uploadmanager.h"
+#include "core/api/taskcommand.h"
+#include "core/pipeline/uploadmanager.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "pipeline/itaskexecutor.h"
+#include "core/pipeline/itaskexecutor.h"
 
 // Registers the uploaded video with the platform: one JSON text describing the file, one
 // listing the uploaded variants with the ids and uris the upload tasks kept.

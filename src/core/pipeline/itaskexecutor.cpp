@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "itaskexecutor.h"
+#include "core/pipeline/itaskexecutor.h"
 
 #include <QDebug>
 
-#include "api/taskcommand.h"
-#include "pipeline/actionstopsignal.h"
-#include "pipeline/uploadmanager.h"
-#include "platform/appdirs.h"
+#include "core/api/taskcommand.h"
+#include "core/pipeline/actionstopsignal.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/platform/appdirs.h"
 
 ITaskExecutor::ITaskExecutor(QObject *parent)
     : QObject(parent)

@@ -7,8 +7,8 @@
 
 #include <atomic>
 
-#include "pipeline/uploadfileinfo.h"
-#include "session/status.h"
+#include "core/pipeline/uploadfileinfo.h"
+#include "core/session/status.h"
 
 class TaskCommand;
 class UploadManager;

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "taskexecutorfactory.h"
+#include "core/pipeline/taskexecutorfactory.h"
 
-#include "pipeline/addvideotaskexecutor.h"
-#include "pipeline/transformtaskexecutor.h"
-#include "pipeline/uploadtaskexecutor.h"
+#include "core/pipeline/addvideotaskexecutor.h"
+#include "core/pipeline/transformtaskexecutor.h"
+#include "core/pipeline/uploadtaskexecutor.h"
 
 std::unique_ptr<ITaskExecutor> TaskExecutorFactory::create(int type)
 {

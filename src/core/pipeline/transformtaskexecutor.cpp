@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: MIT
-#include "transformtaskexecutor.h"
+#include "core/pipeline/transformtaskexecutor.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include "api/taskcommand.h"
-#include "media/ffmpegtools.h"
-#include "media/transcodetemplate.h"
-#include "media/videoinfo.h"
-#include "pipeline/uploadmanager.h"
-#include "platform/appdirs.h"
+#include "core/api/taskcommand.h"
+#include "core/media/ffmpegtools.h"
+#include "core/media/transcodetemplate.h"
+#include "core/media/videoinfo.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/platform/appdirs.h"
 
 TransformTaskExecutor::TransformTaskExecutor(QObject *parent)
     : ITaskExecutor(parent)

@@ -4,7 +4,7 @@
 #include <QDateTime>
 #include <QString>
 
-#include "pipeline/itaskexecutor.h"
+#include "core/pipeline/itaskexecutor.h"
 
 // Runs one transcode task: fills the server's ffmpeg template with the source and the
 // variant's target in the temporary folder, runs ffmpeg with progress, and probes the

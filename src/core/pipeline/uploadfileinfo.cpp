@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "uploadfileinfo.h"
+#include "core/pipeline/uploadfileinfo.h"
 
 #include <QUuid>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "uploadmanager.h"
+#include "core/pipeline/uploadmanager.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -12,14 +12,14 @@
 
 #include <memory>
 
-#include "api/api.h"
-#include "api/baseclient.h"
-#include "api/taskcommand.h"
-#include "api/uploaddto.h"
-#include "pipeline/itaskexecutor.h"
-#include "pipeline/taskexecutorfactory.h"
-#include "session/manager.h"
-#include "session/schema.h"
+#include "core/api/api.h"
+#include "core/api/baseclient.h"
+#include "core/api/taskcommand.h"
+#include "core/api/uploaddto.h"
+#include "core/pipeline/itaskexecutor.h"
+#include "core/pipeline/taskexecutorfactory.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include <atomic>
 
-#include "api/ajaxdto.h"
-#include "pipeline/uploadfileinfo.h"
-#include "session/status.h"
+#include "core/api/ajaxdto.h"
+#include "core/pipeline/uploadfileinfo.h"
+#include "core/session/status.h"
 
 class Manager;
 class TaskCommand;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "uploadtaskexecutor.h"
+#include "core/pipeline/uploadtaskexecutor.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -11,9 +11,9 @@
 #include <atomic>
 #include <cmath>
 
-#include "api/taskcommand.h"
-#include "api/uploaddto.h"
-#include "pipeline/uploadmanager.h"
+#include "core/api/taskcommand.h"
+#include "core/api/uploaddto.h"
+#include "core/pipeline/uploadmanager.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "pipeline/itaskexecutor.h"
+#include "core/pipeline/itaskexecutor.h"
 
 // Sends one file (the added one or a transcoded variant, by the task's sign) to the upload
 // endpoint in consecutive 2 MiB chunks over the calling thread's connection. A refused chunk

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "activationserver.h"
+#include "core/platform/activationserver.h"
 
-#include "processhelpers.h"
+#include "core/platform/processhelpers.h"
 
 #include <QCoreApplication>
 #include <QDebug>

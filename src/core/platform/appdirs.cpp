@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "appdirs.h"
+#include "core/platform/appdirs.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "processhelpers.h"
+#include "core/platform/processhelpers.h"
 
 #include <QCoreApplication>
 #include <QDir>

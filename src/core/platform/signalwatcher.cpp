@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "signalwatcher.h"
+#include "core/platform/signalwatcher.h"
 
 #include <QSocketNotifier>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "manager.h"
+#include "core/session/manager.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -11,12 +11,12 @@
 
 #include <utility>
 
-#include "api/api.h"
-#include "api/baseclient.h"
-#include "api/removefileid.h"
-#include "api/settinginfodto.h"
-#include "pipeline/uploadmanager.h"
-#include "session/schema.h"
+#include "core/api/api.h"
+#include "core/api/baseclient.h"
+#include "core/api/removefileid.h"
+#include "core/api/settinginfodto.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/session/schema.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <functional>
 #include <memory>
 
-#include "session/status.h"
+#include "core/session/status.h"
 
 class Api;
 class BaseClient;

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
-#include "schema.h"
+#include "core/session/schema.h"
 
-#include "log/logsecrets.h"
+#include "core/log/logsecrets.h"
 
 #include <QDebug>
 #include <QRegularExpression>
 #include <QUrl>
 
 namespace {
-const QString kPrefix = QStringLiteral("nuvVideoClient://");
+const QString Prefix = QStringLiteral("nuvVideoClient://");
 
 QStringList parameterPieces(const QString &text)
 {
@@ -44,10 +44,10 @@ Schema::~Schema()
 
 int Schema::decode(const QString &text)
 {
-    if (!text.startsWith(kPrefix, Qt::CaseInsensitive))
+    if (!text.startsWith(Prefix, Qt::CaseInsensitive))
         return -1;
 
-    m_server = text.mid(kPrefix.size());
+    m_server = text.mid(Prefix.size());
     protectCode(m_server);
 
     // A fragment is no part of the query: nothing after "#" is a parameter.

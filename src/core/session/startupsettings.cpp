@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "startupsettings.h"
+#include "core/session/startupsettings.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,11 +9,11 @@
 
 namespace {
 
-const QString kDefaultDomain = QStringLiteral("https://localhost");
+const QString DefaultDomain = QStringLiteral("https://localhost");
 
 struct Values
 {
-    QString domain = kDefaultDomain;
+    QString domain = DefaultDomain;
     QString schoolId;
     QString get;
     QString post;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "guiresources.h"
+#include "gui/assets/guiresources.h"
 
 #include <QtGlobal>
 

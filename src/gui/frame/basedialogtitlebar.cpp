@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "basedialogtitlebar.h"
+#include "gui/frame/basedialogtitlebar.h"
 #include "ui_basedialogtitlebar.h"
 
 #include <QEvent>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "basetitlebar.h"
+#include "gui/frame/basetitlebar.h"
 #include "ui_basetitlebar.h"
 
 #include <QDebug>
@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr int kTitleElideWidth = 500;
+constexpr int TitleElideWidth = 500;
 
 } // namespace
 
@@ -119,7 +119,7 @@ void BaseTitleBar::onWindowTitleChanged(const QString &title)
     // The style sheet sets the title font; measure with it, not with the default one.
     m_ui->lblTitle->ensurePolished();
     const QFontMetrics metrics(m_ui->lblTitle->font());
-    m_ui->lblTitle->setText(metrics.elidedText(title, Qt::ElideRight, kTitleElideWidth));
+    m_ui->lblTitle->setText(metrics.elidedText(title, Qt::ElideRight, TitleElideWidth));
     m_ui->lblTitle->setToolTip(title);
     update();
 }

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: MIT
-#include "basewindow.h"
+#include "gui/frame/basewindow.h"
 
 #include "ui_basewindow.h"
 
-#include "basetitlebar.h"
-#include "windowshadow.h"
+#include "gui/frame/basetitlebar.h"
+#include "gui/frame/windowshadow.h"
 
 
 namespace {
 
 // The transparent border around the body that the drop shadow is drawn into.
-constexpr int kShadowBorder = 24;
+constexpr int ShadowBorder = 24;
 
 } // namespace
 
@@ -83,7 +83,7 @@ void BaseWindow::resizeEvent(QResizeEvent *event)
 
 void BaseWindow::layoutBody()
 {
-    const QRect body(kShadowBorder, kShadowBorder, width() - 2 * kShadowBorder, height() - 2 * kShadowBorder);
+    const QRect body(ShadowBorder, ShadowBorder, width() - 2 * ShadowBorder, height() - 2 * ShadowBorder);
     if (m_ui->wdgWindowBg->geometry() != body)
         m_ui->wdgWindowBg->setGeometry(body);
     if (m_titleBar->width() != body.width())

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "frmmessagebox.h"
+#include "gui/frame/frmmessagebox.h"
 
 #include "ui_frmmessagebox.h"
 
-#include "basedialogtitlebar.h"
-#include "windowshadow.h"
+#include "gui/frame/basedialogtitlebar.h"
+#include "gui/frame/windowshadow.h"
 
 #include <QApplication>
 #include <QLayout>
@@ -16,11 +16,11 @@ namespace {
 
 // A message taller than this (about two lines) widens the box; the box then grows by
 // whatever the label needs beyond it.
-constexpr int kMessageHeight = 40;
+constexpr int MessageHeight = 40;
 
-constexpr QMessageBox::StandardButton kDefaultOrder[] = {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No,
+constexpr QMessageBox::StandardButton DefaultOrder[] = {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No,
                                                          QMessageBox::Cancel};
-constexpr QMessageBox::StandardButton kEscapeOrder[] = {QMessageBox::Cancel, QMessageBox::No, QMessageBox::Yes,
+constexpr QMessageBox::StandardButton EscapeOrder[] = {QMessageBox::Cancel, QMessageBox::No, QMessageBox::Yes,
                                                         QMessageBox::Ok};
 
 void addShortcut(QPushButton *button, const QKeySequence &keys)
@@ -68,7 +68,7 @@ QMessageBox::StandardButton FrmMessageBox::information(QWidget *parent, const QS
     box.setWindowTitle(title);
     box.setMessage(text);
 
-    for (const QMessageBox::StandardButton which : kDefaultOrder) {
+    for (const QMessageBox::StandardButton which : DefaultOrder) {
         if (buttons.testFlag(which))
             box.standardButton(which)->show();
     }
@@ -77,7 +77,7 @@ QMessageBox::StandardButton FrmMessageBox::information(QWidget *parent, const QS
     // to the usual choice instead of leaving Enter or Escape without effect.
     if (defaultButton == QMessageBox::NoButton || !buttons.testFlag(defaultButton)) {
         defaultButton = QMessageBox::NoButton;
-        for (const QMessageBox::StandardButton which : kDefaultOrder) {
+        for (const QMessageBox::StandardButton which : DefaultOrder) {
             if (buttons.testFlag(which)) {
                 defaultButton = which;
                 break;
@@ -86,7 +86,7 @@ QMessageBox::StandardButton FrmMessageBox::information(QWidget *parent, const QS
     }
     if (escapeButton == QMessageBox::NoButton || !buttons.testFlag(escapeButton)) {
         escapeButton = QMessageBox::NoButton;
-        for (const QMessageBox::StandardButton which : kEscapeOrder) {
+        for (const QMessageBox::StandardButton which : EscapeOrder) {
             if (buttons.testFlag(which)) {
                 escapeButton = which;
                 break;
@@ -165,11 +165,11 @@ void FrmMessageBox::setMessage(const QString &text)
     };
 
     int height = labelHeight();
-    if (height > kMessageHeight) {
+    if (height > MessageHeight) {
         resize(maximumWidth(), this->height());
         height = labelHeight();
-        if (height >= kMessageHeight)
-            resize(width(), this->height() + height - kMessageHeight);
+        if (height >= MessageHeight)
+            resize(width(), this->height() + height - MessageHeight);
     }
 
     const QRect reference = referenceGeometry();

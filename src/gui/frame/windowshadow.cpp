@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "windowshadow.h"
+#include "gui/frame/windowshadow.h"
 
 #include <QColor>
 #include <QEvent>
@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr int kBlurRadius = 30;
-constexpr qreal kCornerRadius = 4;
+constexpr int BlurRadius = 30;
+constexpr qreal CornerRadius = 4;
 
 // A graphics effect on the body repainted the whole body over siblings that were not
 // repainted with it whenever a part of the window changed, leaving pages blank. So the
@@ -35,7 +35,7 @@ public:
     {
         if (event->type() == QEvent::Paint && m_body && watched == m_body->parentWidget()) {
             QPainter painter(m_body->parentWidget());
-            painter.drawPixmap(m_body->geometry().topLeft() - QPoint(kBlurRadius, kBlurRadius), shadowFor(m_body->size()));
+            painter.drawPixmap(m_body->geometry().topLeft() - QPoint(BlurRadius, BlurRadius), shadowFor(m_body->size()));
         }
         return false;
     }
@@ -54,19 +54,19 @@ private:
     {
         QGraphicsScene scene;
         QPainterPath outline;
-        outline.addRoundedRect(QRectF(QPointF(0, 0), size), kCornerRadius, kCornerRadius);
+        outline.addRoundedRect(QRectF(QPointF(0, 0), size), CornerRadius, CornerRadius);
         QGraphicsPathItem *stand = scene.addPath(outline, Qt::NoPen, Qt::white);
         auto *shadow = new QGraphicsDropShadowEffect;
         shadow->setOffset(0, 0);
         shadow->setColor(QColor(QStringLiteral("#444444")));
-        shadow->setBlurRadius(kBlurRadius);
+        shadow->setBlurRadius(BlurRadius);
         stand->setGraphicsEffect(shadow);
 
-        QPixmap pixmap(size + QSize(2 * kBlurRadius, 2 * kBlurRadius));
+        QPixmap pixmap(size + QSize(2 * BlurRadius, 2 * BlurRadius));
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
         scene.render(&painter, QRectF(pixmap.rect()),
-                     QRectF(-kBlurRadius, -kBlurRadius, pixmap.width(), pixmap.height()));
+                     QRectF(-BlurRadius, -BlurRadius, pixmap.width(), pixmap.height()));
         return pixmap;
     }
 

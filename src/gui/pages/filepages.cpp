@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "filepages.h"
+#include "gui/pages/filepages.h"
 
-#include "frame/frmmessagebox.h"
-#include "session/schema.h"
-#include "toolkit/helpers.h"
+#include "gui/frame/frmmessagebox.h"
+#include "core/session/schema.h"
+#include "gui/toolkit/helpers.h"
 
 #include <QDebug>
 #include <QDragEnterEvent>
@@ -15,7 +15,7 @@
 namespace FilePages {
 
 namespace {
-constexpr int kCaptionWidth = 500;
+constexpr int CaptionWidth = 500;
 }
 
 const QStringList &acceptedSuffixes()
@@ -57,7 +57,7 @@ QString caption(const Schema &schema)
 
 void showCaption(QLabel *label, const QString &caption)
 {
-    label->setText(QFontMetrics(label->font()).elidedText(caption, Qt::ElideRight, kCaptionWidth));
+    label->setText(QFontMetrics(label->font()).elidedText(caption, Qt::ElideRight, CaptionWidth));
     label->setToolTip(caption);
 }
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "frmadd.h"
+#include "gui/pages/frmadd.h"
 #include "ui_frmadd.h"
 
-#include "filepages.h"
-#include "frmapp.h"
+#include "gui/pages/filepages.h"
+#include "gui/pages/frmapp.h"
 
-#include "session/manager.h"
-#include "session/schema.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
 
 #include <QDebug>
 #include <QDropEvent>

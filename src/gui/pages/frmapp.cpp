@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: MIT
-#include "frmapp.h"
+#include "gui/pages/frmapp.h"
 #include "ui_frmapp.h"
 
-#include "instancerecords.h"
+#include "gui/pages/instancerecords.h"
 
-#include "api/taskcommand.h"
-#include "frame/frmmessagebox.h"
-#include "pipeline/uploadmanager.h"
-#include "platform/processhelpers.h"
-#include "session/manager.h"
-#include "session/schema.h"
-#include "toolkit/actionbehavior.h"
+#include "core/api/taskcommand.h"
+#include "gui/frame/frmmessagebox.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/platform/processhelpers.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
+#include "gui/toolkit/actionbehavior.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

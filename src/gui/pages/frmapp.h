@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "frame/basewindow.h"
-#include "toolkit/nuvwidgetuibehavior.h"
+#include "gui/frame/basewindow.h"
+#include "gui/toolkit/nuvwidgetuibehavior.h"
 
 #include <QSharedPointer>
 #include <QStringList>

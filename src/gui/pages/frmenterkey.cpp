@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
-#include "frmenterkey.h"
+#include "gui/pages/frmenterkey.h"
 #include "ui_frmenterkey.h"
 
-#include "frmapp.h"
-#include "instancerecords.h"
+#include "gui/pages/frmapp.h"
+#include "gui/pages/instancerecords.h"
 
-#include "frame/frmmessagebox.h"
-#include "platform/processhelpers.h"
-#include "session/schema.h"
-#include "toolkit/qobjecteventdelegate.h"
+#include "gui/frame/frmmessagebox.h"
+#include "core/platform/processhelpers.h"
+#include "core/session/schema.h"
+#include "gui/toolkit/qobjecteventdelegate.h"
 
 #include <QClipboard>
 #include <QDebug>

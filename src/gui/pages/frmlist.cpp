@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: MIT
-#include "frmlist.h"
+#include "gui/pages/frmlist.h"
 #include "ui_frmlist.h"
 
-#include "filepages.h"
-#include "frmapp.h"
-#include "itemtaskwidget.h"
-#include "tasklistwidgetdelegate.h"
+#include "gui/pages/filepages.h"
+#include "gui/pages/frmapp.h"
+#include "gui/pages/itemtaskwidget.h"
+#include "gui/pages/tasklistwidgetdelegate.h"
 
-#include "frame/frmmessagebox.h"
-#include "pipeline/uploadfileinfo.h"
-#include "pipeline/uploadmanager.h"
-#include "session/manager.h"
-#include "session/schema.h"
-#include "toolkit/actionbehavior.h"
+#include "gui/frame/frmmessagebox.h"
+#include "core/pipeline/uploadfileinfo.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
+#include "gui/toolkit/actionbehavior.h"
 
 #include <QDebug>
 #include <QDropEvent>

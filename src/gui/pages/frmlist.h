@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "toolkit/nuvwidgetuibehavior.h"
+#include "gui/toolkit/nuvwidgetuibehavior.h"
 
 #include <QMutex>
 #include <QPointer>

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "frmloading.h"
+#include "gui/pages/frmloading.h"
 #include "ui_frmloading.h"
 
-#include "frmapp.h"
+#include "gui/pages/frmapp.h"
 
-#include "api/api.h"
-#include "frame/frmmessagebox.h"
-#include "session/manager.h"
-#include "toolkit/actionbehavior.h"
+#include "core/api/api.h"
+#include "gui/frame/frmmessagebox.h"
+#include "core/session/manager.h"
+#include "gui/toolkit/actionbehavior.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "itemtaskstatuswidget.h"
+#include "gui/pages/itemtaskstatuswidget.h"
 #include "ui_itemtaskstatuswidget.h"
 
-#include "itemtaskwidget.h"
+#include "gui/pages/itemtaskwidget.h"
 
-#include "frame/frmmessagebox.h"
-#include "platform/appdirs.h"
-#include "toolkit/helpers.h"
+#include "gui/frame/frmmessagebox.h"
+#include "core/platform/appdirs.h"
+#include "gui/toolkit/helpers.h"
 
 #include <QClipboard>
 #include <QDebug>

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "itemtaskwidget.h"
+#include "gui/pages/itemtaskwidget.h"
 #include "ui_itemtaskwidget.h"
 
-#include "api/taskcommand.h"
-#include "media/ffmpegtools.h"
-#include "media/videoinfo.h"
-#include "pipeline/uploadmanager.h"
-#include "session/manager.h"
-#include "toolkit/actionbehavior.h"
+#include "core/api/taskcommand.h"
+#include "core/media/ffmpegtools.h"
+#include "core/media/videoinfo.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/session/manager.h"
+#include "gui/toolkit/actionbehavior.h"
 
 #include <QDebug>
 #include <QFontMetrics>
@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int kColumnWidth = 339;
+constexpr int ColumnWidth = 339;
 
 QString firstWord(const QString &text)
 {
@@ -212,12 +212,12 @@ void ItemTaskWidget::onLoad()
     m_ui->wdgTaskStatus->setOwner(this);
     m_ui->btnPause->hide();
     m_ui->btnUpload->hide();
-    m_ui->wdgTaskStatus->setFixedWidth(kColumnWidth);
-    m_ui->lblFileName->setFixedWidth(kColumnWidth);
+    m_ui->wdgTaskStatus->setFixedWidth(ColumnWidth);
+    m_ui->lblFileName->setFixedWidth(ColumnWidth);
     const QFontMetrics metrics(m_ui->lblFileName->font());
     const QString name = m_fileInfo.name;
-    m_ui->lblFileName->setText(metrics.horizontalAdvance(name) > kColumnWidth
-                                   ? metrics.elidedText(name, Qt::ElideMiddle, kColumnWidth)
+    m_ui->lblFileName->setText(metrics.horizontalAdvance(name) > ColumnWidth
+                                   ? metrics.elidedText(name, Qt::ElideMiddle, ColumnWidth)
                                    : name);
     m_ui->lblFileName->setToolTip(name);
     m_ui->lblFileSize->setText(sizeText(m_fileInfo.size));

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "itemtaskwidgetstatus.h"
+#include "gui/pages/itemtaskwidgetstatus.h"
 
-#include "pipeline/uploadfileinfo.h"
-#include "toolkit/nuvwidgetuibehavior.h"
+#include "core/pipeline/uploadfileinfo.h"
+#include "gui/toolkit/nuvwidgetuibehavior.h"
 
 #include <QRecursiveMutex>
 #include <QSharedPointer>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "itemtaskwidgetstatus.h"
+#include "gui/pages/itemtaskwidgetstatus.h"
 
 QString statusText(ItemTaskWidgetStatus status)
 {

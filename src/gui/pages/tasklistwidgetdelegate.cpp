@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "tasklistwidgetdelegate.h"
+#include "gui/pages/tasklistwidgetdelegate.h"
 
-#include "itemtaskwidget.h"
+#include "gui/pages/itemtaskwidget.h"
 
 #include <QLinearGradient>
 #include <QListWidget>
@@ -9,7 +9,7 @@
 
 namespace {
 // Gradient end: the width of the widest row the window can hold.
-constexpr int kGradientWidth = 890;
+constexpr int GradientWidth = 890;
 } // namespace
 
 TaskListWidgetDelegate::TaskListWidgetDelegate(QObject *parent, QListWidget *listWidget)
@@ -36,7 +36,7 @@ void TaskListWidgetDelegate::paint(QPainter *painter, const QStyleOptionViewItem
             painter->fillRect(fill, hovered ? QColor(245, 245, 247) : QColor(Qt::white));
             break;
         case ItemTaskWidgetStatus::Failed: {
-            QLinearGradient gradient(0, 0, kGradientWidth, 0);
+            QLinearGradient gradient(0, 0, GradientWidth, 0);
             gradient.setColorAt(0, hovered ? QColor(252, 227, 220) : QColor(254, 246, 244));
             gradient.setColorAt(1, hovered ? QColor(252, 227, 220) : QColor(253, 238, 233));
             painter->fillRect(fill, gradient);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "actionbehavior.h"
+#include "gui/toolkit/actionbehavior.h"
 
-#include "frame/frmmessagebox.h"
-#include "pipeline/actionstopsignal.h"
+#include "gui/frame/frmmessagebox.h"
+#include "core/pipeline/actionstopsignal.h"
 
 #include <QDebug>
 #include <QEventLoop>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "functionmetatype.h"
+#include "gui/toolkit/functionmetatype.h"
 
 #include <QObject>
 #include <QString>

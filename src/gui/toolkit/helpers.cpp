@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "helpers.h"
+#include "gui/toolkit/helpers.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "nuvwidgetsignal.h"
+#include "gui/toolkit/nuvwidgetsignal.h"
 
-#include "nuvwidgetuibehavior.h"
+#include "gui/toolkit/nuvwidgetuibehavior.h"
 
 #include <QEvent>
 #include <QWidget>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "qobjecteventdelegate.h"
+#include "gui/toolkit/qobjecteventdelegate.h"
 
 QObjectEventDelegate::QObjectEventDelegate(QObject *parent)
     : QObject(parent)

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "suspendedscrollbar.h"
+#include "gui/toolkit/suspendedscrollbar.h"
 
 SuspendedScrollBar::SuspendedScrollBar(Qt::Orientation orientation, QWidget *parent)
     : QScrollBar(orientation, parent)

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "suspendedscrollbarlistwidget.h"
+#include "gui/toolkit/suspendedscrollbarlistwidget.h"
 
-#include "suspendedscrollbar.h"
+#include "gui/toolkit/suspendedscrollbar.h"
 
 #include <QScrollBar>
 
 namespace {
 
-constexpr int kBarWidth = 8;
+constexpr int BarWidth = 8;
 
 } // namespace
 
@@ -56,6 +56,6 @@ void SuspendedScrollBarListWidget::leaveEvent(QEvent *event)
 void SuspendedScrollBarListWidget::resizeEvent(QResizeEvent *event)
 {
     // Not event->size(): the viewport's resizes arrive here too, with the viewport's size.
-    m_scrollBar->setGeometry(width() - kBarWidth, 1, kBarWidth, height() - 2);
+    m_scrollBar->setGeometry(width() - BarWidth, 1, BarWidth, height() - 2);
     QListWidget::resizeEvent(event);
 }
