@@ -2,6 +2,12 @@
 // Reply bodies straight into the envelope parser and the reflection, for every payload shape
 // the client knows. Input: one byte choosing the payload type, one byte choosing the result
 // code, then the body.
+#include "core/api/baseclient.h"
+#include "core/api/removefileid.h"
+#include "core/api/settinginfodto.h"
+#include "core/api/taskcommand.h"
+#include "core/api/uploaddto.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QObject>
@@ -13,12 +19,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-
-#include "core/api/baseclient.h"
-#include "core/api/removefileid.h"
-#include "core/api/settinginfodto.h"
-#include "core/api/taskcommand.h"
-#include "core/api/uploaddto.h"
 
 // Every parameter form of the conversion table, so each path of the reflection is reached.
 class FuzzDTO final : public QObject
@@ -47,7 +47,9 @@ private:
 
 namespace {
 
-void silent(QtMsgType, const QMessageLogContext &, const QString &) {}
+void silent(QtMsgType, const QMessageLogContext &, const QString &)
+{
+}
 
 // A failed code can never yield a successful envelope.
 void check(const AjaxEnvelope &reply, int code)

@@ -14,13 +14,15 @@
 
 namespace {
 
-void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+void dropMessage(QtMsgType, const QMessageLogContext &, const QString &)
+{
+}
 
 QString &scratchFile()
 {
     // Shared memory when available: one file write per input is the main cost.
-    static QString path = (QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
-                                                                             : QDir::tempPath())
+    static QString path =
+        (QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm") : QDir::tempPath())
         + QStringLiteral("/fuzz_mp4probe-%1.mp4").arg(::getpid());
     return path;
 }

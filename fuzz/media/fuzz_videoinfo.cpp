@@ -11,7 +11,9 @@
 
 namespace {
 
-void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+void dropMessage(QtMsgType, const QMessageLogContext &, const QString &)
+{
+}
 
 } // namespace
 

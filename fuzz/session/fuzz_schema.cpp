@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-static void quietMessages(QtMsgType, const QMessageLogContext &, const QString &) {}
+static void quietMessages(QtMsgType, const QMessageLogContext &, const QString &)
+{
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -20,9 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (code < -1 || code > 7 || code == 6)
         std::abort();
     if (code == 0) {
-        if (schema.uuid().isEmpty() || !schema.server().startsWith(QLatin1String("http"))
-            || schema.type() < 0 || schema.moduleId() < 0 || schema.maxUploadNum() == 0
-            || schema.maxUploadNum() < -1 || schema.parentId().isEmpty())
+        if (schema.uuid().isEmpty() || !schema.server().startsWith(QLatin1String("http")) || schema.type() < 0
+            || schema.moduleId() < 0 || schema.maxUploadNum() == 0 || schema.maxUploadNum() < -1
+            || schema.parentId().isEmpty())
             std::abort();
     }
     if (code != 0 && schemaErrorMessage(code).isEmpty())

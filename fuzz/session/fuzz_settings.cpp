@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-static void quietMessages(QtMsgType, const QMessageLogContext &, const QString &) {}
+static void quietMessages(QtMsgType, const QMessageLogContext &, const QString &)
+{
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

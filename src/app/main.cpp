@@ -1,17 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "app/myapplication.h"
 #include "app/startup.h"
-
 #include "core/api/requestprovider.h"
-#include "gui/assets/guiresources.h"
 #include "core/log/initializelogger.h"
 #include "core/media/ffmpegtools.h"
-#include "gui/pages/frmapp.h"
 #include "core/platform/activationserver.h"
 #include "core/platform/appdirs.h"
 #include "core/platform/signalwatcher.h"
 #include "core/session/schema.h"
 #include "core/session/startupsettings.h"
+#include "gui/assets/guiresources.h"
+#include "gui/pages/frmapp.h"
 
 #include <QDebug>
 #include <QDir>

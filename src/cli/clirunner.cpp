@@ -1,6 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "cli/clirunner.h"
 
+#include "cli/mediaprobe.h"
+#include "core/api/taskcommand.h"
+#include "core/media/ffmpegtools.h"
+#include "core/pipeline/actionstopsignal.h"
+#include "core/pipeline/itaskexecutor.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/platform/processhelpers.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
@@ -11,16 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
-
-#include "core/api/taskcommand.h"
-#include "core/media/ffmpegtools.h"
-#include "cli/mediaprobe.h"
-#include "core/pipeline/actionstopsignal.h"
-#include "core/pipeline/itaskexecutor.h"
-#include "core/pipeline/uploadmanager.h"
-#include "core/platform/processhelpers.h"
-#include "core/session/manager.h"
-#include "core/session/schema.h"
 
 namespace {
 
@@ -91,11 +91,8 @@ void CliRunner::start()
         printError(m_arguments.error);
         finish(ExitUsage);
         return;
-    case CliArguments::Mode::Probe:
-        runProbe();
-        return;
-    case CliArguments::Mode::Upload:
-        break;
+    case CliArguments::Mode::Probe: runProbe(); return;
+    case CliArguments::Mode::Upload: break;
     }
     if (!prepareUpload())
         return;
@@ -115,7 +112,8 @@ void CliRunner::runProbe()
         finish(ExitFailed);
         return;
     }
-    writeTo(stdout, QString::fromUtf8(QJsonDocument(MediaProbe::facts(record)).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+    writeTo(stdout, QString::fromUtf8(QJsonDocument(MediaProbe::facts(record)).toJson(QJsonDocument::Compact))
+                        + QLatin1Char('\n'));
     finish(ExitOk);
 }
 
@@ -204,9 +202,7 @@ void CliRunner::runSession()
         post([this, message] { printError(ProgressPrinter::printable(message)); });
         return;
     }
-    post([this] {
-        m_refreshTimer.start(m_manager->refreshSecond() * 1000);
-    });
+    post([this] { m_refreshTimer.start(m_manager->refreshSecond() * 1000); });
 
     const QString uuid = m_manager->schema()->uuid();
     QVector<bool> checked(m_pipelines.size(), false);
@@ -310,8 +306,8 @@ bool CliRunner::progressOf(int index, ProgressPrinter::Progress *progress) const
     progress->bytesDone = -1;
     if (task->type() == 2) {
         const UploadFileInfo record = pipeline->file();
-        const qint64 size = task->sign() == 0 ? record.size
-                                              : QFileInfo(ITaskExecutor::variantPath(task->sign(), record.id)).size();
+        const qint64 size =
+            task->sign() == 0 ? record.size : QFileInfo(ITaskExecutor::variantPath(task->sign(), record.id)).size();
         progress->bytesDone = size * progress->percent / 100;
     }
     return true;

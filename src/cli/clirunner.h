@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "cli/cliarguments.h"
+#include "cli/progressprinter.h"
+
 #include <QMutex>
 #include <QObject>
 #include <QSet>
@@ -13,9 +16,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-
-#include "cli/cliarguments.h"
-#include "cli/progressprinter.h"
 
 class Manager;
 class QThread;

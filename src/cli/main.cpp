@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: MIT
 // nuvupload-cli: the session and the pipeline of NUVUpload without a window.
-#include <QCoreApplication>
-#include <QDebug>
-#include <QTextCodec>
-
-#include "core/api/requestprovider.h"
 #include "cli/cliarguments.h"
 #include "cli/clirunner.h"
+#include "core/api/requestprovider.h"
 #include "core/log/initializelogger.h"
 #include "core/log/logfolder.h"
 #include "core/media/ffmpegtools.h"
 #include "core/platform/appdirs.h"
 #include "core/platform/signalwatcher.h"
 #include "core/session/startupsettings.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QTextCodec>
 
 int main(int argc, char *argv[])
 {
@@ -38,8 +38,7 @@ int main(int argc, char *argv[])
     }
 
     CliRunner runner(arguments);
-    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &runner,
-                     &CliRunner::onTerminationRequested);
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &runner, &CliRunner::onTerminationRequested);
     QObject::connect(&runner, &CliRunner::finished, &app, &QCoreApplication::exit);
     runner.start();
     const int exitCode = QCoreApplication::exec();

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "cli/mediaprobe.h"
 
-#include <QFileInfo>
-
 #include "core/media/ffmpegtools.h"
 #include "core/media/videoinfo.h"
+
+#include <QFileInfo>
 
 namespace {
 
@@ -20,12 +20,12 @@ namespace MediaProbe {
 
 const QStringList &acceptedSuffixes()
 {
-    static const QStringList suffixes{
-        QStringLiteral(".mp4"), QStringLiteral(".mov"), QStringLiteral(".mkv"),  QStringLiteral(".webm"),
-        QStringLiteral(".avi"), QStringLiteral(".navi"), QStringLiteral(".flv"), QStringLiteral(".wmv"),
-        QStringLiteral(".3gp"), QStringLiteral(".mpg"), QStringLiteral(".vob"),  QStringLiteral(".ogg"),
-        QStringLiteral(".rmvb"), QStringLiteral(".asf"), QStringLiteral(".f4v"), QStringLiteral(".rm"),
-        QStringLiteral(".ram")};
+    static const QStringList suffixes{QStringLiteral(".mp4"),  QStringLiteral(".mov"), QStringLiteral(".mkv"),
+                                      QStringLiteral(".webm"), QStringLiteral(".avi"), QStringLiteral(".navi"),
+                                      QStringLiteral(".flv"),  QStringLiteral(".wmv"), QStringLiteral(".3gp"),
+                                      QStringLiteral(".mpg"),  QStringLiteral(".vob"), QStringLiteral(".ogg"),
+                                      QStringLiteral(".rmvb"), QStringLiteral(".asf"), QStringLiteral(".f4v"),
+                                      QStringLiteral(".rm"),   QStringLiteral(".ram")};
     return suffixes;
 }
 

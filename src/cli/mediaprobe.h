@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/pipeline/uploadfileinfo.h"
+
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
-
-#include "core/pipeline/uploadfileinfo.h"
 
 // What the command-line client knows about a file before the server sees it: the record the
 // task row would build (path, name, suffix, size) and the media facts from the ffmpeg probe,

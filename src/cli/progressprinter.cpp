@@ -45,7 +45,7 @@ QString ProgressPrinter::printable(const QString &text)
     // CSI with its parameters, OSC up to its terminator, and the other ESC sequences whole,
     // so that no parameter is left behind as text.
     static const QRegularExpression sequences(
-            QStringLiteral("\\x1b(?:\\[[0-?]*[ -/]*[@-~]?|\\][^\\x07\\x1b]*(?:\\x07|\\x1b\\\\)?|[ -/]*[0-~]?)"));
+        QStringLiteral("\\x1b(?:\\[[0-?]*[ -/]*[@-~]?|\\][^\\x07\\x1b]*(?:\\x07|\\x1b\\\\)?|[ -/]*[0-~]?)"));
     QString result;
     const QString stripped = QString(text).remove(sequences);
     result.reserve(stripped.size());
@@ -73,7 +73,7 @@ void ProgressPrinter::update(const Progress &progress)
 {
     const qint64 now = m_clock();
     const QString key = QString::number(progress.fileIndex) + QLatin1Char('/') + QString::number(progress.taskIndex)
-        + QLatin1Char('/') + progress.task;
+                        + QLatin1Char('/') + progress.task;
     const bool newTask = key != m_taskKey;
     if (newTask) {
         m_taskKey = key;

@@ -1,4 +1,11 @@
 // SPDX-License-Identifier: MIT
+#include "core/api/baseclient.h"
+#include "core/api/removefileid.h"
+#include "core/api/settinginfodto.h"
+#include "core/api/taskcommand.h"
+#include "core/api/uploaddto.h"
+#include "devserver.h"
+
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,13 +15,6 @@
 
 #include <memory>
 
-#include "core/api/baseclient.h"
-#include "core/api/removefileid.h"
-#include "core/api/settinginfodto.h"
-#include "core/api/taskcommand.h"
-#include "core/api/uploaddto.h"
-#include "devserver.h"
-
 // Records every setter call the reflection makes: key -> value ("<null>" for a null pointer).
 class ProbeDTO final : public QObject
 {
@@ -22,7 +22,10 @@ class ProbeDTO final : public QObject
 
 public:
     Q_INVOKABLE void setText(QString value) { m_calls.insert(QStringLiteral("text"), value); }
-    Q_INVOKABLE void setSharedText(QSharedPointer<QString> value) { record(QStringLiteral("sharedText"), value.data()); }
+    Q_INVOKABLE void setSharedText(QSharedPointer<QString> value)
+    {
+        record(QStringLiteral("sharedText"), value.data());
+    }
     Q_INVOKABLE void setNumber(int value) { m_calls.insert(QStringLiteral("number"), value); }
     Q_INVOKABLE void setBig(qint64 value) { m_calls.insert(QStringLiteral("big"), value); }
     Q_INVOKABLE void setRawBig(qlonglong *value)
@@ -107,10 +110,11 @@ template<typename Call>
 QJsonObject echoOf(Call call)
 {
     g_warnings.clear();
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
-        if (type == QtWarningMsg && message.startsWith(QLatin1String("Thread:")))
-            g_warnings.append(message);
-    });
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+            if (type == QtWarningMsg && message.startsWith(QLatin1String("Thread:")))
+                g_warnings.append(message);
+        });
     call();
     qInstallMessageHandler(previous);
     const QString last = g_warnings.value(g_warnings.size() - 1);
@@ -153,10 +157,10 @@ void TestBaseClient::receiveReply_envelope_data()
     QTest::addColumn<QString>("data");
     QTest::newRow("text payload") << QByteArray(R"({"success":true,"data":"abc"})") << 200 << true << Null << Null
                                   << QStringLiteral("abc");
-    QTest::newRow("success must be a JSON bool") << QByteArray(R"({"success":"true"})") << 200 << false << Null << Null
-                                                 << Null;
-    QTest::newRow("numeric code reads empty") << QByteArray(R"({"success":true,"code":200,"message":5})") << 200
-                                              << true << QString() << QString() << Null;
+    QTest::newRow("success must be a JSON bool")
+        << QByteArray(R"({"success":"true"})") << 200 << false << Null << Null << Null;
+    QTest::newRow("numeric code reads empty")
+        << QByteArray(R"({"success":true,"code":200,"message":5})") << 200 << true << QString() << QString() << Null;
     QTest::newRow("code and message") << QByteArray(R"({"code":"E7","message":"坏了"})") << 200 << false
                                       << QStringLiteral("E7") << QStringLiteral("坏了") << Null;
     QTest::newRow("nulls are skipped") << QByteArray(R"({"success":null,"code":null,"data":null})") << 200 << false
@@ -165,9 +169,9 @@ void TestBaseClient::receiveReply_envelope_data()
     QTest::newRow("not an object") << QByteArray(R"([{"success":true}])") << 200 << false << Null << Null << Null;
     QTest::newRow("HTTP error") << QByteArray("Not Found") << 203 << false << QStringLiteral("203")
                                 << QStringLiteral("在服务器上找不到远程内容") << Null;
-    QTest::newRow("JSON under a failure code") << QByteArray(R"({"success":true,"data":"x"})") << 401 << false
-                                               << QStringLiteral("401")
-                                               << QStringLiteral("服务器遇到了一个意外情况，因此服务器无法满足该请求") << Null;
+    QTest::newRow("JSON under a failure code")
+        << QByteArray(R"({"success":true,"data":"x"})") << 401 << false << QStringLiteral("401")
+        << QStringLiteral("服务器遇到了一个意外情况，因此服务器无法满足该请求") << Null;
     QTest::newRow("code outside the table") << QByteArray("Too many redirects") << 10 << false << QStringLiteral("10")
                                             << QStringLiteral("(10)Too many redirects") << Null;
     QTest::newRow("no code") << QByteArray("boom") << -1 << false << QString() << QStringLiteral("(-1)boom") << Null;
@@ -217,20 +221,22 @@ void TestBaseClient::receiveReplyList_mixedElements_objectsOnly()
 {
     int ok = 200;
     const auto list = BaseClient::receiveReplyList<RemoveFileId>(
-            QSharedPointer<QByteArray>::create(R"({"data":[{"removeTaskId":"a"},5,null,"x",[],{"removeTaskId":"b"}]})"), &ok);
+        QSharedPointer<QByteArray>::create(R"({"data":[{"removeTaskId":"a"},5,null,"x",[],{"removeTaskId":"b"}]})"),
+        &ok);
     QCOMPARE(list->data()->size(), 2);
     QCOMPARE(list->data()->at(1)->removeTaskId(), QStringLiteral("b"));
     const auto notArray = BaseClient::receiveReplyList<RemoveFileId>(
-            QSharedPointer<QByteArray>::create(R"({"success":true,"data":{}})"), &ok);
+        QSharedPointer<QByteArray>::create(R"({"success":true,"data":{}})"), &ok);
     QVERIFY(notArray->success());
     QVERIFY(!notArray->data());
 }
 
 void TestBaseClient::fillFromJson_conversionTableAndNullRules()
 {
-    const QVariantMap values = fillProbe(R"({"text":"t","sharedText":"s","number":7,"big":"123456789012",)"
-                                         R"("rawBig":"-5","flag":true,"when":"2023-01-02 03:04:05",)"
-                                         R"("plain":1,"pair":1,"":1,"set":1,"slot":1,"hidden":1,"Text":"x","other":1})");
+    const QVariantMap values =
+        fillProbe(R"({"text":"t","sharedText":"s","number":7,"big":"123456789012",)"
+                  R"("rawBig":"-5","flag":true,"when":"2023-01-02 03:04:05",)"
+                  R"("plain":1,"pair":1,"":1,"set":1,"slot":1,"hidden":1,"Text":"x","other":1})");
     const QVariantMap expected{{QStringLiteral("text"), QStringLiteral("t")},
                                {QStringLiteral("sharedText"), QStringLiteral("s")},
                                {QStringLiteral("number"), 7},
@@ -250,8 +256,10 @@ void TestBaseClient::fillFromJson_conversionTableAndNullRules()
 
     // Null: pointers arrive null, values empty; absent keys call nothing.
     const QVariantMap nulls = fillProbe(R"({"text":null,"sharedText":null,"number":null,"rawBig":null})");
-    QCOMPARE(nulls, (QVariantMap{{QStringLiteral("text"), QString()}, {QStringLiteral("sharedText"), Null},
-                                 {QStringLiteral("number"), 0}, {QStringLiteral("rawBig"), Null}}));
+    QCOMPARE(nulls, (QVariantMap{{QStringLiteral("text"), QString()},
+                                 {QStringLiteral("sharedText"), Null},
+                                 {QStringLiteral("number"), 0},
+                                 {QStringLiteral("rawBig"), Null}}));
 }
 
 void TestBaseClient::fillFromJson_typeErrors_throw()
@@ -260,7 +268,9 @@ void TestBaseClient::fillFromJson_typeErrors_throw()
     QCOMPARE(thrownBy([&] { JsonReflection::fill(&odd, QJsonDocument::fromJson(R"({"ratio":1.5})").object()); }),
              QStringLiteral("unknow type:double"));
     // The type is only looked at when the key is there.
-    QCOMPARE(thrownBy([&] { JsonReflection::fill(&odd, QJsonObject{{QStringLiteral("x"), 1}}); }),
+    QCOMPARE(thrownBy([&] {
+                 JsonReflection::fill(&odd, QJsonObject{{QStringLiteral("x"), 1}});
+             }),
              QStringLiteral("<nothing thrown>"));
     QCOMPARE(thrownBy([] { reply<UploadDTO>(R"({"success":true,"data":5})"); }),
              QStringLiteral("unknow json type:UploadDTO"));
@@ -274,7 +284,8 @@ void TestBaseClient::transferObjects_fromServerJson()
 
     int ok = 200;
     const auto tasks = BaseClient::receiveReplyList<TaskCommand>(
-            QSharedPointer<QByteArray>::create(R"({"data":[{"id":5,"type":2,"sign":"1","Id":9,"state":1,"rate":50}]})"), &ok);
+        QSharedPointer<QByteArray>::create(R"({"data":[{"id":5,"type":2,"sign":"1","Id":9,"state":1,"rate":50}]})"),
+        &ok);
     const QSharedPointer<TaskCommand> task = tasks->data()->at(0);
     QCOMPARE(task->id(), 5);
     QCOMPARE(task->type(), 2);
@@ -292,10 +303,10 @@ void TestBaseClient::transferObjects_fromServerJson()
 void TestBaseClient::settingInfoDTO_setterOrder_asTheServerTableGivesIt()
 {
     const QString expected = QStringLiteral(
-            "setAddVideoApi setGetTokenApi setInfoAddress setInfoSubmitApi setName setPcVideoClientDownloadApi "
-            "setPcVideoClientVersion setRefreshApi setRefreshSecond setUploadApi setValidVideoInfoApi setVideoSpeaker "
-            "setVideoTitle setMacVideoClientDownloadApi setMacVideoClientVersion setLinuxVideoClientDownloadApi "
-            "setLinuxVideoClientVersion setGetRemovedFileIdListApi setRemoveFileApi");
+        "setAddVideoApi setGetTokenApi setInfoAddress setInfoSubmitApi setName setPcVideoClientDownloadApi "
+        "setPcVideoClientVersion setRefreshApi setRefreshSecond setUploadApi setValidVideoInfoApi setVideoSpeaker "
+        "setVideoTitle setMacVideoClientDownloadApi setMacVideoClientVersion setLinuxVideoClientDownloadApi "
+        "setLinuxVideoClientVersion setGetRemovedFileIdListApi setRemoveFileApi");
     QStringList actual;
     const QMetaObject &meta = SettingInfoDTO::staticMetaObject;
     for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
@@ -312,11 +323,13 @@ void TestBaseClient::formText_values_percentEncodedWithSpaceAsPercent20()
     data.add(QStringLiteral("size"), Q_INT64_C(5000000000));
     data.add(QStringLiteral("end"), true);
     data.add(QStringLiteral("end"), false);
-    QCOMPARE(BaseClient::formText(&data),
-             QStringLiteral("name=a%20b%2Bc%26d%3De&title=%E8%A7%86%E9%A2%91&safe=A-z_0.9~&size=5000000000&end=1&end=0"));
+    QCOMPARE(
+        BaseClient::formText(&data),
+        QStringLiteral("name=a%20b%2Bc%26d%3De&title=%E8%A7%86%E9%A2%91&safe=A-z_0.9~&size=5000000000&end=1&end=0"));
     data.set(QStringLiteral("end"), 7);
     data.remove(QStringLiteral("safe"));
-    QCOMPARE(BaseClient::formText(&data), QStringLiteral("name=a%20b%2Bc%26d%3De&title=%E8%A7%86%E9%A2%91&size=5000000000&end=7"));
+    QCOMPARE(BaseClient::formText(&data),
+             QStringLiteral("name=a%20b%2Bc%26d%3De&title=%E8%A7%86%E9%A2%91&size=5000000000&end=7"));
 }
 
 void TestBaseClient::requests_paramsAndHeaders_arriveEncoded()
@@ -329,12 +342,15 @@ void TestBaseClient::requests_paramsAndHeaders_arriveEncoded()
     const QString echoUrl = m_server.url(QStringLiteral("/test/echo?x=1"));
 
     const QJsonObject post = echoOf([&] { m_client.post<QString>(echoUrl, data, paging); });
-    QCOMPARE(post.value(QStringLiteral("body")).toString(),
-             QStringLiteral("fileName=%E6%88%91%E7%9A%84%20%E8%A7%86%E9%A2%91%2B1.mp4&pageIndex=2&pageSize=0&pageCount=0"));
+    QCOMPARE(
+        post.value(QStringLiteral("body")).toString(),
+        QStringLiteral("fileName=%E6%88%91%E7%9A%84%20%E8%A7%86%E9%A2%91%2B1.mp4&pageIndex=2&pageSize=0&pageCount=0"));
     // The server decodes header values once: only an encoded value keeps its "%41".
     const QJsonObject headers = post.value(QStringLiteral("headers")).toObject();
     QCOMPARE(headers.value(QStringLiteral("token")).toString(), QStringLiteral("令牌 %41+b/c="));
-    QVERIFY(headers.value(QStringLiteral("Content-Type")).toString().startsWith(QLatin1String("application/x-www-form-urlencoded")));
+    QVERIFY(headers.value(QStringLiteral("Content-Type"))
+                .toString()
+                .startsWith(QLatin1String("application/x-www-form-urlencoded")));
 
     const QJsonObject get = echoOf([&] { m_client.get<QString>(echoUrl, data); });
     QCOMPARE(get.value(QStringLiteral("target")).toString(),
@@ -342,7 +358,8 @@ void TestBaseClient::requests_paramsAndHeaders_arriveEncoded()
 
     const QByteArray chunk(2 * 1024 * 1024, 'z');
     // A fragment in the endpoint must not swallow the chunk's parameters.
-    const QJsonObject multipart = echoOf([&] { m_client.postData<UploadDTO>(echoUrl + QStringLiteral("#f"), data, chunk); });
+    const QJsonObject multipart =
+        echoOf([&] { m_client.postData<UploadDTO>(echoUrl + QStringLiteral("#f"), data, chunk); });
     QCOMPARE(multipart.value(QStringLiteral("target")).toString(), get.value(QStringLiteral("target")).toString());
     const QJsonObject file = multipart.value(QStringLiteral("files")).toArray().at(0).toObject();
     QCOMPARE(file.value(QStringLiteral("name")).toString(), QStringLiteral("file"));

@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: MIT
+#include "core/api/requestprovider.h"
+#include "devserver.h"
+
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,9 +20,6 @@
 
 #include <atomic>
 #include <memory>
-
-#include "core/api/requestprovider.h"
-#include "devserver.h"
 
 namespace {
 
@@ -42,12 +42,17 @@ class Relay final : public QObject
 
 public:
     explicit Relay(quint16 upstream)
-        : m_upstream(upstream), m_server(new QTcpServer(this))
+        : m_upstream(upstream)
+        , m_server(new QTcpServer(this))
     {
         connect(m_server, &QTcpServer::newConnection, this, &Relay::accept);
     }
 
-    void listen() { m_server->listen(QHostAddress::LocalHost, 0); port = m_server->serverPort(); }
+    void listen()
+    {
+        m_server->listen(QHostAddress::LocalHost, 0);
+        port = m_server->serverPort();
+    }
     void dropAll()
     {
         for (const QPointer<QTcpSocket> &client : qAsConst(m_clients)) {
@@ -62,7 +67,6 @@ public:
 
     std::atomic_int accepted{0};
     std::atomic<quint16> port{0};
-
 
 private:
     void accept()
@@ -80,7 +84,8 @@ private:
                 }
                 upstream->write(client->readAll());
             });
-            connect(upstream, &QTcpSocket::readyRead, client, [client, upstream] { client->write(upstream->readAll()); });
+            connect(upstream, &QTcpSocket::readyRead, client,
+                    [client, upstream] { client->write(upstream->readAll()); });
             connect(upstream, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
             connect(client, &QTcpSocket::disconnected, client, [client, upstream] {
                 upstream->abort();
@@ -162,7 +167,8 @@ void TestChunkConnection::cleanup()
     RequestProvider::setPeerVerification(true);
     RequestProvider::setTransferTimeout(RequestProvider::DefaultTransferTimeoutMs);
     RequestProvider::setChunkRequestTimeout(RequestProvider::DefaultChunkRequestTimeoutMs);
-    m_server.configure({{QStringLiteral("drop"), QJsonValue()}, {QStringLiteral("stall"), QJsonValue()},
+    m_server.configure({{QStringLiteral("drop"), QJsonValue()},
+                        {QStringLiteral("stall"), QJsonValue()},
                         {QStringLiteral("redirect"), QJsonValue()}});
 }
 
@@ -175,11 +181,12 @@ void TestChunkConnection::cleanupTestCase()
 QString TestChunkConnection::uploadUrl(const QString &base, const QString &name, qint64 total, qint64 pos,
                                        bool end) const
 {
-    return base + QStringLiteral("/api/upload?uuid=%1&name=%2&total=%3&pos=%4&end=%5")
-                          .arg(m_server.uuid(), name)
-                          .arg(total)
-                          .arg(pos)
-                          .arg(end ? 1 : 0);
+    return base
+           + QStringLiteral("/api/upload?uuid=%1&name=%2&total=%3&pos=%4&end=%5")
+                 .arg(m_server.uuid(), name)
+                 .arg(total)
+                 .arg(pos)
+                 .arg(end ? 1 : 0);
 }
 
 int TestChunkConnection::post(const QString &url, const QByteArray &data, QByteArray *body)
@@ -234,7 +241,8 @@ void TestChunkConnection::postMultipart_serverClosedIdleConnection_resentOnceOnN
         else if (i == 2)
             QMetaObject::invokeMethod(m_relay, &Relay::dropOnNextRequest, Qt::BlockingQueuedConnection);
         QCOMPARE(post(uploadUrl(base, QStringLiteral("idle.bin"), file.size(), i * 65536, i == 2),
-                      file.mid(i * 65536, 65536)), 200);
+                      file.mid(i * 65536, 65536)),
+                 200);
         QCOMPARE(m_relay->accepted.load(), i + 1);
     }
     const QJsonObject upload = uploadEntry(QStringLiteral("idle.bin"));
@@ -265,8 +273,8 @@ void TestChunkConnection::postMultipart_serverFaults_mappedLikeAccessManager()
     QVERIFY2(g_warnings.first().startsWith(url + QLatin1Char(':')), qPrintable(g_warnings.first()));
 
     RequestProvider::setTransferTimeout(500);
-    QVERIFY(m_server.configure({{QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"),
-                                                                        QJsonObject{{QStringLiteral("ms"), 3000},
+    QVERIFY(m_server.configure({{QStringLiteral("stall"),
+                                 QJsonObject{{QStringLiteral("upload"), QJsonObject{{QStringLiteral("ms"), 3000},
                                                                                     {QStringLiteral("count"), 1}}}}}}));
     QCOMPARE(post(url, chunk), int(QNetworkReply::TimeoutError));
     // The late answer to the abandoned request must not be taken for the next one's.
@@ -276,9 +284,10 @@ void TestChunkConnection::postMultipart_serverFaults_mappedLikeAccessManager()
     // A redirect that would turn the chunk into a bodiless GET is a refused attempt; 307 is
     // followed with the chunk.
     for (const int status : {302, 307}) {
-        QVERIFY(m_server.configure({{QStringLiteral("redirect"),
-                                     QJsonObject{{QStringLiteral("upload"),
-                                                  QJsonObject{{QStringLiteral("status"), status}, {QStringLiteral("count"), 1}}}}}}));
+        QVERIFY(
+            m_server.configure({{QStringLiteral("redirect"),
+                                 QJsonObject{{QStringLiteral("upload"), QJsonObject{{QStringLiteral("status"), status},
+                                                                                    {QStringLiteral("count"), 1}}}}}}));
         QVERIFY(m_server.resetJournal());
         QCOMPARE(post(url, chunk), status == 302 ? int(QNetworkReply::ProtocolInvalidOperationError) : 200);
         const QJsonArray requests = m_server.journal().value(QStringLiteral("requests")).toArray();
@@ -357,8 +366,8 @@ void TestChunkConnection::postMultipart_selfSignedTls_refusedUnlessVerificationO
     for (int i = 0; i < 2; ++i) {
         QByteArray body;
         QCOMPARE(post(url, chunk, &body), 200);
-        const QJsonObject file = QJsonDocument::fromJson(body).object().value(QStringLiteral("files")).toArray()
-                                         .at(0).toObject();
+        const QJsonObject file =
+            QJsonDocument::fromJson(body).object().value(QStringLiteral("files")).toArray().at(0).toObject();
         QCOMPARE(file.value(QStringLiteral("size")).toInt(), chunk.size());
     }
     // The connection kept alive under the old policy must not carry the new one's requests.

@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: MIT
+#include "core/api/requestprovider.h"
+#include "devserver.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
@@ -13,9 +16,6 @@
 #include <memory>
 #include <utility>
 #include <vector>
-
-#include "core/api/requestprovider.h"
-#include "devserver.h"
 
 namespace {
 
@@ -34,7 +34,8 @@ QString redirectChain(const DevServer &server, int hops)
 {
     QString target = server.url(QStringLiteral("/test/empty"));
     for (int i = 0; i < hops; ++i)
-        target = server.url(QStringLiteral("/test/redirect?to=")) + QString::fromLatin1(QUrl::toPercentEncoding(target));
+        target =
+            server.url(QStringLiteral("/test/redirect?to=")) + QString::fromLatin1(QUrl::toPercentEncoding(target));
     return target;
 }
 
@@ -145,7 +146,8 @@ void TestRequestProvider::redirects_followedOnlyWhereSafe()
     // A POST goes on whole; a GET takes none of the first request's headers along.
     const QString token = echo.value(QStringLiteral("headers")).toObject().value(QStringLiteral("token")).toString();
     QCOMPARE(token, method == QLatin1String("POST") ? QStringLiteral("secret-token") : QString());
-    QCOMPARE(echo.value(QStringLiteral("body")).toString(), method == QLatin1String("POST") ? QStringLiteral("a=1") : QString());
+    QCOMPARE(echo.value(QStringLiteral("body")).toString(),
+             method == QLatin1String("POST") ? QStringLiteral("a=1") : QString());
 }
 
 void TestRequestProvider::get_redirectLimit_tenHopsFollowedEleventhFails()
@@ -154,7 +156,8 @@ void TestRequestProvider::get_redirectLimit_tenHopsFollowedEleventhFails()
     QByteArray body;
     const int code = codeOf(redirectChain(m_server, RequestProvider::MaxRedirects + 1), &body);
     QCOMPARE(code, int(QNetworkReply::TooManyRedirectsError));
-    QCOMPARE(RequestProvider::networkErrorMessage(code, QString::fromUtf8(body)), QStringLiteral("(10)Too many redirects"));
+    QCOMPARE(RequestProvider::networkErrorMessage(code, QString::fromUtf8(body)),
+             QStringLiteral("(10)Too many redirects"));
 }
 
 void TestRequestProvider::get_statuses_codeAndBody_data()
@@ -165,11 +168,13 @@ void TestRequestProvider::get_statuses_codeAndBody_data()
     QTest::newRow("200 empty") << QStringLiteral("/test/empty") << 200 << QByteArray();
     QTest::newRow("204 reason phrase") << QStringLiteral("/test/status/204") << 204 << QByteArray("No Content");
     QTest::newRow("307 not followed") << QStringLiteral("/test/status/307") << 307 << QByteArray("Temporary Redirect");
-    QTest::newRow("relative 301 followed") << QStringLiteral("/test/redirect?status=301&to=%2Ftest%2Fempty") << 200
-                                           << QByteArray();
+    QTest::newRow("relative 301 followed")
+        << QStringLiteral("/test/redirect?status=301&to=%2Ftest%2Fempty") << 200 << QByteArray();
     // Network errors carry the framework's error text ("*": any non-empty text).
-    QTest::newRow("404") << QStringLiteral("/test/status/404") << int(QNetworkReply::ContentNotFoundError) << QByteArray("*");
-    QTest::newRow("500") << QStringLiteral("/test/status/500") << int(QNetworkReply::InternalServerError) << QByteArray("*");
+    QTest::newRow("404") << QStringLiteral("/test/status/404") << int(QNetworkReply::ContentNotFoundError)
+                         << QByteArray("*");
+    QTest::newRow("500") << QStringLiteral("/test/status/500") << int(QNetworkReply::InternalServerError)
+                         << QByteArray("*");
 }
 
 void TestRequestProvider::get_statuses_codeAndBody()
@@ -190,10 +195,12 @@ void TestRequestProvider::networkErrorMessage_codes_data()
     QTest::addColumn<QString>("fallback");
     QTest::addColumn<QString>("message");
     QTest::newRow("roaming ignores fallback")
-            << 7 << QStringLiteral("abc")
-            << QStringLiteral("由于与网络断开，连接断开，但系统已启动漫游到另一个接入点。应重新提交该请求，并将在重新建立连接后立即进行处理");
-    QTest::newRow("HTTP 204 reads as error 204") << 204 << QStringLiteral("No Content")
-                                                 << QStringLiteral("远程服务器需要身份验证来服务内容，但提供的凭据未被接受");
+        << 7 << QStringLiteral("abc")
+        << QStringLiteral(
+               "由于与网络断开，连接断开，但系统已启动漫游到另一个接入点。应重新提交该请求，并将在重新建立连接后立即进行处理");
+    QTest::newRow("HTTP 204 reads as error 204")
+        << 204 << QStringLiteral("No Content")
+        << QStringLiteral("远程服务器需要身份验证来服务内容，但提供的凭据未被接受");
     QTest::newRow("last entry") << 499 << QString() << QStringLiteral("检测到与服务器响应相关的未知错误");
     QTest::newRow("not in table") << 10 << QStringLiteral("abc") << QStringLiteral("(10)abc");
     QTest::newRow("no code") << -1 << QString() << QStringLiteral("(-1)");

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Runs the real NUVUpload executable and reads what it leaves in its log folder.
+#include "core/platform/appdirs.h"
+
 #include <QDate>
 #include <QDir>
 #include <QFile>
@@ -9,8 +11,6 @@
 #include <QTest>
 
 #include <unistd.h>
-
-#include "core/platform/appdirs.h"
 
 namespace {
 
@@ -25,12 +25,13 @@ struct Installed
         program = dir.filePath(QStringLiteral("NUVUpload"));
         const QString built = qEnvironmentVariable("NUV_BIN_DIR") + QStringLiteral("/NUVUpload");
         return QFile::copy(built, program)
-            && QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+               && QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     QString logText() const
     {
-        QFile file(dir.filePath(QStringLiteral("logs/") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".log")));
+        QFile file(dir.filePath(QStringLiteral("logs/") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
+                                + QStringLiteral(".log")));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 };
@@ -77,7 +78,8 @@ void TestStartup::start_arguments_pickLaunchTextAndWriteBanners_data()
     QTest::newRow("none") << QStringList() << QString();
     QTest::newRow("one") << QStringList{QStringLiteral("X")} << QStringLiteral("X");
     QTest::newRow("two") << QStringList{QStringLiteral("A"), QStringLiteral("X")} << QStringLiteral("X");
-    QTest::newRow("three") << QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")} << QStringLiteral("B");
+    QTest::newRow("three") << QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}
+                           << QStringLiteral("B");
 }
 
 void TestStartup::start_arguments_pickLaunchTextAndWriteBanners()
@@ -103,16 +105,19 @@ void TestStartup::start_arguments_pickLaunchTextAndWriteBanners()
     const QStringList lines = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     QVERIFY(lines.size() > 7);
     // Info lines: time, two blanks (no level word), the call site, the text.
-    const QRegularExpression infoLine(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  File:\\(.+startup\\.cpp\\) Line:\\(\\d+\\) #{64}$"));
+    const QRegularExpression infoLine(QStringLiteral(
+        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  File:\\(.+startup\\.cpp\\) Line:\\(\\d+\\) #{64}$"));
     QVERIFY2(infoLine.match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
     QVERIFY(lines.at(1).endsWith(QStringLiteral("#                          START                               #")));
     QVERIFY(lines.at(2).endsWith(rule));
-    QVERIFY(lines.at(lines.size() - 2).endsWith(QStringLiteral("#                          STOP                                #")));
+    QVERIFY(lines.at(lines.size() - 2)
+                .endsWith(QStringLiteral("#                          STOP                                #")));
     QVERIFY(lines.last().endsWith(rule));
 
     QCOMPARE(lineAfter(log, QStringLiteral("currentPath:")), QDir(app.dir.path()).canonicalPath());
     QCOMPARE(lineAfter(log, QStringLiteral("applicationDirPath:")), QDir(app.dir.path()).canonicalPath());
-    QCOMPARE(lineAfter(log, QStringLiteral("arguments:")), (QStringList{app.program} + arguments).join(QLatin1Char(',')));
+    QCOMPARE(lineAfter(log, QStringLiteral("arguments:")),
+             (QStringList{app.program} + arguments).join(QLatin1Char(',')));
     QCOMPARE(lineAfter(log, QStringLiteral("launchText:")), launchText);
     // The settings file beside the program was written because it did not exist.
     QVERIFY(QFile::exists(app.dir.filePath(QStringLiteral("setting.ini"))));
@@ -139,7 +144,8 @@ void TestStartup::start_logsFolder_createdAndSubfolderKept()
     second.terminate();
     QVERIFY(second.waitForFinished(20000));
     QVERIFY(QFileInfo(app.dir.filePath(QStringLiteral("logs/keep"))).isDir());
-    QCOMPARE(app.logText().count(QStringLiteral("#                          STOP                                #")), 2);
+    QCOMPARE(app.logText().count(QStringLiteral("#                          STOP                                #")),
+             2);
 }
 
 void TestStartup::appDirs_programFolder_portableOnlyInOwnFolder_data()

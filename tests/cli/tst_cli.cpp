@@ -1,20 +1,20 @@
 // SPDX-License-Identifier: MIT
 // The real nuvupload-cli process against a real nuv-devserver.
+#include "core/media/processsweep.h"
+#include "devserver.h"
+#include "testvideos.h"
+
 #include <QDate>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcessEnvironment>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
-
-#include "devserver.h"
-#include "core/media/processsweep.h"
-#include "testvideos.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ struct Installed
     {
         program = dir.filePath(QStringLiteral("nuvupload-cli"));
         return QFile::copy(qEnvironmentVariable("NUV_BIN_DIR") + QStringLiteral("/nuvupload-cli"), program)
-            && QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+               && QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     QString logText() const
@@ -130,14 +130,25 @@ void TestCli::upload_twoFiles_registersBothAndPrintsProgress()
 
     const QJsonArray registrations = server.journal().value(QStringLiteral("registrations")).toArray();
     QCOMPARE(registrations.size(), 2);
-    QCOMPARE(registrations.at(0).toObject().value(QStringLiteral("filename")).toString(), QStringLiteral("first clip.mp4"));
+    QCOMPARE(registrations.at(0).toObject().value(QStringLiteral("filename")).toString(),
+             QStringLiteral("first clip.mp4"));
     QCOMPARE(registrations.at(1).toObject().value(QStringLiteral("filename")).toString(), QStringLiteral("second.MKV"));
-    QCOMPARE(registrations.at(1).toObject().value(QStringLiteral("formJson")).toObject().value(QStringLiteral("suffix")).toString(),
+    QCOMPARE(registrations.at(1)
+                 .toObject()
+                 .value(QStringLiteral("formJson"))
+                 .toObject()
+                 .value(QStringLiteral("suffix"))
+                 .toString(),
              QStringLiteral(".MKV"));
     QCOMPARE(statusesOf(server).last(), QStringLiteral("19"));
     // The last report lists both files as registered.
     const QJsonObject journal = server.journal();
-    const QJsonArray list = journal.value(QStringLiteral("reports")).toArray().last().toObject().value(QStringLiteral("listJson")).toArray();
+    const QJsonArray list = journal.value(QStringLiteral("reports"))
+                                .toArray()
+                                .last()
+                                .toObject()
+                                .value(QStringLiteral("listJson"))
+                                .toArray();
     QCOMPARE(list.size(), 2);
     for (const QJsonValue &entry : list)
         QCOMPARE(entry.toObject().value(QStringLiteral("status")).toInt(), 19);
@@ -145,7 +156,8 @@ void TestCli::upload_twoFiles_registersBothAndPrintsProgress()
     QVERIFY(m_app.logText().contains(QStringLiteral("FFMpegTools::info")));
     QVERIFY(!run.out.contains(QStringLiteral("FFMpegTools")));
     // Neither the token nor the launch code is in any log file; the lines that held them stay.
-    const QString token = journal.value(QStringLiteral("tokens")).toArray().first().toObject().value(QStringLiteral("token")).toString();
+    const QString token =
+        journal.value(QStringLiteral("tokens")).toArray().first().toObject().value(QStringLiteral("token")).toString();
     QVERIFY(token.size() >= 8);
     for (const QFileInfo &log : QDir(m_app.dir.filePath(QStringLiteral("logs"))).entryInfoList(QDir::Files)) {
         QFile file(log.filePath());
@@ -161,9 +173,11 @@ void TestCli::upload_badLaunchCommand_exitsWithDecodingMessage_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("message");
     QTest::newRow("not a launch command") << QStringLiteral("hello") << QStringLiteral("指令格式不正确");
-    QTest::newRow("ftp server") << QStringLiteral("nuvVideoClient://ftp://h/s?uuid=u&type=1&moduleId=1&parentId=1&maxUploadNum=2")
+    QTest::newRow("ftp server") << QStringLiteral(
+        "nuvVideoClient://ftp://h/s?uuid=u&type=1&moduleId=1&parentId=1&maxUploadNum=2")
                                 << QStringLiteral("服务器地址格式有误");
-    QTest::newRow("no uuid") << QStringLiteral("nuvVideoClient://http://h/s?type=1&moduleId=1&parentId=1&maxUploadNum=2")
+    QTest::newRow("no uuid") << QStringLiteral(
+        "nuvVideoClient://http://h/s?type=1&moduleId=1&parentId=1&maxUploadNum=2")
                              << QStringLiteral("uuid格式有误");
 }
 
@@ -188,7 +202,8 @@ void TestCli::upload_refusedFiles_exitWithMessagesBeforeAnyRequest()
 
     const Run tooMany = runCli(m_app, {server.launchCommand(), m_first, m_second});
     QCOMPARE(tooMany.exitCode, 2);
-    QVERIFY2(tooMany.err.contains(QStringLiteral("选择的文件数量，超出当前最大可上传数量(1)。")), qPrintable(tooMany.err));
+    QVERIFY2(tooMany.err.contains(QStringLiteral("选择的文件数量，超出当前最大可上传数量(1)。")),
+             qPrintable(tooMany.err));
     QVERIFY(server.journal().value(QStringLiteral("requests")).toArray().isEmpty());
 }
 
@@ -199,10 +214,14 @@ void TestCli::upload_serverTextWithControls_printedHarmless_data()
     // Clear the screen, set the window title, a C1 line break, a carriage return.
     const QString controls = QStringLiteral("\x1b[2J\x1b]0;x\x07\x85\r");
     QTest::newRow("message") << QJsonObject{{QStringLiteral("settings"),
-                                             QJsonObject{{QStringLiteral("getTokenApi"), QString(QStringLiteral("ftp://h/") + controls)}}}}
+                                             QJsonObject{{QStringLiteral("getTokenApi"),
+                                                          QString(QStringLiteral("ftp://h/") + controls)}}}}
                              << QStringLiteral("服务器返回Token接口有误，请联系管理员(ftp://h/ )");
-    const QJsonObject task{{QStringLiteral("id"), 1}, {QStringLiteral("type"), 2}, {QStringLiteral("sign"), 0},
-                           {QStringLiteral("title"), QString(controls + QStringLiteral("上传"))}, {QStringLiteral("mac"), QString()}};
+    const QJsonObject task{{QStringLiteral("id"), 1},
+                           {QStringLiteral("type"), 2},
+                           {QStringLiteral("sign"), 0},
+                           {QStringLiteral("title"), QString(controls + QStringLiteral("上传"))},
+                           {QStringLiteral("mac"), QString()}};
     QTest::newRow("task title") << QJsonObject{{QStringLiteral("plan"), QJsonArray{task}}}
                                 << QStringLiteral("first clip.mp4   上传 (1/2)");
 }
@@ -244,15 +263,16 @@ void TestCli::probe_video_printsFactsAsJson()
 
     const Run notVideo = runCli(m_app, {QStringLiteral("--probe"), m_app.program});
     QCOMPARE(notVideo.exitCode, 1);
-    QVERIFY2(notVideo.err.contains(QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(")), qPrintable(notVideo.err));
+    QVERIFY2(notVideo.err.contains(QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(")),
+             qPrintable(notVideo.err));
 }
 
 void TestCli::probe_leftoverOfKilledRun_endedAtStart()
 {
     // What a run of this installation leaves when its process dies before ffmpeg does.
     const QString marker = QStringLiteral("nuv-leftover-") + QString::number(QCoreApplication::applicationPid());
-    const QStringList mark{ProcessSweep::installMarker(m_app.dir.path()), QString::number(QCoreApplication::applicationPid()),
-                           QStringLiteral("1"), marker};
+    const QStringList mark{ProcessSweep::installMarker(m_app.dir.path()),
+                           QString::number(QCoreApplication::applicationPid()), QStringLiteral("1"), marker};
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(ProcessSweep::markVariable(), mark.join(QLatin1Char(':')));
     QProcess leftover;
@@ -321,7 +341,8 @@ void TestCli::upload_sigint_stopsEndsFfmpegAndReportsExit()
     // The exit report went out before the process ended, after the file's last state.
     const QStringList statuses = statusesOf(server);
     QCOMPARE(statuses.last(), QStringLiteral("21"));
-    QVERIFY2(statuses.contains(transcode ? QStringLiteral("3") : QStringLiteral("10")), qPrintable(statuses.join(QLatin1Char(','))));
+    QVERIFY2(statuses.contains(transcode ? QStringLiteral("3") : QStringLiteral("10")),
+             qPrintable(statuses.join(QLatin1Char(','))));
     const QString log = m_app.logText();
     const int stopping = log.lastIndexOf(QStringLiteral("Manager Stop"));
     QVERIFY(stopping >= 0 && stopping < log.lastIndexOf(QStringLiteral("Client Exit")));

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The command-line client's own parts: argument parsing and the progress lines.
-#include <QtTest>
-
 #include "cli/cliarguments.h"
 #include "cli/mediaprobe.h"
 #include "cli/progressprinter.h"
+
+#include <QtTest>
 
 class TestCliParts final : public QObject
 {
@@ -30,16 +30,17 @@ void TestCliParts::parse_arguments_modeFilesAndErrors_data()
     QTest::newRow("upload") << QStringList{QStringLiteral("cmd"), QStringLiteral("a.mp4"), QStringLiteral("b.mkv")}
                             << upload << QStringList{QStringLiteral("a.mp4"), QStringLiteral("b.mkv")} << false;
     QTest::newRow("no probe after the files")
-            << QStringList{QStringLiteral("cmd"), QStringLiteral("a.mp4"), QStringLiteral("--no-probe")} << upload
-            << QStringList{QStringLiteral("a.mp4")} << true;
+        << QStringList{QStringLiteral("cmd"), QStringLiteral("a.mp4"), QStringLiteral("--no-probe")} << upload
+        << QStringList{QStringLiteral("a.mp4")} << true;
     QTest::newRow("a file named like an option")
-            << QStringList{QStringLiteral("cmd"), QStringLiteral("--"), QStringLiteral("--help.mp4")} << upload
-            << QStringList{QStringLiteral("--help.mp4")} << false;
+        << QStringList{QStringLiteral("cmd"), QStringLiteral("--"), QStringLiteral("--help.mp4")} << upload
+        << QStringList{QStringLiteral("--help.mp4")} << false;
     QTest::newRow("help wins") << QStringList{QStringLiteral("cmd"), QStringLiteral("-h")}
                                << int(CliArguments::Mode::Help) << QStringList() << false;
     QTest::newRow("probe") << QStringList{QStringLiteral("--probe"), QStringLiteral("a.mp4")}
                            << int(CliArguments::Mode::Probe) << QStringList{QStringLiteral("a.mp4")} << false;
-    QTest::newRow("probe of two files") << QStringList{QStringLiteral("--probe"), QStringLiteral("a"), QStringLiteral("b")}
+    QTest::newRow("probe of two files") << QStringList{QStringLiteral("--probe"), QStringLiteral("a"),
+                                                       QStringLiteral("b")}
                                         << invalid << QStringList() << false;
     QTest::newRow("no file") << QStringList{QStringLiteral("cmd")} << invalid << QStringList() << false;
     QTest::newRow("unknown option") << QStringList{QStringLiteral("--fast"), QStringLiteral("cmd"), QStringLiteral("a")}
@@ -88,22 +89,21 @@ void TestCliParts::update_plainOutput_linesThinnedToStepsAndSeconds()
         progress.bytesDone = qint64(percent) * 10000000;
         printer.update(progress);
     };
-    at(0, 0);       // a new task: always a line
-    at(2000, 3);    // under 5 %: nothing
-    at(2500, 10);   // 10 % after 2.5 s: a line
-    at(2600, 20);   // 10 % more but after 0.1 s: nothing
-    at(4000, 100);  // the last step always shows
-    at(5000, 100);  // unchanged: nothing
+    at(0, 0);      // a new task: always a line
+    at(2000, 3);   // under 5 %: nothing
+    at(2500, 10);  // 10 % after 2.5 s: a line
+    at(2600, 20);  // 10 % more but after 0.1 s: nothing
+    at(4000, 100); // the last step always shows
+    at(5000, 100); // unchanged: nothing
     progress.task = QStringLiteral("登记视频");
     progress.taskIndex = 2;
     progress.bytesDone = -1;
-    at(5100, 0);    // a new task: a line
+    at(5100, 0); // a new task: a line
 
-    QCOMPARE(lines,
-             (QStringList{QStringLiteral("[1/1] a.mp4  上传原视频 (1/2)  0%  -- MB/s  -- left\n"),
-                          QStringLiteral("[1/1] a.mp4  上传原视频 (1/2)  10%  40.0 MB/s  -- left\n"),
-                          QStringLiteral("[1/1] a.mp4  上传原视频 (1/2)  100%  250.0 MB/s  -- left\n"),
-                          QStringLiteral("[1/1] a.mp4  登记视频 (2/2)  0%  -- MB/s  -- left\n")}));
+    QCOMPARE(lines, (QStringList{QStringLiteral("[1/1] a.mp4  上传原视频 (1/2)  0%  -- MB/s  -- left\n"),
+                                 QStringLiteral("[1/1] a.mp4  上传原视频 (1/2)  10%  40.0 MB/s  -- left\n"),
+                                 QStringLiteral("[1/1] a.mp4  上传原视频 (1/2)  100%  250.0 MB/s  -- left\n"),
+                                 QStringLiteral("[1/1] a.mp4  登记视频 (2/2)  0%  -- MB/s  -- left\n")}));
 }
 
 void TestCliParts::update_terminal_rewritesOneLineInPlace()

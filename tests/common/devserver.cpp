@@ -76,8 +76,8 @@ bool DevServer::start(const QStringList &extraArgs)
         }
     }
     const QString line = QString::fromUtf8(m_process->readLine()).trimmed();
-    static const QRegularExpression pattern(QStringLiteral(
-        "^nuv-devserver listening on (https?)://[^:/ ]+:(\\d+) launch (nuvVideoClient://\\S+)$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^nuv-devserver listening on (https?)://[^:/ ]+:(\\d+) launch (nuvVideoClient://\\S+)$"));
     const QRegularExpressionMatch match = pattern.match(line);
     if (!match.hasMatch()) {
         m_error = QStringLiteral("unexpected first line: ") + line;
@@ -161,13 +161,15 @@ QJsonObject DevServer::config() const
 
 bool DevServer::configure(const QJsonObject &config) const
 {
-    const Reply reply = call("POST", QStringLiteral("/admin/config"), QJsonDocument(config).toJson(QJsonDocument::Compact));
+    const Reply reply =
+        call("POST", QStringLiteral("/admin/config"), QJsonDocument(config).toJson(QJsonDocument::Compact));
     return reply.status == 200;
 }
 
 bool DevServer::markRemoved(const QString &id) const
 {
-    return call("POST", QStringLiteral("/admin/remove?id=") + QString::fromLatin1(QUrl::toPercentEncoding(id))).status == 200;
+    return call("POST", QStringLiteral("/admin/remove?id=") + QString::fromLatin1(QUrl::toPercentEncoding(id))).status
+           == 200;
 }
 
 bool DevServer::resetJournal() const

@@ -40,9 +40,8 @@ bool TestVideos::make(const QString &path, const TestVideoOptions &options)
         return false;
 
     const QString duration = QString::number(options.seconds);
-    QStringList arguments{QStringLiteral("-hide_banner"), QStringLiteral("-nostdin"),
-                          QStringLiteral("-y"), QStringLiteral("-loglevel"),
-                          QStringLiteral("error")};
+    QStringList arguments{QStringLiteral("-hide_banner"), QStringLiteral("-nostdin"), QStringLiteral("-y"),
+                          QStringLiteral("-loglevel"), QStringLiteral("error")};
     int audioInput = 0;
     if (options.video) {
         arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
@@ -66,8 +65,8 @@ bool TestVideos::make(const QString &path, const TestVideoOptions &options)
             arguments << QStringLiteral("-preset") << QStringLiteral("ultrafast");
     }
     if (options.audio) {
-        arguments << QStringLiteral("-map") << QStringLiteral("%1:a").arg(audioInput)
-                  << QStringLiteral("-c:a") << options.audioCodec;
+        arguments << QStringLiteral("-map") << QStringLiteral("%1:a").arg(audioInput) << QStringLiteral("-c:a")
+                  << options.audioCodec;
     }
     if (options.faststart)
         arguments << QStringLiteral("-movflags") << QStringLiteral("+faststart");
@@ -95,11 +94,13 @@ QString TestVideos::describe(const QString &path)
 QStringList TestVideos::silentRunArguments(const QString &marker, int seconds)
 {
     // -re paces the null source in real time; the metadata carries the marker.
-    return {QStringLiteral("-nostdin"), QStringLiteral("-loglevel"), QStringLiteral("quiet"),
-            QStringLiteral("-re"), QStringLiteral("-f"), QStringLiteral("lavfi"),
-            QStringLiteral("-i"), QStringLiteral("nullsrc=size=16x16:rate=5"),
-            QStringLiteral("-t"), QString::number(seconds), QStringLiteral("-metadata"),
-            QStringLiteral("comment=") + marker, QStringLiteral("-f"), QStringLiteral("null"),
+    return {QStringLiteral("-nostdin"),  QStringLiteral("-loglevel"),
+            QStringLiteral("quiet"),     QStringLiteral("-re"),
+            QStringLiteral("-f"),        QStringLiteral("lavfi"),
+            QStringLiteral("-i"),        QStringLiteral("nullsrc=size=16x16:rate=5"),
+            QStringLiteral("-t"),        QString::number(seconds),
+            QStringLiteral("-metadata"), QStringLiteral("comment=") + marker,
+            QStringLiteral("-f"),        QStringLiteral("null"),
             QStringLiteral("-")};
 }
 

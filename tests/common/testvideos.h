@@ -12,10 +12,10 @@ struct TestVideoOptions
     int width = 64;
     int height = 48;
     int fps = 10;
-    QString container;        // ffmpeg's -f name; empty: chosen from the file suffix
-    bool faststart = false;   // MP4: index (moov) before the media data
+    QString container;      // ffmpeg's -f name; empty: chosen from the file suffix
+    bool faststart = false; // MP4: index (moov) before the media data
     bool video = true;
-    int videoStreams = 1;     // the same picture mapped this many times
+    int videoStreams = 1; // the same picture mapped this many times
     bool audio = true;
     QString videoCodec = QStringLiteral("libx264");
     QString audioCodec = QStringLiteral("aac");

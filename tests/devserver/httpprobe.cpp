@@ -72,11 +72,12 @@ HttpResult HttpProbe::postChunk(const QString &url, const QByteArray &chunk, con
 HttpResult HttpProbe::uploadChunk(const QString &base, const QString &name, qint64 total, qint64 pos, bool end,
                                   const QByteArray &chunk)
 {
-    const QList<QPair<QString, QString>> query{{QStringLiteral("uuid"), QStringLiteral("session")},
-                                               {QStringLiteral("name"), name},
-                                               {QStringLiteral("total"), QString::number(total)},
-                                               {QStringLiteral("pos"), QString::number(pos)},
-                                               {QStringLiteral("end"), end ? QStringLiteral("1") : QStringLiteral("0")}};
+    const QList<QPair<QString, QString>> query{
+        {QStringLiteral("uuid"), QStringLiteral("session")},
+        {QStringLiteral("name"), name},
+        {QStringLiteral("total"), QString::number(total)},
+        {QStringLiteral("pos"), QString::number(pos)},
+        {QStringLiteral("end"), end ? QStringLiteral("1") : QStringLiteral("0")}};
     return postChunk(base + QStringLiteral("/api/upload?") + QString::fromLatin1(formText(query)), chunk);
 }
 

@@ -59,12 +59,18 @@ void TestDevServer::init()
 
 Params TestDevServer::checkParams(const QString &uuid) const
 {
-    return {{QStringLiteral("uuid"), uuid},           {QStringLiteral("name"), QStringLiteral("演示 a.mp4")},
-            {QStringLiteral("suffix"), QStringLiteral(".mp4")}, {QStringLiteral("size"), QStringLiteral("1048576")},
-            {QStringLiteral("duration"), QStringLiteral("12")}, {QStringLiteral("videoCodec"), QStringLiteral("h264")},
-            {QStringLiteral("mp4Format"), QStringLiteral("1")}, {QStringLiteral("nuvVideo"), QStringLiteral("0")},
-            {QStringLiteral("rate"), QStringLiteral("25")},     {QStringLiteral("width"), QStringLiteral("640")},
-            {QStringLiteral("height"), QStringLiteral("360")},  {QStringLiteral("audioCodec"), QStringLiteral("aac")}};
+    return {{QStringLiteral("uuid"), uuid},
+            {QStringLiteral("name"), QStringLiteral("演示 a.mp4")},
+            {QStringLiteral("suffix"), QStringLiteral(".mp4")},
+            {QStringLiteral("size"), QStringLiteral("1048576")},
+            {QStringLiteral("duration"), QStringLiteral("12")},
+            {QStringLiteral("videoCodec"), QStringLiteral("h264")},
+            {QStringLiteral("mp4Format"), QStringLiteral("1")},
+            {QStringLiteral("nuvVideo"), QStringLiteral("0")},
+            {QStringLiteral("rate"), QStringLiteral("25")},
+            {QStringLiteral("width"), QStringLiteral("640")},
+            {QStringLiteral("height"), QStringLiteral("360")},
+            {QStringLiteral("audioCodec"), QStringLiteral("aac")}};
 }
 
 void TestDevServer::uploadWhole(const QString &name, const QByteArray &data, QString *id, QString *uri)
@@ -98,13 +104,14 @@ void TestDevServer::settings_defaults_allUrlsOnSameServer()
                 .hasMatch());
     const QJsonObject data = envelope.value(QStringLiteral("data")).toObject();
     QCOMPARE(data.size(), 19);
-    const QList<QPair<QString, QString>> urls{{QStringLiteral("getTokenApi"), QStringLiteral("/api/token")},
-                                              {QStringLiteral("validVideoInfoApi"), QStringLiteral("/api/check")},
-                                              {QStringLiteral("uploadApi"), QStringLiteral("/api/upload")},
-                                              {QStringLiteral("refreshApi"), QStringLiteral("/api/refresh")},
-                                              {QStringLiteral("addVideoApi"), QStringLiteral("/api/addVideo")},
-                                              {QStringLiteral("getRemovedFileIdListApi"), QStringLiteral("/api/removed")},
-                                              {QStringLiteral("removeFileApi"), QStringLiteral("/api/removeFile")}};
+    const QList<QPair<QString, QString>> urls{
+        {QStringLiteral("getTokenApi"), QStringLiteral("/api/token")},
+        {QStringLiteral("validVideoInfoApi"), QStringLiteral("/api/check")},
+        {QStringLiteral("uploadApi"), QStringLiteral("/api/upload")},
+        {QStringLiteral("refreshApi"), QStringLiteral("/api/refresh")},
+        {QStringLiteral("addVideoApi"), QStringLiteral("/api/addVideo")},
+        {QStringLiteral("getRemovedFileIdListApi"), QStringLiteral("/api/removed")},
+        {QStringLiteral("removeFileApi"), QStringLiteral("/api/removeFile")}};
     for (const auto &url : urls)
         QCOMPARE(data.value(url.first).toString(), base() + url.second);
     QVERIFY(data.value(QStringLiteral("refreshSecond")).isDouble());
@@ -116,9 +123,8 @@ void TestDevServer::settings_config_overrideAndNoData()
     const QString settingsUrl = base() + QStringLiteral("/platform/settings");
     QVERIFY(m_server.configure(QJsonObject{
         {QStringLiteral("clientVersion"), QStringLiteral("2.0.1")},
-        {QStringLiteral("settings"),
-         QJsonObject{{QStringLiteral("uploadApi"), QStringLiteral("ftp://127.0.0.1/up")},
-                     {QStringLiteral("refreshSecond"), QJsonValue::Null}}}}));
+        {QStringLiteral("settings"), QJsonObject{{QStringLiteral("uploadApi"), QStringLiteral("ftp://127.0.0.1/up")},
+                                                 {QStringLiteral("refreshSecond"), QJsonValue::Null}}}}));
     QJsonObject data = m_probe.get(settingsUrl).json().value(QStringLiteral("data")).toObject();
     QCOMPARE(data.value(QStringLiteral("uploadApi")).toString(), QStringLiteral("ftp://127.0.0.1/up"));
     QVERIFY(!data.contains(QStringLiteral("refreshSecond")));
@@ -131,8 +137,10 @@ void TestDevServer::settings_config_overrideAndNoData()
 
     // A bad configuration is refused as a whole and changes nothing.
     QVERIFY(!m_server.configure(QJsonObject{{QStringLiteral("settingsNoData"), false}, {QStringLiteral("bogus"), 1}}));
-    QVERIFY(!m_server.configure(QJsonObject{{QStringLiteral("settingsNoData"), false}, {QStringLiteral("plan"), QStringLiteral("hd")}}));
-    QVERIFY(!m_server.configure(QJsonObject{{QStringLiteral("settingsNoData"), false}, {QStringLiteral("randomFaults"), 2}}));
+    QVERIFY(!m_server.configure(
+        QJsonObject{{QStringLiteral("settingsNoData"), false}, {QStringLiteral("plan"), QStringLiteral("hd")}}));
+    QVERIFY(!m_server.configure(
+        QJsonObject{{QStringLiteral("settingsNoData"), false}, {QStringLiteral("randomFaults"), 2}}));
     QVERIFY(!m_server.configure(QJsonObject{{QStringLiteral("settingsNoData"), false},
                                             {QStringLiteral("fail"), QJsonObject{{QStringLiteral("nowhere"), 500}}}}));
     QCOMPARE(m_server.config().value(QStringLiteral("settingsNoData")).toBool(), true);
@@ -210,7 +218,8 @@ void TestDevServer::check_plans()
     QFETCH(QString, signs);
     QFETCH(QString, titles);
     QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("plan"), plan}}));
-    const QJsonObject envelope = m_probe.postForm(base() + QStringLiteral("/api/check"), checkParams(m_server.uuid())).json();
+    const QJsonObject envelope =
+        m_probe.postForm(base() + QStringLiteral("/api/check"), checkParams(m_server.uuid())).json();
     QCOMPARE(envelope.value(QStringLiteral("success")).toBool(), true);
     const QJsonArray tasks = envelope.value(QStringLiteral("data")).toArray();
     QStringList gotTypes, gotSigns, gotTitles;
@@ -236,12 +245,12 @@ void TestDevServer::check_badRequest_refused_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("message");
-    QTest::newRow("other session's uuid") << QStringLiteral("uuid") << QStringLiteral("other")
-                                          << QStringLiteral("uuid 与当前会话不符");
+    QTest::newRow("other session's uuid")
+        << QStringLiteral("uuid") << QStringLiteral("other") << QStringLiteral("uuid 与当前会话不符");
     QTest::newRow("size not a number") << QStringLiteral("size") << QStringLiteral("12a")
                                        << QStringLiteral("参数 size 应为十进制整数");
-    QTest::newRow("bool written as text") << QStringLiteral("mp4Format") << QStringLiteral("true")
-                                          << QStringLiteral("参数 mp4Format 应为 0 或 1");
+    QTest::newRow("bool written as text")
+        << QStringLiteral("mp4Format") << QStringLiteral("true") << QStringLiteral("参数 mp4Format 应为 0 或 1");
     QTest::newRow("missing audioCodec") << QStringLiteral("audioCodec") << QString()
                                         << QStringLiteral("缺少参数: audioCodec");
 }
@@ -266,13 +275,16 @@ void TestDevServer::check_badRequest_refused()
 
 void TestDevServer::refresh_report_keepsRawAndParsedList()
 {
-    const QString list = QStringLiteral("[{\"uuid\":\"p1\",\"status\":9,\"finishRate\":40,\"fileName\":\"演示.mp4\",\"fileSize\":5}]");
+    const QString list =
+        QStringLiteral("[{\"uuid\":\"p1\",\"status\":9,\"finishRate\":40,\"fileName\":\"演示.mp4\",\"fileSize\":5}]");
     const QString url = base() + QStringLiteral("/api/refresh");
     const auto report = [&](const QString &listText) {
-        return m_probe.postForm(url, {{QStringLiteral("uuid"), m_server.uuid()}, {QStringLiteral("status"), QStringLiteral("9")},
+        return m_probe.postForm(url, {{QStringLiteral("uuid"), m_server.uuid()},
+                                      {QStringLiteral("status"), QStringLiteral("9")},
                                       {QStringLiteral("finishRate"), QStringLiteral("40")},
                                       {QStringLiteral("fileName"), QStringLiteral("演示 a&b.mp4")},
-                                      {QStringLiteral("fileSize"), QStringLiteral("5")}, {QStringLiteral("list"), listText}});
+                                      {QStringLiteral("fileSize"), QStringLiteral("5")},
+                                      {QStringLiteral("list"), listText}});
     };
     QCOMPARE(report(list).json().value(QStringLiteral("data")).toString(), QStringLiteral("ok"));
     QCOMPARE(report(QString()).json().value(QStringLiteral("data")).toString(), QStringLiteral("ok"));
@@ -308,7 +320,8 @@ void TestDevServer::upload_threeChunksWithRetry_sha256Matches()
         if (id.isEmpty())
             id = dto.value(QStringLiteral("id")).toString();
         QCOMPARE(dto.value(QStringLiteral("id")).toString(), id);
-        QCOMPARE(dto.value(QStringLiteral("uri")).toString(), QStringLiteral("/files/%1/%E4%B8%89%E6%AE%B5%201.mp4").arg(id));
+        QCOMPARE(dto.value(QStringLiteral("uri")).toString(),
+                 QStringLiteral("/files/%1/%E4%B8%89%E6%AE%B5%201.mp4").arg(id));
     }
     QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(id).hasMatch());
 
@@ -333,8 +346,8 @@ void TestDevServer::upload_badChunk_refused_data()
     QTest::addColumn<int>("size");
     QTest::addColumn<QString>("part");
     QTest::addColumn<QString>("message");
-    QTest::newRow("chunk runs past total") << QStringLiteral("name=a&total=10&pos=0&end=1") << 11 << QStringLiteral("file")
-                                           << QStringLiteral("分片超出文件总长度");
+    QTest::newRow("chunk runs past total") << QStringLiteral("name=a&total=10&pos=0&end=1") << 11
+                                           << QStringLiteral("file") << QStringLiteral("分片超出文件总长度");
     QTest::newRow("pos beyond bytes received") << QStringLiteral("name=b&total=100&pos=50&end=0") << 10
                                                << QStringLiteral("file") << QStringLiteral("分片位置超出已接收长度");
     QTest::newRow("pos beyond total") << QStringLiteral("name=c&total=100&pos=101&end=1") << 0 << QStringLiteral("file")
@@ -357,18 +370,27 @@ void TestDevServer::upload_badChunk_refused()
     QFETCH(int, size);
     QFETCH(QString, part);
     QFETCH(QString, message);
-    const HttpResult reply = m_probe.postChunk(base() + QStringLiteral("/api/upload?uuid=s&") + query,
-                                               QByteArray(size, 'x'), part);
+    const HttpResult reply =
+        m_probe.postChunk(base() + QStringLiteral("/api/upload?uuid=s&") + query, QByteArray(size, 'x'), part);
     QCOMPARE(reply.status, 200);
     QCOMPARE(reply.json().value(QStringLiteral("success")).toBool(), false);
     QCOMPARE(reply.json().value(QStringLiteral("code")).toString(), QStringLiteral("400"));
     QVERIFY2(reply.json().value(QStringLiteral("message")).toString().startsWith(message),
              qPrintable(reply.json().value(QStringLiteral("message")).toString()));
     // The refused body was read off the connection: the next request on it is answered normally.
-    QCOMPARE(m_probe.get(base() + QStringLiteral("/platform/settings")).json().value(QStringLiteral("success")).toBool(), true);
+    QCOMPARE(
+        m_probe.get(base() + QStringLiteral("/platform/settings")).json().value(QStringLiteral("success")).toBool(),
+        true);
     for (const QJsonValue &upload : m_server.journal().value(QStringLiteral("uploads")).toArray()) {
         QCOMPARE(upload.toObject().value(QStringLiteral("finished")).toBool(), false);
-        QCOMPARE(upload.toObject().value(QStringLiteral("chunks")).toArray().at(0).toObject().value(QStringLiteral("accepted")).toBool(), false);
+        QCOMPARE(upload.toObject()
+                     .value(QStringLiteral("chunks"))
+                     .toArray()
+                     .at(0)
+                     .toObject()
+                     .value(QStringLiteral("accepted"))
+                     .toBool(),
+                 false);
     }
 }
 
@@ -383,8 +405,9 @@ void TestDevServer::upload_endWithShortFile_refusedButKept()
     // The 60 bytes were kept; the rest completes the upload.
     const HttpResult rest = m_probe.uploadChunk(base(), QStringLiteral("short.mp4"), 100, 60, true, file.mid(60));
     QCOMPARE(rest.json().value(QStringLiteral("success")).toBool(), true);
-    const QJsonObject upload = findUpload(m_server.journal(),
-                                          rest.json().value(QStringLiteral("data")).toObject().value(QStringLiteral("id")).toString());
+    const QJsonObject upload =
+        findUpload(m_server.journal(),
+                   rest.json().value(QStringLiteral("data")).toObject().value(QStringLiteral("id")).toString());
     QCOMPARE(upload.value(QStringLiteral("finished")).toBool(), true);
     QCOMPARE(upload.value(QStringLiteral("sha256")).toString(),
              QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex()));
@@ -399,7 +422,8 @@ void TestDevServer::addVideo_validation_data()
     const QString good = QStringLiteral("{\"uri\":\"%URI%\",\"id\":\"%ID%\"}");
     QTest::newRow("first slot filled") << QStringLiteral("[%1,null,null]").arg(good) << form << QString();
     QTest::newRow("only the NR slot") << QStringLiteral("[null,null,%1]").arg(good) << form << QString();
-    QTest::newRow("unknown id") << QStringLiteral("[{\"uri\":\"/files/x/a\",\"id\":\"00000000000000000000000000000000\"},null,null]")
+    QTest::newRow("unknown id") << QStringLiteral(
+        "[{\"uri\":\"/files/x/a\",\"id\":\"00000000000000000000000000000000\"},null,null]")
                                 << form << QStringLiteral("data[0] 的 id 不是已完成的上传");
     QTest::newRow("unfinished upload") << QStringLiteral("[{\"uri\":\"%PURI%\",\"id\":\"%PID%\"},null,null]") << form
                                        << QStringLiteral("data[0] 的 id 不是已完成的上传");
@@ -410,8 +434,8 @@ void TestDevServer::addVideo_validation_data()
     QTest::newRow("all slots null") << QStringLiteral("[null,null,null]") << form << QStringLiteral("data 至少需要");
     QTest::newRow("slot not an object") << QStringLiteral("[\"%ID%\",null,null]") << form
                                         << QStringLiteral("data[0] 应为 null 或");
-    QTest::newRow("form not JSON") << QStringLiteral("[%1,null,null]").arg(good) << QStringLiteral("{\"name\":\"a\"b\"}")
-                                   << QStringLiteral("form 不是合法的 JSON");
+    QTest::newRow("form not JSON") << QStringLiteral("[%1,null,null]").arg(good)
+                                   << QStringLiteral("{\"name\":\"a\"b\"}") << QStringLiteral("form 不是合法的 JSON");
     QTest::newRow("form an array") << QStringLiteral("[%1,null,null]").arg(good) << QStringLiteral("[1]")
                                    << QStringLiteral("form 应为 JSON 对象");
 }
@@ -430,10 +454,14 @@ void TestDevServer::addVideo_validation()
     data.replace(QStringLiteral("%PID%"), partialDto.value(QStringLiteral("id")).toString());
     data.replace(QStringLiteral("%PURI%"), partialDto.value(QStringLiteral("uri")).toString());
 
-    const Params params{{QStringLiteral("uuid"), m_server.uuid()}, {QStringLiteral("filename"), QStringLiteral("a.mp4")},
-                        {QStringLiteral("Type"), QStringLiteral("1")},      {QStringLiteral("moduleId"), QStringLiteral("7")},
-                        {QStringLiteral("parentId"), QStringLiteral("12")}, {QStringLiteral("extras"), QStringLiteral("demo")},
-                        {QStringLiteral("data"), data},                     {QStringLiteral("form"), form}};
+    const Params params{{QStringLiteral("uuid"), m_server.uuid()},
+                        {QStringLiteral("filename"), QStringLiteral("a.mp4")},
+                        {QStringLiteral("Type"), QStringLiteral("1")},
+                        {QStringLiteral("moduleId"), QStringLiteral("7")},
+                        {QStringLiteral("parentId"), QStringLiteral("12")},
+                        {QStringLiteral("extras"), QStringLiteral("demo")},
+                        {QStringLiteral("data"), data},
+                        {QStringLiteral("form"), form}};
     const QJsonObject envelope = m_probe.postForm(base() + QStringLiteral("/api/addVideo"), params).json();
     const QJsonArray registrations = m_server.journal().value(QStringLiteral("registrations")).toArray();
     if (message.isEmpty()) {

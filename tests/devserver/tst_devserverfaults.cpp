@@ -49,9 +49,10 @@ void TestDevServer::faults_rejectChunks_countThenAccepted()
 
 void TestDevServer::faults_fail_answersStatusCountTimes()
 {
-    QVERIFY(m_server.configure(fault("fail", QJsonObject{{QStringLiteral("settings"),
-                                                          QJsonObject{{QStringLiteral("status"), 500}, {QStringLiteral("count"), 2}}},
-                                                         {QStringLiteral("token"), 404}})));
+    QVERIFY(m_server.configure(
+        fault("fail", QJsonObject{{QStringLiteral("settings"),
+                                   QJsonObject{{QStringLiteral("status"), 500}, {QStringLiteral("count"), 2}}},
+                                  {QStringLiteral("token"), 404}})));
     const QString settings = base() + QStringLiteral("/platform/settings");
     QCOMPARE(m_probe.get(settings).status, 500);
     QCOMPARE(m_probe.get(settings).status, 500);
@@ -70,7 +71,11 @@ void TestDevServer::faults_drop_givesNetworkError()
     const HttpResult dropped = m_probe.get(base() + QStringLiteral("/api/token?code=devcode"));
     QVERIFY(dropped.finished);
     QCOMPARE(dropped.error, QNetworkReply::RemoteHostClosedError);
-    QCOMPARE(m_probe.get(base() + QStringLiteral("/api/token?code=devcode")).json().value(QStringLiteral("success")).toBool(), true);
+    QCOMPARE(m_probe.get(base() + QStringLiteral("/api/token?code=devcode"))
+                 .json()
+                 .value(QStringLiteral("success"))
+                 .toBool(),
+             true);
 
     const HttpResult droppedChunk = m_probe.uploadChunk(base(), QStringLiteral("drop.mp4"), 4, 0, true, "abcd");
     QCOMPARE(droppedChunk.error, QNetworkReply::RemoteHostClosedError);
@@ -80,7 +85,9 @@ void TestDevServer::faults_drop_givesNetworkError()
 
 void TestDevServer::faults_stall_delaysReply()
 {
-    QVERIFY(m_server.configure(fault("stall", QJsonObject{{QStringLiteral("refresh"), QJsonObject{{QStringLiteral("ms"), 400}, {QStringLiteral("count"), 1}}}})));
+    QVERIFY(m_server.configure(
+        fault("stall", QJsonObject{{QStringLiteral("refresh"),
+                                    QJsonObject{{QStringLiteral("ms"), 400}, {QStringLiteral("count"), 1}}}})));
     const QString url = base() + QStringLiteral("/api/refresh");
     const HttpResult stalled = m_probe.postForm(url, {{QStringLiteral("uuid"), m_server.uuid()}});
     QCOMPARE(stalled.json().value(QStringLiteral("data")).toString(), QStringLiteral("ok"));
@@ -123,8 +130,10 @@ void TestDevServer::upload_refusedChunk_bodyNeverParsedAsRequests_data()
     QTest::addColumn<QJsonObject>("config");
     const QByteArray good = "uuid=u&name=smuggle.mp4&total=1000&pos=0&end=1";
     QTest::newRow("token refused") << good << false << QJsonObject();
-    QTest::newRow("bad parameter") << QByteArray("uuid=u&name=smuggle.mp4&total=1000&pos=x&end=1") << true << QJsonObject();
-    QTest::newRow("chunk past total") << QByteArray("uuid=u&name=smuggle.mp4&total=10&pos=0&end=1") << true << QJsonObject();
+    QTest::newRow("bad parameter") << QByteArray("uuid=u&name=smuggle.mp4&total=1000&pos=x&end=1") << true
+                                   << QJsonObject();
+    QTest::newRow("chunk past total") << QByteArray("uuid=u&name=smuggle.mp4&total=10&pos=0&end=1") << true
+                                      << QJsonObject();
     QTest::newRow("rejectChunks fault") << good << true << fault("rejectChunks", 1);
     QTest::newRow("fail fault") << good << true << fault("fail", QStringLiteral("upload:500:1"));
     QTest::newRow("invalidJson fault") << good << true << fault("invalidJson", QStringLiteral("upload:1"));
@@ -141,11 +150,12 @@ void TestDevServer::upload_refusedChunk_bodyNeverParsedAsRequests()
     // larger than any read-ahead buffer, so the lines really stay on the connection.
     const QByteArray smuggled = QByteArray("GET /platform/settings HTTP/1.1\r\nHost: x\r\n\r\n").repeated(2000);
     const QByteArray body = "--XX\r\nContent-Disposition: form-data; name=\"file\"; filename=\"unknow.fs\"\r\n"
-                            "Content-Type: application/octet-stream\r\n\r\n" + smuggled + "\r\n--XX--\r\n";
+                            "Content-Type: application/octet-stream\r\n\r\n"
+                            + smuggled + "\r\n--XX--\r\n";
     const QByteArray token = validToken ? QUrl::toPercentEncoding(m_token) : QByteArray("bad");
     const QByteArray upload = "POST /api/upload?" + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\ntoken: " + token
-        + "\r\nContent-Type: multipart/form-data; boundary=XX\r\nContent-Length: " + QByteArray::number(body.size())
-        + "\r\n\r\n" + body;
+                              + "\r\nContent-Type: multipart/form-data; boundary=XX\r\nContent-Length: "
+                              + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 
     QTcpSocket socket;
     QByteArray replies;
@@ -166,10 +176,11 @@ void TestDevServer::upload_refusedChunk_bodyNeverParsedAsRequests()
 void TestDevServer::commandLine_flags_applied()
 {
     DevServer server;
-    QVERIFY2(server.start({QStringLiteral("--code"), QStringLiteral("c-2"), QStringLiteral("--uuid"), QStringLiteral("u-2"),
-                           QStringLiteral("--plan"), QStringLiteral("nr"), QStringLiteral("--max-upload-num"), QStringLiteral("-1"),
-                           QStringLiteral("--refresh-second"), QStringLiteral("30"), QStringLiteral("--fail"),
-                           QStringLiteral("token:503:1"), QStringLiteral("--reject-chunks"), QStringLiteral("1")}),
+    QVERIFY2(server.start({QStringLiteral("--code"), QStringLiteral("c-2"), QStringLiteral("--uuid"),
+                           QStringLiteral("u-2"), QStringLiteral("--plan"), QStringLiteral("nr"),
+                           QStringLiteral("--max-upload-num"), QStringLiteral("-1"), QStringLiteral("--refresh-second"),
+                           QStringLiteral("30"), QStringLiteral("--fail"), QStringLiteral("token:503:1"),
+                           QStringLiteral("--reject-chunks"), QStringLiteral("1")}),
              qPrintable(server.errorString()));
     QCOMPARE(server.code(), QStringLiteral("c-2"));
     QCOMPARE(server.uuid(), QStringLiteral("u-2"));
@@ -178,12 +189,24 @@ void TestDevServer::commandLine_flags_applied()
     HttpProbe probe;
     QCOMPARE(probe.get(server.url(QStringLiteral("/api/token?code=c-2"))).status, 503);
     probe.setToken(fetchToken(probe, server));
-    QCOMPARE(probe.get(server.url(QStringLiteral("/platform/settings"))).json().value(QStringLiteral("data")).toObject()
-                 .value(QStringLiteral("refreshSecond")).toInt(), 30);
+    QCOMPARE(probe.get(server.url(QStringLiteral("/platform/settings")))
+                 .json()
+                 .value(QStringLiteral("data"))
+                 .toObject()
+                 .value(QStringLiteral("refreshSecond"))
+                 .toInt(),
+             30);
     QCOMPARE(probe.postForm(server.url(QStringLiteral("/api/check")), checkParams(QStringLiteral("u-2")))
-                 .json().value(QStringLiteral("data")).toArray().size(), 3);
-    QCOMPARE(probe.uploadChunk(server.baseUrl(), QStringLiteral("x"), 1, 0, true, "x").json()
-                 .value(QStringLiteral("code")).toString(), QStringLiteral("503"));
+                 .json()
+                 .value(QStringLiteral("data"))
+                 .toArray()
+                 .size(),
+             3);
+    QCOMPARE(probe.uploadChunk(server.baseUrl(), QStringLiteral("x"), 1, 0, true, "x")
+                 .json()
+                 .value(QStringLiteral("code"))
+                 .toString(),
+             QStringLiteral("503"));
 }
 
 void TestDevServer::commandLine_badArguments_exitCode2()
@@ -215,7 +238,10 @@ void TestDevServer::removed_markedIds_returnedOnce()
     QVERIFY(m_server.markRemoved(QStringLiteral("p-1")));
     QVERIFY(m_server.markRemoved(QStringLiteral("p-2")));
     const QString url = base() + QStringLiteral("/api/removed");
-    const QJsonArray first = m_probe.postForm(url, {{QStringLiteral("uuid"), m_server.uuid()}}).json().value(QStringLiteral("data")).toArray();
+    const QJsonArray first = m_probe.postForm(url, {{QStringLiteral("uuid"), m_server.uuid()}})
+                                 .json()
+                                 .value(QStringLiteral("data"))
+                                 .toArray();
     QCOMPARE(first.size(), 2);
     QCOMPARE(first.at(0).toObject().value(QStringLiteral("removeTaskId")).toString(), QStringLiteral("p-1"));
     QCOMPARE(first.at(1).toObject().value(QStringLiteral("removeTaskId")).toString(), QStringLiteral("p-2"));
@@ -223,8 +249,11 @@ void TestDevServer::removed_markedIds_returnedOnce()
     QCOMPARE(second.value(QStringLiteral("success")).toBool(), true);
     QCOMPARE(second.value(QStringLiteral("data")).toArray().size(), 0);
 
-    const QJsonObject removal = m_probe.postForm(base() + QStringLiteral("/api/removeFile"),
-                                                 {{QStringLiteral("fileId"), QStringLiteral("p-1")}, {QStringLiteral("uuid"), m_server.uuid()}}).json();
+    const QJsonObject removal =
+        m_probe
+            .postForm(base() + QStringLiteral("/api/removeFile"),
+                      {{QStringLiteral("fileId"), QStringLiteral("p-1")}, {QStringLiteral("uuid"), m_server.uuid()}})
+            .json();
     QCOMPARE(removal.value(QStringLiteral("data")).toString(), QStringLiteral("ok"));
     const QJsonArray removals = m_server.journal().value(QStringLiteral("removals")).toArray();
     QCOMPARE(removals.size(), 1);
@@ -240,7 +269,8 @@ void TestDevServer::journal_reset_keepsUploadsUsable()
     QCOMPARE(journal.value(QStringLiteral("uploads")).toArray().size(), 1);
     const QJsonObject request = journal.value(QStringLiteral("requests")).toArray().last().toObject();
     QCOMPARE(request.value(QStringLiteral("path")).toString(), QStringLiteral("/api/upload"));
-    QCOMPARE(request.value(QStringLiteral("query")).toObject().value(QStringLiteral("name")).toString(), QStringLiteral("kept.mp4"));
+    QCOMPARE(request.value(QStringLiteral("query")).toObject().value(QStringLiteral("name")).toString(),
+             QStringLiteral("kept.mp4"));
     // Header values are journalled as decoded by the HTTP library.
     QCOMPARE(request.value(QStringLiteral("headers")).toObject().value(QStringLiteral("token")).toString(), m_token);
 
@@ -249,12 +279,19 @@ void TestDevServer::journal_reset_keepsUploadsUsable()
     for (const char *list : {"requests", "reports", "registrations", "uploads", "removals", "tokens"})
         QVERIFY2(journal.value(QString::fromLatin1(list)).toArray().isEmpty(), list);
     QVERIFY(m_probe.get(base() + uri).body == file);
-    const QJsonObject registered = m_probe.postForm(base() + QStringLiteral("/api/addVideo"),
-        {{QStringLiteral("uuid"), m_server.uuid()}, {QStringLiteral("filename"), QStringLiteral("kept.mp4")},
-         {QStringLiteral("Type"), QStringLiteral("1")}, {QStringLiteral("moduleId"), QStringLiteral("7")},
-         {QStringLiteral("parentId"), QStringLiteral("12")}, {QStringLiteral("extras"), QStringLiteral("demo")},
-         {QStringLiteral("data"), QStringLiteral("[{\"uri\":\"%1\",\"id\":\"%2\"},null,null]").arg(uri, id)},
-         {QStringLiteral("form"), QStringLiteral("{}")}}).json();
+    const QJsonObject registered =
+        m_probe
+            .postForm(
+                base() + QStringLiteral("/api/addVideo"),
+                {{QStringLiteral("uuid"), m_server.uuid()},
+                 {QStringLiteral("filename"), QStringLiteral("kept.mp4")},
+                 {QStringLiteral("Type"), QStringLiteral("1")},
+                 {QStringLiteral("moduleId"), QStringLiteral("7")},
+                 {QStringLiteral("parentId"), QStringLiteral("12")},
+                 {QStringLiteral("extras"), QStringLiteral("demo")},
+                 {QStringLiteral("data"), QStringLiteral("[{\"uri\":\"%1\",\"id\":\"%2\"},null,null]").arg(uri, id)},
+                 {QStringLiteral("form"), QStringLiteral("{}")}})
+            .json();
     QCOMPARE(registered.value(QStringLiteral("success")).toBool(), true);
 }
 
@@ -274,12 +311,14 @@ void TestDevServer::testEndpoints_behave()
     QCOMPARE(m_probe.get(base() + QStringLiteral("/test/stall?ms=50")).body, QByteArray("{}"));
 
     m_probe.setToken(QStringLiteral("a b/令"));
-    const QJsonObject echo = m_probe.postForm(base() + QStringLiteral("/test/echo?q=1&q=2"),
-                                              {{QStringLiteral("k"), QStringLiteral("v w")}}).json();
+    const QJsonObject echo =
+        m_probe.postForm(base() + QStringLiteral("/test/echo?q=1&q=2"), {{QStringLiteral("k"), QStringLiteral("v w")}})
+            .json();
     QCOMPARE(echo.value(QStringLiteral("method")).toString(), QStringLiteral("POST"));
     QCOMPARE(echo.value(QStringLiteral("path")).toString(), QStringLiteral("/test/echo"));
     QCOMPARE(echo.value(QStringLiteral("queryList")).toArray().size(), 2);
-    QCOMPARE(echo.value(QStringLiteral("form")).toObject().value(QStringLiteral("k")).toString(), QStringLiteral("v w"));
+    QCOMPARE(echo.value(QStringLiteral("form")).toObject().value(QStringLiteral("k")).toString(),
+             QStringLiteral("v w"));
     QCOMPARE(echo.value(QStringLiteral("body")).toString(), QStringLiteral("k=v%20w"));
     QCOMPARE(echo.value(QStringLiteral("headers")).toObject().value(QStringLiteral("token")).toString(),
              QStringLiteral("a b/令"));
@@ -299,7 +338,8 @@ void TestDevServer::tls_selfSignedCertificate_httpsWorks()
     QVERIFY(server.launchCommand().startsWith(QStringLiteral("nuvVideoClient://https://127.0.0.1:")));
 
     HttpProbe verifying;
-    QCOMPARE(verifying.get(server.url(QStringLiteral("/platform/settings"))).error, QNetworkReply::SslHandshakeFailedError);
+    QCOMPARE(verifying.get(server.url(QStringLiteral("/platform/settings"))).error,
+             QNetworkReply::SslHandshakeFailedError);
     HttpProbe probe;
     probe.setVerifyPeer(false);
     const QJsonObject settings = probe.get(server.url(QStringLiteral("/platform/settings"))).json();
@@ -318,11 +358,19 @@ void TestDevServer::shutdown_sigterm_removesDefaultDataFolder()
         {
             HttpProbe probe;
             probe.setToken(fetchToken(probe, server));
-            QCOMPARE(probe.uploadChunk(server.baseUrl(), QStringLiteral("gone.mp4"), 3, 0, true, "abc").json()
-                         .value(QStringLiteral("success")).toBool(), true);
+            QCOMPARE(probe.uploadChunk(server.baseUrl(), QStringLiteral("gone.mp4"), 3, 0, true, "abc")
+                         .json()
+                         .value(QStringLiteral("success"))
+                         .toBool(),
+                     true);
         }
-        const QString path = server.journal().value(QStringLiteral("uploads")).toArray().at(0).toObject()
-                                 .value(QStringLiteral("path")).toString();
+        const QString path = server.journal()
+                                 .value(QStringLiteral("uploads"))
+                                 .toArray()
+                                 .at(0)
+                                 .toObject()
+                                 .value(QStringLiteral("path"))
+                                 .toString();
         QVERIFY(QFileInfo::exists(path));
         server.stop();
         QCOMPARE(QFileInfo::exists(path), ownFolder);

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "guitest.h"
-
 #include "core/pipeline/actionstopsignal.h"
 #include "gui/toolkit/actionbehavior.h"
+#include "guitest.h"
 
 #include <QDeadlineTimer>
 #include <QLabel>
@@ -115,8 +114,8 @@ void TestActionBehavior::run_workOutcome_mapsThrownValue()
         calls.handler(QStringLiteral("done")));
 
     QTRY_VERIFY(calls.order.contains(QStringLiteral("done")));
-    const QStringList expected = failure ? QStringList{QStringLiteral("error"), QStringLiteral("done")}
-                                         : QStringList{QStringLiteral("done")};
+    const QStringList expected =
+        failure ? QStringList{QStringLiteral("error"), QStringLiteral("done")} : QStringList{QStringLiteral("done")};
     QCOMPARE(calls.order, expected);
     QCOMPARE(calls.code, code);
     QCOMPARE(calls.message, message);

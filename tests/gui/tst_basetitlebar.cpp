@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "guitest.h"
-
 #include "gui/frame/basedialogtitlebar.h"
 #include "gui/frame/basetitlebar.h"
 #include "gui/frame/basewindow.h"
+#include "guitest.h"
 
 #include <QLabel>
 #include <QMouseEvent>
@@ -132,8 +131,8 @@ void TestBaseTitleBar::doubleClick_onlyTypeOne_togglesFullScreen()
     }
     QCOMPARE(maxSpy.count(), 1);
     QTRY_VERIFY(window.windowState() & Qt::WindowFullScreen);
-    QCOMPARE(shownButtons(bar), (QStringList{QStringLiteral("btnMini"), QStringLiteral("btnRestore"),
-                                             QStringLiteral("btnClose")}));
+    QCOMPARE(shownButtons(bar),
+             (QStringList{QStringLiteral("btnMini"), QStringLiteral("btnRestore"), QStringLiteral("btnClose")}));
 
     doubleClick(bar);
     QCOMPARE(restoreSpy.count(), 1);

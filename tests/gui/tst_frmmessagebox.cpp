@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "guitest.h"
-
 #include "gui/frame/basedialogtitlebar.h"
 #include "gui/frame/frmmessagebox.h"
+#include "guitest.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -80,8 +79,8 @@ void TestFrmMessageBox::information_standardButtons_followDefaultAndEscapeRules_
         << yesNo << none << none << QStringLiteral("close") << int(QMessageBox::No);
     QTest::newRow("yes/no, given default No takes Return")
         << yesNo << int(QMessageBox::No) << none << QStringLiteral("return") << int(QMessageBox::No);
-    QTest::newRow("yes/no, Y presses Yes") << yesNo << int(QMessageBox::No) << none << QStringLiteral("y")
-                                           << int(QMessageBox::Yes);
+    QTest::newRow("yes/no, Y presses Yes")
+        << yesNo << int(QMessageBox::No) << none << QStringLiteral("y") << int(QMessageBox::Yes);
     QTest::newRow("yes/no, N presses No") << yesNo << none << none << QStringLiteral("n") << int(QMessageBox::No);
     QTest::newRow("ok/cancel, default Cancel takes Enter")
         << okCancel << int(QMessageBox::Cancel) << none << QStringLiteral("enter") << int(QMessageBox::Cancel);
@@ -189,9 +188,10 @@ void TestFrmMessageBox::setMessage_sizesBoxToMessage()
     QCOMPARE(shortBox.size(), QSize(416, 233));
 
     FrmMessageBox longBox;
-    longBox.setMessage(QStringLiteral("上传任务未能完成：服务器返回了错误的应答，文件的分片没有被接受。请检查网络连接是否"
-                                      "正常，确认上传指令仍然有效，然后重新添加文件再试一次。如果问题仍然存在，请复制日志"
-                                      "并联系平台管理员。"));
+    longBox.setMessage(
+        QStringLiteral("上传任务未能完成：服务器返回了错误的应答，文件的分片没有被接受。请检查网络连接是否"
+                       "正常，确认上传指令仍然有效，然后重新添加文件再试一次。如果问题仍然存在，请复制日志"
+                       "并联系平台管理员。"));
     QCOMPARE(longBox.width(), 600);
     // At 600 the label keeps what the shadow border (24), the body margins (17), the icon
     // (30) and the spacing (12) leave over; the box grows by what it needs beyond 40.

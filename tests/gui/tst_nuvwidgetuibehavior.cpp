@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "gui/pages/filepages.h"
 #include "core/session/schema.h"
+#include "gui/pages/filepages.h"
 #include "gui/toolkit/helpers.h"
 #include "gui/toolkit/nuvwidgetuibehavior.h"
 #include "gui/toolkit/qobjecteventdelegate.h"

@@ -1,19 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The file pages' rules against a real nuv-devserver: which dropped or chosen files are
 // taken, how many, the counters, the list height and the pipeline's warning box.
-#include "guitest.h"
-
-#include "devserver.h"
-
 #include "core/api/requestprovider.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/platform/appdirs.h"
+#include "core/session/manager.h"
+#include "devserver.h"
 #include "gui/pages/filepages.h"
 #include "gui/pages/frmadd.h"
 #include "gui/pages/frmapp.h"
 #include "gui/pages/frmlist.h"
 #include "gui/pages/itemtaskwidget.h"
-#include "core/pipeline/uploadmanager.h"
-#include "core/platform/appdirs.h"
-#include "core/session/manager.h"
+#include "guitest.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,14 +21,14 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QPointer>
-#include <QScrollBar>
-#include <QThread>
-#include <QTimer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <QTreeView>
 
 #include <memory>
@@ -392,9 +390,8 @@ void TestPagesFiles::pipelineWarning_showsWarningBox()
         box->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
     });
     // Executors warn from their worker thread.
-    QThread *worker = QThread::create([pipeline = pipelines->first()] {
-        emit pipeline->warringMessageSignal(QStringLiteral("转码文件过大"));
-    });
+    QThread *worker = QThread::create(
+        [pipeline = pipelines->first()] { emit pipeline->warringMessageSignal(QStringLiteral("转码文件过大")); });
     worker->start();
     QTRY_COMPARE(driver.seen(), 1);
     worker->wait();

@@ -1,20 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The window's page flow in this process against a real nuv-devserver: launch command,
 // loading, version prompt, the single-instance records of the application object.
-#include "guitest.h"
-
-#include "devserver.h"
 #include "app/myapplication.h"
-
 #include "core/api/requestprovider.h"
+#include "core/platform/appdirs.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
+#include "devserver.h"
 #include "gui/pages/frmadd.h"
 #include "gui/pages/frmapp.h"
 #include "gui/pages/frmenterkey.h"
 #include "gui/pages/frmloading.h"
-#include "core/platform/appdirs.h"
-#include "core/session/manager.h"
-#include "core/session/schema.h"
 #include "gui/toolkit/actionbehavior.h"
+#include "guitest.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -64,7 +62,7 @@ QString journalTokenOf(const DevServer &server)
 QString commandWithoutUuid(const DevServer &server)
 {
     return QStringLiteral("nuvVideoClient://") + server.url(QStringLiteral("/platform/settings"))
-        + QStringLiteral("?code=devcode&type=1&moduleId=7&maxUploadNum=8");
+           + QStringLiteral("?code=devcode&type=1&moduleId=7&maxUploadNum=8");
 }
 
 } // namespace
@@ -160,7 +158,8 @@ void TestPagesFlow::launchText_valid_reachesFilePageWithoutClick()
     for (const QList<QVariant> &change : qAsConst(progress))
         values << change.first().toInt();
     QCOMPARE(values, (QList<int>{1, 12, 65}));
-    QCOMPARE(page("frmLoading")->findChild<QLabel *>(QStringLiteral("lblMessage"))->text(), QStringLiteral("加载中：65%"));
+    QCOMPARE(page("frmLoading")->findChild<QLabel *>(QStringLiteral("lblMessage"))->text(),
+             QStringLiteral("加载中：65%"));
 
     QVERIFY(!window->manager()->token().isEmpty());
     QCOMPARE(window->manager()->token(), journalTokenOf(m_server));
@@ -325,8 +324,8 @@ void TestPagesFlow::versionPrompt_announcedRelease_promptsOnlyForAnotherWebRelea
     QFETCH(QString, version);
     QFETCH(QString, download);
     QFETCH(bool, prompted);
-    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("clientVersion"), version},
-                                           {QStringLiteral("clientDownload"), download}}));
+    QVERIFY(m_server.configure(
+        QJsonObject{{QStringLiteral("clientVersion"), version}, {QStringLiteral("clientDownload"), download}}));
     FrmApp *window = openWindow(m_server.launchCommand());
     int exits = 0;
     window->setExitFunction([&exits](int) { ++exits; });

@@ -102,7 +102,8 @@ void TestPagesProcess::init()
 
 QString TestPagesProcess::logText() const
 {
-    QFile file(m_programDir.filePath(QStringLiteral("logs/") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
+    QFile file(m_programDir.filePath(QStringLiteral("logs/")
+                                     + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
                                      + QStringLiteral(".log")));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
@@ -145,7 +146,8 @@ void TestPagesProcess::start_withoutLaunchText_endsIdleInstanceAndBecomesIdle()
     const int idleBefore = logText().count(QStringLiteral("MyApplication::setFree"));
     Instance first;
     QVERIFY(first.start(m_program, {}));
-    QTRY_COMPARE_WITH_TIMEOUT(logText().count(QStringLiteral("MyApplication::setFree")), idleBefore + 1, StartTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(logText().count(QStringLiteral("MyApplication::setFree")), idleBefore + 1,
+                              StartTimeoutMs);
     const qint64 firstPid = first.pid();
 
     Instance second;
@@ -154,7 +156,8 @@ void TestPagesProcess::start_withoutLaunchText_endsIdleInstanceAndBecomesIdle()
     QCOMPARE(first.process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(first.process->exitCode(), 0);
     QVERIFY(logText().contains(QStringLiteral("idleState KILL %1").arg(firstPid)));
-    QTRY_COMPARE_WITH_TIMEOUT(logText().count(QStringLiteral("MyApplication::setFree")), idleBefore + 2, StartTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(logText().count(QStringLiteral("MyApplication::setFree")), idleBefore + 2,
+                              StartTimeoutMs);
     QVERIFY(second.running());
 }
 
@@ -168,7 +171,8 @@ void TestPagesProcess::start_withoutLaunchText_leavesWorkingInstanceAlone()
     const int idleBefore = logText().count(QStringLiteral("MyApplication::setFree"));
     Instance idle;
     QVERIFY(idle.start(m_program, {}));
-    QTRY_COMPARE_WITH_TIMEOUT(logText().count(QStringLiteral("MyApplication::setFree")), idleBefore + 1, StartTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(logText().count(QStringLiteral("MyApplication::setFree")), idleBefore + 1,
+                              StartTimeoutMs);
     QVERIFY(!logText().contains(QStringLiteral("idleState KILL %1").arg(working.pid())));
     QVERIFY(working.running());
     QVERIFY(idle.running());

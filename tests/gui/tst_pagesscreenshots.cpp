@@ -1,20 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The main window's pages with the real style sheet on a real X server (Xvfb), kept as
 // pictures so the look can be checked by eye.
-#include "guitest.h"
-
+#include "core/platform/appdirs.h"
 #include "devserver.h"
-#include "testvideos.h"
-
 #include "gui/pages/frmapp.h"
 #include "gui/pages/itemtaskwidget.h"
-#include "core/platform/appdirs.h"
+#include "guitest.h"
+#include "testvideos.h"
 
 #include <QDir>
 #include <QFontDatabase>
 #include <QJsonObject>
-#include <QListWidget>
 #include <QLabel>
+#include <QListWidget>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>

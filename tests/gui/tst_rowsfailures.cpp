@@ -1,18 +1,16 @@
 // SPDX-License-Identifier: MIT
 // Task rows that fail, are deleted or are removed by the server, the copy-log action, and
 // the row's size and progress texts; against a real nuv-devserver and the real ffmpeg.
-#include "guitest.h"
-
-#include "devserver.h"
-#include "testvideos.h"
-
 #include "core/api/requestprovider.h"
-#include "gui/pages/frmapp.h"
-#include "gui/pages/itemtaskwidget.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/pipeline/uploadtaskexecutor.h"
 #include "core/platform/appdirs.h"
 #include "core/session/manager.h"
+#include "devserver.h"
+#include "gui/pages/frmapp.h"
+#include "gui/pages/itemtaskwidget.h"
+#include "guitest.h"
+#include "testvideos.h"
 
 #include <QClipboard>
 #include <QDateTime>
@@ -24,11 +22,11 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QPointer>
-#include <QTimer>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -255,7 +253,9 @@ void TestRowsFailures::delete_onlyRow_returnsToAddPageAfterPipelineLeft()
     const auto pipelines = window->manager()->uploadManagers();
     QVERIFY(!pipelines || pipelines->isEmpty());
     QCOMPARE(listTask()->count(), 0);
-    QCOMPARE(window->findChild<QWidget *>(QStringLiteral("frmList"))->findChild<QLabel *>(QStringLiteral("lblCurrentCount"))->text(),
+    QCOMPARE(window->findChild<QWidget *>(QStringLiteral("frmList"))
+                 ->findChild<QLabel *>(QStringLiteral("lblCurrentCount"))
+                 ->text(),
              QStringLiteral("0"));
     const QJsonArray removals = m_server.journal().value(QStringLiteral("removals")).toArray();
     QCOMPARE(removals.size(), 1);

@@ -1,19 +1,17 @@
 // SPDX-License-Identifier: MIT
 // Whole uploads in the window: rows analyse generated videos with the real ffmpeg, the
 // list's scheduler runs them against a real nuv-devserver, one at a time.
-#include "guitest.h"
-
-#include "devserver.h"
-#include "testvideos.h"
-
 #include "core/api/requestprovider.h"
-#include "gui/pages/frmapp.h"
-#include "gui/pages/itemtaskwidget.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/platform/appdirs.h"
 #include "core/platform/signalwatcher.h"
 #include "core/session/manager.h"
+#include "devserver.h"
+#include "gui/pages/frmapp.h"
+#include "gui/pages/itemtaskwidget.h"
 #include "gui/toolkit/actionbehavior.h"
+#include "guitest.h"
+#include "testvideos.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -112,7 +110,8 @@ void TestRowsUpload::initTestCase()
 
 void TestRowsUpload::init()
 {
-    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonValue::Null}, {QStringLiteral("plan"), QStringLiteral("original")}}));
+    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonValue::Null},
+                                           {QStringLiteral("plan"), QStringLiteral("original")}}));
     QVERIFY(m_server.resetJournal());
 }
 
@@ -205,8 +204,7 @@ void TestRowsUpload::scheduler_uploadOnAnotherRow_pausesRunningRowAndWrapsToTop(
     big.width = 320;
     big.height = 240;
     big.seconds = 5;
-    const QStringList files =
-        videos({QStringLiteral("A.mkv"), QStringLiteral("B.mkv"), QStringLiteral("C.mkv")}, big);
+    const QStringList files = videos({QStringLiteral("A.mkv"), QStringLiteral("B.mkv"), QStringLiteral("C.mkv")}, big);
     QCOMPARE(files.size(), 3);
     QVERIFY(QFileInfo(files.first()).size() > 2 * 2097152);
     QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"), 300}}}}));

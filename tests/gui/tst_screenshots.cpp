@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Renders the window frame, the message box and the images with the real style sheet
 // on a real X server (Xvfb) and keeps the pictures, so the look can be checked by eye.
-#include "guitest.h"
-
 #include "gui/frame/basetitlebar.h"
 #include "gui/frame/basewindow.h"
 #include "gui/frame/frmmessagebox.h"
 #include "gui/toolkit/suspendedscrollbar.h"
 #include "gui/toolkit/suspendedscrollbarlistwidget.h"
+#include "guitest.h"
 
 #include <QDir>
 #include <QFontDatabase>
@@ -141,12 +140,12 @@ void TestScreenshots::messageBox_data()
                               << QStringLiteral("btnCancel") << QStringLiteral("#eeeeee");
     QTest::newRow("version") << QStringLiteral("messagebox_version.png") << QStringLiteral("版本提示")
                              << QStringLiteral("发现有新版本(1.0.0.20)，是否进行下载安装！")
-                             << int(QMessageBox::Yes | QMessageBox::No) << QStringList()
-                             << QStringLiteral("btnNo") << QStringLiteral("#1baafb");
+                             << int(QMessageBox::Yes | QMessageBox::No) << QStringList() << QStringLiteral("btnNo")
+                             << QStringLiteral("#1baafb");
     QTest::newRow("custom") << QStringLiteral("messagebox_custom.png") << QStringLiteral("提示")
                             << QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(-1)") << 0
-                            << QStringList{QStringLiteral("取消"), QStringLiteral("复制日志")}
-                            << QStringLiteral("btn0") << QStringLiteral("#eeeeee");
+                            << QStringList{QStringLiteral("取消"), QStringLiteral("复制日志")} << QStringLiteral("btn0")
+                            << QStringLiteral("#eeeeee");
     QTest::newRow("long") << QStringLiteral("messagebox_long.png") << QStringLiteral("提示")
                           << QStringLiteral("上传失败：服务器返回了错误的应答，文件的分片没有被接受。请检查网络连接是否"
                                             "正常，确认上传指令仍然有效，然后重新添加文件再试一次。如果问题仍然存在，"

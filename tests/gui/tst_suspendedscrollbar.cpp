@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "guitest.h"
-
 #include "gui/toolkit/suspendedscrollbar.h"
 #include "gui/toolkit/suspendedscrollbarlistwidget.h"
+#include "guitest.h"
 
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -90,8 +89,8 @@ void TestSuspendedScrollBar::scrolling_listAndBarStayInSync()
     QTRY_VERIFY(own->maximum() > 0);
 
     const QPointF inside(100, 100);
-    QWheelEvent wheel(inside, list.viewport()->mapToGlobal(inside.toPoint()), QPoint(), QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(inside, list.viewport()->mapToGlobal(inside.toPoint()), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(list.viewport(), &wheel);
     QTRY_VERIFY(own->value() > 0);
     QCOMPARE(bar->value(), own->value());

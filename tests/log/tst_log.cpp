@@ -72,7 +72,8 @@ void TestLog::formatLine_eachLevel_matchesLayout()
     const QDateTime time(QDate(2026, 3, 7), QTime(9, 5, 1));
     QCOMPARE(LogFileWriter::formatLine(time, QtMsgType(type), "src/x.cpp", 42, QStringLiteral("你好 text")), expected);
     // A call site without a recorded place still gives the fixed layout.
-    QVERIFY(LogFileWriter::formatLine(time, QtMsgType(type), nullptr, 7, QString()).contains(QStringLiteral("File:() Line:(0) ")));
+    QVERIFY(LogFileWriter::formatLine(time, QtMsgType(type), nullptr, 7, QString())
+                .contains(QStringLiteral("File:() Line:(0) ")));
 }
 
 void TestLog::write_lines_endWithCrLfInDailyFile()
@@ -100,11 +101,12 @@ void TestLog::write_message_oneLineWithoutCredentials_data()
                                     << QStringLiteral("a\\tb\\x1b[2Jc\\x7f\\x85d\\x2028");
     QTest::newRow("password in a URL") << QStringLiteral("GET https://user:pa:ss@host:8/p?q=a@b")
                                        << QStringLiteral("GET https://user:…@host:8/p?q=a@b");
-    QTest::newRow("user without password") << QStringLiteral("http://user@host/") << QStringLiteral("http://user@host/");
+    QTest::newRow("user without password")
+        << QStringLiteral("http://user@host/") << QStringLiteral("http://user@host/");
     QTest::newRow("code in a URL") << QStringLiteral("http://h/s?uuid=u&code=c0de+S3cret/x&type=1")
                                    << QStringLiteral("http://h/s?uuid=u&code=c0de…&type=1");
-    QTest::newRow("code percent-encoded") << QStringLiteral("http://h/token?code=c0de%2BS3cret%2Fx")
-                                          << QStringLiteral("http://h/token?code=c0de…");
+    QTest::newRow("code percent-encoded")
+        << QStringLiteral("http://h/token?code=c0de%2BS3cret%2Fx") << QStringLiteral("http://h/token?code=c0de…");
     QTest::newRow("token in a reply") << QStringLiteral("{\"data\":\"tok/en-0123456789\"}")
                                       << QStringLiteral("{\"data\":\"tok/…\"}");
     QTest::newRow("short values stay") << QStringLiteral("code=abc") << QStringLiteral("code=abc");
@@ -125,7 +127,8 @@ void TestLog::write_message_oneLineWithoutCredentials()
     writer.write(QtInfoMsg, contextAt(__FILE__, 7), message);
     LogSecrets::clear();
     const QStringList lines = readLines(dir.filePath(QStringLiteral("2026-03-07.log")));
-    QCOMPARE(lines, QStringList{QStringLiteral("2026-03-07 09:05:01  File:(tests/log/tst_log.cpp) Line:(7) ") + written});
+    QCOMPARE(lines,
+             QStringList{QStringLiteral("2026-03-07 09:05:01  File:(tests/log/tst_log.cpp) Line:(7) ") + written});
 }
 
 void TestLog::write_dayChanges_startsFileOfNewDate()
@@ -201,8 +204,7 @@ void TestLog::write_twoThreads_neverInterleave()
     const QString payloadB(300, QLatin1Char('b'));
     std::atomic_bool go{false};
     auto run = [&](const QString &payload) {
-        while (!go) {
-        }
+        while (!go) {}
         for (int i = 0; i < perThread; ++i)
             writer.write(QtDebugMsg, contextAt("t.cpp", i), payload);
     };
@@ -235,8 +237,7 @@ void TestLog::write_eightThreadsAcrossRotation_loseNothing()
     QList<QThread *> workers;
     for (int t = 0; t < Threads; ++t) {
         workers.append(QThread::create([&, t] {
-            while (!go) {
-            }
+            while (!go) {}
             const QString tag = QStringLiteral("thread-%1-").arg(t) + QString(40, QLatin1Char('x'));
             for (int i = 0; i < PerThread; ++i)
                 writer.write(QtInfoMsg, contextAt("s.cpp", t), tag + QString::number(i));
@@ -259,10 +260,11 @@ void TestLog::write_eightThreadsAcrossRotation_loseNothing()
     ordered.removeAll(QStringLiteral("2026-03-07.log"));
     std::sort(ordered.begin(), ordered.end(), [](const QString &a, const QString &b) {
         return a.section(QLatin1Char('_'), 1).section(QLatin1Char('.'), 0, 0).toInt()
-            < b.section(QLatin1Char('_'), 1).section(QLatin1Char('.'), 0, 0).toInt();
+               < b.section(QLatin1Char('_'), 1).section(QLatin1Char('.'), 0, 0).toInt();
     });
     ordered.append(QStringLiteral("2026-03-07.log"));
-    static const QRegularExpression whole(QStringLiteral("^2026-03-07 12:00:00  File:\\(s\\.cpp\\) Line:\\((\\d)\\) thread-(\\d)-x{40}(\\d+)$"));
+    static const QRegularExpression whole(
+        QStringLiteral("^2026-03-07 12:00:00  File:\\(s\\.cpp\\) Line:\\((\\d)\\) thread-(\\d)-x{40}(\\d+)$"));
     for (const QString &name : qAsConst(ordered)) {
         QVERIFY(QFileInfo(dir.filePath(name)).size() <= LogFileWriter::RotationSize + 200);
         for (const QString &line : readLines(dir.filePath(name))) {

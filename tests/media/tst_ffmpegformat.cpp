@@ -83,6 +83,7 @@ void TestFFMpegFormat::initTestCase()
 
 void TestFFMpegFormat::handleOutput_chunks_emitErrorsAndProgress_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("chunk");
     QTest::addColumn<qint64>("duration");
     QTest::addColumn<QStringList>("events");
@@ -116,6 +117,7 @@ void TestFFMpegFormat::handleOutput_chunks_emitErrorsAndProgress_data()
                        QStringLiteral("progress 5 190")};
     QTest::newRow("marker is case-sensitive") << QStringLiteral("[Error]: something\n") << qint64(180)
                                               << QStringList();
+    // clang-format on
 }
 
 void TestFFMpegFormat::handleOutput_chunks_emitErrorsAndProgress()
@@ -140,10 +142,17 @@ void TestFFMpegFormat::format_realTranscode_reportsRisingProgressTo100()
 {
     // -re holds ffmpeg to real time, so the two-second clip yields several progress lines.
     const QString target = m_dir.filePath(QStringLiteral("out put.mp4"));
-    const QStringList arguments{QStringLiteral("-y"),      QStringLiteral("-re"),       QStringLiteral("-i"),
-                                m_source,                  QStringLiteral("-c:v"),      QStringLiteral("libx264"),
-                                QStringLiteral("-preset"), QStringLiteral("ultrafast"), target,
-                                QStringLiteral("-loglevel"), QStringLiteral("info")};
+    const QStringList arguments{QStringLiteral("-y"),
+                                QStringLiteral("-re"),
+                                QStringLiteral("-i"),
+                                m_source,
+                                QStringLiteral("-c:v"),
+                                QStringLiteral("libx264"),
+                                QStringLiteral("-preset"),
+                                QStringLiteral("ultrafast"),
+                                target,
+                                QStringLiteral("-loglevel"),
+                                QStringLiteral("info")};
 
     FFMpegTools tools;
     tools.setDuration(2);
@@ -235,9 +244,11 @@ void TestFFMpegFormat::format_clientKilled_ffmpegDiesWithIt()
 
 void TestFFMpegFormat::sweep_processes_onlyOurMarkedFfmpegEnds_data()
 {
+    // clang-format off
     QTest::addColumn<bool>("ffmpeg");   // false: a shell holding the run's arguments
     QTest::addColumn<QString>("mark");  // none, run, other (another run of ours), dead (owner gone), foreign (other install)
     QTest::addColumn<bool>("startup");  // the start-up sweep of leftovers, else the sweep after this run
+    // clang-format on
     QTest::addColumn<bool>("ended");
 
     QTest::newRow("user's ffmpeg with the run's arguments") << true << "none" << false << false;
@@ -276,8 +287,9 @@ void TestFFMpegFormat::sweep_processes_onlyOurMarkedFfmpegEnds()
     if (ffmpeg)
         process.start(TestVideos::ffmpeg(), arguments);
     else
-        process.start(QStringLiteral("bash"), QStringList{QStringLiteral("-c"), QStringLiteral("read -t 30"),
-                                                          QStringLiteral("ffmpeg")} + arguments);
+        process.start(QStringLiteral("bash"),
+                      QStringList{QStringLiteral("-c"), QStringLiteral("read -t 30"), QStringLiteral("ffmpeg")}
+                          + arguments);
     const auto cleanup = qScopeGuard([&] {
         process.kill();
         process.waitForFinished();

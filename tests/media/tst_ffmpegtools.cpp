@@ -66,10 +66,9 @@ void TestFFMpegTools::info_files_giveFactsAndLayout_data()
     QTest::newRow("plain mp4") << m_plain << QByteArray() << 0 << false;
     QTest::newRow("blanks and quotes in path") << m_awkward << QByteArray() << 0 << false;
     QTest::newRow("zero bytes") << m_dir.filePath(QStringLiteral("zero.mp4")) << QByteArray("") << 1 << false;
-    QTest::newRow("text named mp4") << m_dir.filePath(QStringLiteral("notes.mp4"))
-                                    << QByteArray("not a video\n") << 1 << false;
-    QTest::newRow("missing file") << m_dir.filePath(QStringLiteral("missing.mp4")) << QByteArray() << 403
-                                  << false;
+    QTest::newRow("text named mp4") << m_dir.filePath(QStringLiteral("notes.mp4")) << QByteArray("not a video\n") << 1
+                                    << false;
+    QTest::newRow("missing file") << m_dir.filePath(QStringLiteral("missing.mp4")) << QByteArray() << 403 << false;
     // ffmpeg would wait for a writer for ever.
     QTest::newRow("FIFO") << m_dir.filePath(QStringLiteral("fifo.mp4")) << QByteArray() << 415 << false;
     QTest::newRow("directory") << m_dir.path() << QByteArray() << 415 << false;
@@ -168,6 +167,7 @@ void TestFFMpegTools::program_packagedCopy_winsOverPath()
 
 void TestFFMpegTools::transcodeTemplate_templates_acceptedOrRefused_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("argumentTemplate");
     QTest::addColumn<QStringList>("expected"); // empty: refused
     QTest::addColumn<QString>("refused");
@@ -215,6 +215,7 @@ void TestFFMpegTools::transcodeTemplate_templates_acceptedOrRefused_data()
             "-vf scale=a\\',subtitles=x.srt,b='");
     refused("filter graph option", "-i {source} -filter_complex amovie=/etc/passwd {target}", "-filter_complex");
     refused("codec value that is a path", "-i {source} -c:v /dev/sda {target}", "-c:v /dev/sda");
+    // clang-format on
 }
 
 void TestFFMpegTools::transcodeTemplate_templates_acceptedOrRefused()

@@ -102,6 +102,7 @@ QString TestNuvMp4Info::write(const QString &name, const QByteArray &content)
 
 void TestNuvMp4Info::get_handMadeBoxes_answersLayoutAndProtection_data()
 {
+    // clang-format off
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("moovAheadMdat");
     QTest::addColumn<bool>("nuvMp4");
@@ -151,6 +152,7 @@ void TestNuvMp4Info::get_handMadeBoxes_answersLayoutAndProtection_data()
         << true << true;
     QTest::newRow("entry type outside a sample description")
         << Ftyp + box("moov", box("trak", box("encv", QByteArray(8, '\0')))) << true << false;
+    // clang-format on
 }
 
 void TestNuvMp4Info::get_handMadeBoxes_answersLayoutAndProtection()

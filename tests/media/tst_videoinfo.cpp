@@ -8,8 +8,7 @@
 
 namespace {
 
-const QString Duration = QStringLiteral(
-    "  Duration: 00:01:23.45, start: 0.021333, bitrate: 1500 kb/s\n");
+const QString Duration = QStringLiteral("  Duration: 00:01:23.45, start: 0.021333, bitrate: 1500 kb/s\n");
 
 // The number in front of "kb/s" in the stream line itself, found without the parser's
 // patterns: what a reader of ffmpeg's output would call the stream's bit rate.
@@ -81,6 +80,7 @@ void TestVideoInfo::timeToSeconds_clockTexts_giveSeconds()
 
 void TestVideoInfo::transform_streamLines_fillFirstSlot_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("output");
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("codec");
@@ -138,6 +138,7 @@ void TestVideoInfo::transform_streamLines_fillFirstSlot_data()
         << QStringLiteral("1500");
     QTest::newRow("empty output") << QString() << 1 << QString() << QString() << 0 << 0 << QString()
                                   << QString() << 0.0f << QString();
+    // clang-format on
 }
 
 void TestVideoInfo::transform_streamLines_fillFirstSlot()
@@ -168,11 +169,11 @@ void TestVideoInfo::transform_nullTarget_returns2065()
 void TestVideoInfo::transform_fourStreams_fillsThreeSlotsWithoutFallbacks()
 {
     const QString output = Duration
-        + QStringLiteral("    Stream #0:0: Video: h264, yuv420p, 100x110, 25 fps, 25 tbr, 1k tbn\n"
-                         "    Stream #0:1: Video: h264, yuv420p, 200x210, 25 fps, 25 tbr, 1k tbn\n"
-                         "    Stream #0:2: Video: vp9, yuv420p, 300x310, 1k tbr, 1k tbn, 1k tbc\n"
-                         "    Stream #0:3: Video: av1, yuv420p, 400x410, 700 kb/s, 50 fps, 50 tbr\n"
-                         "    Stream #0:4: Audio: opus, 48000 Hz, stereo, fltp\n");
+                           + QStringLiteral("    Stream #0:0: Video: h264, yuv420p, 100x110, 25 fps, 25 tbr, 1k tbn\n"
+                                            "    Stream #0:1: Video: h264, yuv420p, 200x210, 25 fps, 25 tbr, 1k tbn\n"
+                                            "    Stream #0:2: Video: vp9, yuv420p, 300x310, 1k tbr, 1k tbn, 1k tbc\n"
+                                            "    Stream #0:3: Video: av1, yuv420p, 400x410, 700 kb/s, 50 fps, 50 tbr\n"
+                                            "    Stream #0:4: Audio: opus, 48000 Hz, stereo, fltp\n");
     VideoInfo info;
     QCOMPARE(VideoInfo::transform(&info, output), 0);
 

@@ -1,14 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "pipelinefixture.h"
 
-#include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QEventLoop>
-#include <QFile>
-#include <QFileInfo>
-#include <QThread>
-#include <QTimer>
-
 #include "core/media/ffmpegtools.h"
 #include "core/media/videoinfo.h"
 #include "core/pipeline/actionstopsignal.h"
@@ -16,6 +8,14 @@
 #include "core/platform/appdirs.h"
 #include "core/session/manager.h"
 #include "core/session/schema.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <QTimer>
 
 WorkerRun::WorkerRun(std::function<void()> work)
     : m_outcome(std::make_shared<WorkOutcome>())

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/pipeline/uploadfileinfo.h"
+#include "devserver.h"
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSharedPointer>
@@ -10,9 +13,6 @@
 
 #include <functional>
 #include <memory>
-
-#include "devserver.h"
-#include "core/pipeline/uploadfileinfo.h"
 
 class Manager;
 class QThread;

@@ -1,5 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The transcode executor with real ffmpeg runs, and the factory that picks executors.
+#include "core/api/taskcommand.h"
+#include "core/pipeline/addvideotaskexecutor.h"
+#include "core/pipeline/taskexecutorfactory.h"
+#include "core/pipeline/transformtaskexecutor.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/pipeline/uploadtaskexecutor.h"
+#include "core/platform/appdirs.h"
+#include "pipelinefixture.h"
+#include "testvideos.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -7,16 +17,6 @@
 #include <QtTest>
 
 #include <atomic>
-
-#include "core/api/taskcommand.h"
-#include "core/pipeline/addvideotaskexecutor.h"
-#include "core/pipeline/taskexecutorfactory.h"
-#include "core/pipeline/transformtaskexecutor.h"
-#include "core/pipeline/uploadmanager.h"
-#include "core/pipeline/uploadtaskexecutor.h"
-#include "pipelinefixture.h"
-#include "core/platform/appdirs.h"
-#include "testvideos.h"
 
 namespace {
 
@@ -135,9 +135,9 @@ void TestTransform::doJob_failures_failTheTaskWithTheirCause_data()
 
     QTest::newRow("refused template") << QStringLiteral("-y -i \"{source}\" -f null -") << false
                                       << QStringLiteral("服务器下发的转码命令含有不允许的参数(-f null)，已拒绝转码");
-    QTest::newRow("ffmpeg rejects the template") << QStringLiteral("-y -i \"{source}\" -c:v nosuchcodec \"{target}\"")
-                                                 << false
-                                                 << QStringLiteral("视频转码失败：Unknown encoder 'nosuchcodec'");
+    QTest::newRow("ffmpeg rejects the template")
+        << QStringLiteral("-y -i \"{source}\" -c:v nosuchcodec \"{target}\"") << false
+        << QStringLiteral("视频转码失败：Unknown encoder 'nosuchcodec'");
     // /dev/full behind the target: every write fails with ENOSPC.
     QTest::newRow("full disk") << QStringLiteral("-y -i \"{source}\" -c:v libx264 \"{target}\"") << true
                                << QStringLiteral("视频转码失败：磁盘空间不足，请清理磁盘后重试");
@@ -179,7 +179,8 @@ void TestTransform::doJob_failures_failTheTaskWithTheirCause()
 void TestTransform::doJob_stopWhileFfmpegRuns_endsFfmpegAndStops()
 {
     // Read in real time, the clip keeps ffmpeg busy for longer than the test waits.
-    const QString source = m_data->filePath(QStringLiteral("nuv-stop-") + UploadFileInfo::newId() + QStringLiteral(".mp4"));
+    const QString source =
+        m_data->filePath(QStringLiteral("nuv-stop-") + UploadFileInfo::newId() + QStringLiteral(".mp4"));
     TestVideoOptions options;
     options.seconds = 60;
     options.audio = false;
@@ -215,7 +216,7 @@ void TestTransform::sweepTemporaryFolder_dayOldFilesOnly()
     const auto makeFile = [](const QString &path, const QDateTime &modified) {
         QFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write("x") == 1 && file.flush()
-            && file.setFileTime(modified, QFileDevice::FileModificationTime);
+               && file.setFileTime(modified, QFileDevice::FileModificationTime);
     };
     QVERIFY(makeFile(folder + QStringLiteral("/old.mp4"), now.addSecs(-(24 * 3600 + 1))));
     QVERIFY(makeFile(folder + QStringLiteral("/young.mp4"), now.addSecs(-23 * 3600)));

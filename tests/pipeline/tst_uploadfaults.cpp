@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The chunked upload against a misbehaving server: refused chunks, dropped connections,
 // stalls, and the user's stop during the pause between attempts.
-#include <QSemaphore>
-#include <QtTest>
-
 #include "core/api/requestprovider.h"
 #include "core/api/taskcommand.h"
 #include "core/pipeline/itaskexecutor.h"
@@ -12,6 +9,9 @@
 #include "core/session/manager.h"
 #include "pipelinefixture.h"
 #include "testvideos.h"
+
+#include <QSemaphore>
+#include <QtTest>
 
 namespace {
 
@@ -80,7 +80,8 @@ void TestUploadFaults::upload_refusedAttempts_retriedUpToEleven()
     // The count of attempts is what matters here; the 2 s pause is exercised by the stop test.
     UploadTaskExecutor::setRetryPause(20);
     PipelineFixture fixture;
-    QVERIFY2(fixture.start({QStringLiteral("--reject-chunks"), QString::number(refusals)}), qPrintable(fixture.error()));
+    QVERIFY2(fixture.start({QStringLiteral("--reject-chunks"), QString::number(refusals)}),
+             qPrintable(fixture.error()));
     const QString source = fixture.dataPath(QStringLiteral("data.mp4"));
     QVERIFY(fixture.makeDataFile(source, 3 * MiB));
     const auto pipeline = fixture.pipelineFor(source, false);
@@ -107,11 +108,11 @@ void TestUploadFaults::upload_refusedAttempts_retriedUpToEleven()
 void TestUploadFaults::upload_droppedOrStalledReply_retriedNotHung_data()
 {
     QTest::addColumn<QJsonObject>("fault");
-    QTest::newRow("dropped connection") << QJsonObject{{QStringLiteral("drop"), QJsonObject{{QStringLiteral("upload"), 2}}}};
-    QTest::newRow("stalled reply")
-            << QJsonObject{{QStringLiteral("stall"),
-                            QJsonObject{{QStringLiteral("upload"),
-                                         QJsonObject{{QStringLiteral("ms"), 600000}, {QStringLiteral("count"), 1}}}}}};
+    QTest::newRow("dropped connection") << QJsonObject{
+        {QStringLiteral("drop"), QJsonObject{{QStringLiteral("upload"), 2}}}};
+    QTest::newRow("stalled reply") << QJsonObject{
+        {QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"), QJsonObject{{QStringLiteral("ms"), 600000},
+                                                                                     {QStringLiteral("count"), 1}}}}}};
 }
 
 void TestUploadFaults::upload_droppedOrStalledReply_retriedNotHung()
@@ -150,9 +151,10 @@ void TestUploadFaults::upload_fileChangedWhileSent_failsNeverPastTotal()
     PipelineFixture fixture;
     QVERIFY2(fixture.start(), qPrintable(fixture.error()));
     // The first chunk's answer is held back long enough for the file to change under the run.
-    QVERIFY(fixture.server().configure({{QStringLiteral("stall"),
-                                         QJsonObject{{QStringLiteral("upload"),
-                                                      QJsonObject{{QStringLiteral("ms"), 2000}, {QStringLiteral("count"), 1}}}}}}));
+    QVERIFY(fixture.server().configure(
+        {{QStringLiteral("stall"),
+          QJsonObject{
+              {QStringLiteral("upload"), QJsonObject{{QStringLiteral("ms"), 2000}, {QStringLiteral("count"), 1}}}}}}));
     const QString source = fixture.dataPath(QStringLiteral("data.mp4"));
     QVERIFY(fixture.makeDataFile(source, 5 * MiB));
     const auto pipeline = fixture.pipelineFor(source, false);
@@ -172,7 +174,8 @@ void TestUploadFaults::upload_fileChangedWhileSent_failsNeverPastTotal()
     QVERIFY(fixture.journal("registrations").isEmpty());
     for (const QJsonValue &chunk : chunksOf(fixture)) {
         const QJsonObject entry = chunk.toObject();
-        QVERIFY(entry.value(QStringLiteral("pos")).toDouble() + entry.value(QStringLiteral("length")).toDouble() <= 5 * MiB);
+        QVERIFY(entry.value(QStringLiteral("pos")).toDouble() + entry.value(QStringLiteral("length")).toDouble()
+                <= 5 * MiB);
     }
 }
 
@@ -189,7 +192,7 @@ void TestUploadFaults::run_unusableRegistrationEndpoint_failsBeforeUpload()
     PipelineFixture fixture;
     QVERIFY2(fixture.start(), qPrintable(fixture.error()));
     QVERIFY(fixture.server().configure(
-            {{QStringLiteral("settings"), QJsonObject{{QStringLiteral("addVideoApi"), addVideoApi}}}}));
+        {{QStringLiteral("settings"), QJsonObject{{QStringLiteral("addVideoApi"), addVideoApi}}}}));
     fixture.manager()->initSetting();
     const QString source = fixture.dataPath(QStringLiteral("data.mp4"));
     QVERIFY(fixture.makeDataFile(source, MiB));
@@ -274,10 +277,13 @@ void TestUploadFaults::stop_atTranscodeStart_stopsThenTranscodesAgain()
     QCOMPARE(int(held.outcome().kind), int(WorkOutcome::Kind::Stopped));
 
     // The user's stop lands the moment the transcode begins, before ffmpeg has anything to say.
-    const QMetaObject::Connection stopper = connect(transcode.data(), &TaskCommand::dataUpdate, this, [&] {
-        if (transcode->state() == 2)
-            pipeline->setStopRequested(true);
-    }, Qt::DirectConnection);
+    const QMetaObject::Connection stopper = connect(
+        transcode.data(), &TaskCommand::dataUpdate, this,
+        [&] {
+            if (transcode->state() == 2)
+                pipeline->setStopRequested(true);
+        },
+        Qt::DirectConnection);
     const WorkOutcome stopped = fixture.run(pipeline);
     disconnect(stopper);
     QCOMPARE(int(stopped.kind), int(WorkOutcome::Kind::Stopped));

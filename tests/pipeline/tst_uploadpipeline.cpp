@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: MIT
 // Whole pipeline runs against a real nuv-devserver: check, transcode, chunked upload,
 // registration, as a task row drives them.
-#include <QJsonDocument>
-#include <QMutex>
-#include <QtTest>
-
 #include "core/api/taskcommand.h"
 #include "core/pipeline/addvideotaskexecutor.h"
 #include "core/pipeline/itaskexecutor.h"
 #include "core/pipeline/uploadmanager.h"
-#include "pipelinefixture.h"
 #include "core/session/manager.h"
 #include "core/session/schema.h"
+#include "pipelinefixture.h"
 #include "testvideos.h"
+
+#include <QJsonDocument>
+#include <QMutex>
+#include <QtTest>
 
 namespace {
 
@@ -99,8 +99,8 @@ void TestUploadPipeline::doTask_originalPlan_uploadsAndRegisters()
     QCOMPARE(registration.value(QStringLiteral("parentId")).toString(), schema->parentId());
     QCOMPARE(registration.value(QStringLiteral("extras")).toString(), schema->extras());
 
-    QCOMPARE(fixture.reportedStatuses(), (QStringList{QStringLiteral("9"), QStringLiteral("10"), QStringLiteral("16"),
-                                                      QStringLiteral("19")}));
+    QCOMPARE(fixture.reportedStatuses(),
+             (QStringList{QStringLiteral("9"), QStringLiteral("10"), QStringLiteral("16"), QStringLiteral("19")}));
 }
 
 void TestUploadPipeline::doTask_nrPlan_transcodesAndUploadsBothVariants()
@@ -174,11 +174,14 @@ void TestUploadPipeline::upload_chunking_positionsEndsAndProgress()
     const QSharedPointer<TaskCommand> upload = pipeline->tasks()->first();
     QMutex mutex;
     QList<int> seen;
-    connect(upload.data(), &TaskCommand::dataUpdate, this, [&] {
-        QMutexLocker locker(&mutex);
-        if (upload->rate() != 0 && (seen.isEmpty() || seen.last() != upload->rate()))
-            seen.append(upload->rate());
-    }, Qt::DirectConnection);
+    connect(
+        upload.data(), &TaskCommand::dataUpdate, this,
+        [&] {
+            QMutexLocker locker(&mutex);
+            if (upload->rate() != 0 && (seen.isEmpty() || seen.last() != upload->rate()))
+                seen.append(upload->rate());
+        },
+        Qt::DirectConnection);
     const WorkOutcome outcome = fixture.run(pipeline);
     QCOMPARE(upload->state(), 1);
     QCOMPARE(seen, rates);
@@ -262,8 +265,9 @@ void TestUploadPipeline::doTask_registrationRefused_retriesOnlyRegistration()
     const QString source = fixture.dataPath(QStringLiteral("data.mp4"));
     QVERIFY(fixture.makeDataFile(source, 3 * MiB));
     QVERIFY(fixture.server().configure(
-            {{QStringLiteral("fail"),
-              QJsonObject{{QStringLiteral("addVideo"), QJsonObject{{QStringLiteral("status"), 500}, {QStringLiteral("count"), 1}}}}}}));
+        {{QStringLiteral("fail"),
+          QJsonObject{{QStringLiteral("addVideo"),
+                       QJsonObject{{QStringLiteral("status"), 500}, {QStringLiteral("count"), 1}}}}}}));
     const auto pipeline = fixture.pipelineFor(source, false);
 
     const WorkOutcome failed = fixture.checkAndRun(pipeline);

@@ -8,7 +8,6 @@
 //   kill PID             print whether killProcess(PID) ended it
 // Each prints one line when it has done its part, and waits (where it waits) until ended.
 #include "app/myapplication.h"
-
 #include "core/platform/activationserver.h"
 #include "core/platform/processhelpers.h"
 #include "core/platform/signalwatcher.h"

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Single-instance records and the process helpers, with real processes of instancehelper.
 #include "app/myapplication.h"
-
 #include "core/platform/processhelpers.h"
 
 #include <QDataStream>
@@ -210,7 +209,8 @@ void TestInstance::fileOpen_whileRunning_startsOneArgumentWithoutShell()
     QVERIFY(app->isRunning());
     QSignalSpy received(app, &MyApplication::reveiveArgsMsg);
 
-    const QString url = QStringLiteral("nuvVideoClient://https//h.test/s?uuid=1&a=b;touch %1&c=$(touch %1)").arg(witness);
+    const QString url =
+        QStringLiteral("nuvVideoClient://https//h.test/s?uuid=1&a=b;touch %1&c=$(touch %1)").arg(witness);
     QFileOpenEvent event{QUrl(url)};
     QCoreApplication::sendEvent(app, &event);
     QCOMPARE(received.count(), 0);

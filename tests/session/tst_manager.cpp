@@ -1,4 +1,12 @@
 // SPDX-License-Identifier: MIT
+#include "core/api/api.h"
+#include "core/api/taskcommand.h"
+#include "core/pipeline/actionstopsignal.h"
+#include "core/pipeline/uploadmanager.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
+#include "devserver.h"
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMutex>
@@ -12,14 +20,6 @@
 #include <atomic>
 #include <memory>
 #include <vector>
-
-#include "core/api/api.h"
-#include "core/api/taskcommand.h"
-#include "devserver.h"
-#include "core/pipeline/actionstopsignal.h"
-#include "core/pipeline/uploadmanager.h"
-#include "core/session/manager.h"
-#include "core/session/schema.h"
 
 namespace {
 
@@ -50,7 +50,8 @@ QStringList reportFields(const DevServer &server, const char *key = nullptr)
 {
     QStringList fields;
     for (const QJsonValue &report : server.journal().value(QStringLiteral("reports")).toArray())
-        fields.append(key ? field(report, key) : field(report, "fileName") + QLatin1Char(':') + field(report, "finishRate"));
+        fields.append(key ? field(report, key)
+                          : field(report, "fileName") + QLatin1Char(':') + field(report, "finishRate"));
     return fields;
 }
 
@@ -75,7 +76,8 @@ QStringList g_refreshPosts;
 void captureRefreshPosts(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     QMutexLocker locker(&g_logMutex);
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("Thread:")) && message.contains(QLatin1String("/api/refresh?")))
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("Thread:"))
+        && message.contains(QLatin1String("/api/refresh?")))
         g_refreshPosts.append(message);
 }
 
@@ -140,8 +142,10 @@ void TestManager::initSetting_failures_throwMessages_data()
     QTest::addColumn<QJsonObject>("config");
     QTest::addColumn<QString>("message");
     QTest::newRow("server error") << fault("fail", "settings", 500)
-                                  << QStringLiteral("服务器配置信息获取失败:服务器遇到了一个意外情况，因此服务器无法满足该请求");
-    QTest::newRow("not JSON") << fault("invalidJson", "settings", QJsonValue()) << QStringLiteral("服务器配置信息获取失败:json error:");
+                                  << QStringLiteral(
+                                         "服务器配置信息获取失败:服务器遇到了一个意外情况，因此服务器无法满足该请求");
+    QTest::newRow("not JSON") << fault("invalidJson", "settings", QJsonValue())
+                              << QStringLiteral("服务器配置信息获取失败:json error:");
     QTest::newRow("no data") << QJsonObject{{QStringLiteral("settingsNoData"), true}}
                              << QStringLiteral("当前启动参数可能已过期，请重新获取后尝试。");
     QTest::newRow("token ftp") << settings("getTokenApi", QStringLiteral("ftp://h/t"))
@@ -195,15 +199,18 @@ void TestManager::initSetting_refreshSecond_adoptedAboveEight()
 void TestManager::initToken_failures_throwMessages()
 {
     Manager manager;
-    QCOMPARE(thrownBy([&] { manager.initSetting(); }), QStringLiteral("启动参数未初始化，请确认从平台粘贴的的启动参数正确!"));
-    QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("未定义服务器令牌接口，请确认从平台粘贴的的启动参数正确!"));
+    QCOMPARE(thrownBy([&] { manager.initSetting(); }),
+             QStringLiteral("启动参数未初始化，请确认从平台粘贴的的启动参数正确!"));
+    QCOMPARE(thrownBy([&] { manager.initToken(); }),
+             QStringLiteral("未定义服务器令牌接口，请确认从平台粘贴的的启动参数正确!"));
 
-    manager.setSchema(schemaOf(QString(m_server->launchCommand()).replace(QStringLiteral(":%1/").arg(m_server->port()),
-                                                                        QStringLiteral(":1/"))));
-    QCOMPARE(thrownBy([&] { manager.initSetting(); }), QStringLiteral("服务器配置信息获取失败:远程服务器拒绝了连接（服务器不接受请求）"));
+    manager.setSchema(schemaOf(QString(m_server->launchCommand())
+                                   .replace(QStringLiteral(":%1/").arg(m_server->port()), QStringLiteral(":1/"))));
+    QCOMPARE(thrownBy([&] { manager.initSetting(); }),
+             QStringLiteral("服务器配置信息获取失败:远程服务器拒绝了连接（服务器不接受请求）"));
 
-    manager.setSchema(schemaOf(QString(m_server->launchCommand()).replace(QStringLiteral("code=") + m_server->code(),
-                                                                        QStringLiteral("code=wrong"))));
+    manager.setSchema(schemaOf(QString(m_server->launchCommand())
+                                   .replace(QStringLiteral("code=") + m_server->code(), QStringLiteral("code=wrong"))));
     manager.initSetting();
     QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("获取令牌失败:授权码无效或已过期"));
     QVERIFY(manager.token().isEmpty());
@@ -213,7 +220,8 @@ void TestManager::initToken_failures_throwMessages()
 
     // Only a non-empty string is a token.
     manager.setSchema(schemaOf(m_server->launchCommand()));
-    for (const QJsonValue &odd : {QJsonValue(5), QJsonValue(QJsonObject{{QStringLiteral("t"), 1}}), QJsonValue(QString())}) {
+    for (const QJsonValue &odd :
+         {QJsonValue(5), QJsonValue(QJsonObject{{QStringLiteral("t"), 1}}), QJsonValue(QString())}) {
         QVERIFY(m_server->configure({{QStringLiteral("tokenData"), odd}, {QStringLiteral("fail"), QJsonValue()}}));
         QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("未能取得接口令牌，请重新获取后尝试。"));
     }
@@ -235,7 +243,8 @@ void TestManager::requests_tokenHeader_onlyAfterExchange()
     QStringList paths;
     for (int i = 0; i < requests.size(); ++i) {
         paths.append(field(requests.at(i), "path"));
-        const QJsonValue header = requests.at(i).toObject().value(QStringLiteral("headers")).toObject().value(QStringLiteral("token"));
+        const QJsonValue header =
+            requests.at(i).toObject().value(QStringLiteral("headers")).toObject().value(QStringLiteral("token"));
         if (i < 2)
             QVERIFY(header.isUndefined());
         else
@@ -261,7 +270,8 @@ void TestManager::setStatus_statusChange_reportsAtOnceWithAllParameters()
     QMutexLocker locker(&g_logMutex);
     QCOMPARE(g_refreshPosts.size(), 1);
     const QString body = QStringLiteral("?uuid=%1&status=10&finishRate=5&fileName=%E5%A4%A7%20%E6%96%87%E4%BB%B6.mp4"
-                                        "&fileSize=5000000000&list=").arg(m_server->uuid());
+                                        "&fileSize=5000000000&list=")
+                             .arg(m_server->uuid());
     QVERIFY2(g_refreshPosts.first().endsWith(body), qPrintable(g_refreshPosts.first()));
     QCOMPARE(field(report, "fileName"), QStringLiteral("大 文件.mp4"));
 }
@@ -287,8 +297,8 @@ void TestManager::setStatus_progress_thinnedByInjectedClock()
     manager->setStatus(STATUS_TRANSCODING_NR, 40, QStringLiteral("b.mp4"), 200); // 0 s apart: dropped
     manager->refreshStatus();
     QVERIFY(manager->flushReports(10000));
-    QCOMPARE(reportFields(*m_server), (QStringList{QStringLiteral("a.mp4:10"), QStringLiteral("a.mp4:30"),
-                                                   QStringLiteral("b.mp4:35")}));
+    QCOMPARE(reportFields(*m_server),
+             (QStringList{QStringLiteral("a.mp4:10"), QStringLiteral("a.mp4:30"), QStringLiteral("b.mp4:35")}));
 }
 
 void TestManager::refreshStatus_emptyQueue_currentStateUnlessRegistered()
@@ -326,7 +336,8 @@ void TestManager::setStatus_clientExit_finalAndSentBeforeReturn()
     QCOMPARE(manager->status(), STATUS_CLIENT_EXIT);
     manager->refreshStatus();
     QVERIFY(manager->flushReports(10000));
-    QCOMPARE(reportFields(*m_server, "status"), (QStringList{QStringLiteral("10"), QStringLiteral("21"), QStringLiteral("21")}));
+    QCOMPARE(reportFields(*m_server, "status"),
+             (QStringList{QStringLiteral("10"), QStringLiteral("21"), QStringLiteral("21")}));
     QCOMPARE(reportFields(*m_server).last(), QStringLiteral(":0"));
 }
 
@@ -408,8 +419,9 @@ void TestManager::refreshStatus_pipelines_listJsonInOrderAndRemovedTakenOut()
     QCOMPARE(manager->uploadManagers()->size(), 3);
     QCOMPARE(firstRemoved.size() + secondRemoved.size(), 0);
     const QJsonObject report = reportList(*m_server).last().toObject();
-    QVERIFY2(field(report, "list").startsWith(QStringLiteral("[{\"uuid\":\"") + added.at(0)->id()
-                                               + QStringLiteral("\",\"status\":20,\"finishRate\":0,\"fileName\":")),
+    QVERIFY2(field(report, "list")
+                 .startsWith(QStringLiteral("[{\"uuid\":\"") + added.at(0)->id()
+                             + QStringLiteral("\",\"status\":20,\"finishRate\":0,\"fileName\":")),
              qPrintable(field(report, "list")));
     const QJsonArray list = report.value(QStringLiteral("listJson")).toArray();
     QCOMPARE(list.size(), 3);

@@ -31,6 +31,7 @@ const QString Server = QStringLiteral("https://platform.test/settings");
 
 void TestSchema::decode_resultCodes_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("code");
     const QString ok = QStringLiteral("?uuid=a&type=0&moduleId=0");
@@ -58,6 +59,7 @@ void TestSchema::decode_resultCodes_data()
     QTest::newRow("moduleId beyond 32 bits") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&type=0&moduleId=-4294967297") << 5;
     QTest::newRow("fragment is no parameter") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("#&uuid=") << 0;
     QTest::newRow("later duplicate wins") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("&uuid=") << 3;
+    // clang-format on
 }
 
 void TestSchema::decode_resultCodes()
@@ -70,6 +72,7 @@ void TestSchema::decode_resultCodes()
 
 void TestSchema::decode_fields_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("query");
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("value");
@@ -84,6 +87,7 @@ void TestSchema::decode_fields_data()
     QTest::newRow("maxUploadNum") << QStringLiteral("&maxUploadNum=-1") << QStringLiteral("maxUploadNum") << QStringLiteral("-1");
     QTest::newRow("duplicate key keeps later") << QStringLiteral("&type=3&type=9") << QStringLiteral("type") << QStringLiteral("9");
     QTest::newRow("question marks also separate") << QStringLiteral("?moduleId=5") << QStringLiteral("moduleId") << QStringLiteral("5");
+    // clang-format on
 }
 
 void TestSchema::decode_fields()
@@ -92,7 +96,9 @@ void TestSchema::decode_fields()
     QFETCH(QString, field);
     QFETCH(QString, value);
     Schema schema;
-    QCOMPARE(schema.decode(QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=u&type=1&moduleId=2") + query), 0);
+    QCOMPARE(schema.decode(QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=u&type=1&moduleId=2")
+                           + query),
+             0);
     const QHash<QString, QString> fields = {
         {QStringLiteral("maxUploadNum"), QString::number(schema.maxUploadNum())},
         {QStringLiteral("parentId"), schema.parentId()},
@@ -109,7 +115,8 @@ void TestSchema::decode_fields()
 void TestSchema::decode_serverKeepsQuery()
 {
     Schema schema;
-    const QString server = QStringLiteral("https://p.test:8443/api/settings?uuid=u1&code=c&type=2&moduleId=3&maxUploadNum=4");
+    const QString server =
+        QStringLiteral("https://p.test:8443/api/settings?uuid=u1&code=c&type=2&moduleId=3&maxUploadNum=4");
     QCOMPARE(schema.decode(QStringLiteral("nuvVideoClient://") + server), 0);
     QCOMPARE(schema.server(), server);
     QCOMPARE(schema.uuid(), QStringLiteral("u1"));
@@ -141,7 +148,8 @@ void TestSchema::settings_goodFile_isRead()
     const QString path = dir.filePath(QStringLiteral("setting.ini"));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[General]\r\ndomain=https://school.example\r\nschoolId=学校7\r\n\r\n[url]\r\nget=https://g\r\npost=https://p\r\n");
+    file.write(
+        "[General]\r\ndomain=https://school.example\r\nschoolId=学校7\r\n\r\n[url]\r\nget=https://g\r\npost=https://p\r\n");
     file.close();
 
     StartupSettings::resetToDefaults();
@@ -161,7 +169,8 @@ void TestSchema::settings_badFile_isRewritten_data()
     QTest::addColumn<bool>("exists");
     QTest::newRow("missing") << QByteArray() << false;
     QTest::newRow("empty") << QByteArray() << true;
-    QTest::newRow("empty value") << QByteArray("[General]\ndomain=https://x\nschoolId=\n[url]\nget=a\npost=b\n") << true;
+    QTest::newRow("empty value") << QByteArray("[General]\ndomain=https://x\nschoolId=\n[url]\nget=a\npost=b\n")
+                                 << true;
 }
 
 void TestSchema::settings_badFile_isRewritten()

@@ -42,15 +42,13 @@ void AdminRoutes::install(httplib::Server &server)
         m_context.uploads.hideAll();
         replyJson(response, Json{{"ok", true}});
     });
-    server.Post("/admin/remove", [this](const httplib::Request &request, httplib::Response &response) {
-        remove(request, response);
-    });
+    server.Post("/admin/remove",
+                [this](const httplib::Request &request, httplib::Response &response) { remove(request, response); });
     server.Get("/admin/config", [this](const httplib::Request &, httplib::Response &response) {
         replyJson(response, currentConfig(m_context));
     });
-    server.Post("/admin/config", [this](const httplib::Request &request, httplib::Response &response) {
-        configure(request, response);
-    });
+    server.Post("/admin/config",
+                [this](const httplib::Request &request, httplib::Response &response) { configure(request, response); });
 }
 
 void AdminRoutes::configure(const httplib::Request &request, httplib::Response &response)

@@ -20,8 +20,7 @@ const char *const FormEndpoints[] = {"removed", "refresh", "check", "addVideo", 
 void dropConnection(httplib::Response &response)
 {
     response.status = 200;
-    response.set_content_provider(
-        64, JsonType, [](size_t, size_t, httplib::DataSink &) { return false; });
+    response.set_content_provider(64, JsonType, [](size_t, size_t, httplib::DataSink &) { return false; });
 }
 
 bool requireParams(const ParamList &params, std::initializer_list<const char *> names, httplib::Response &response)
@@ -71,9 +70,7 @@ bool applyFault(ServerContext &context, const std::string &endpoint, const httpl
     if (consumeBody)
         consumeBody();
     switch (action.kind) {
-    case FaultKind::Drop:
-        dropConnection(response);
-        break;
+    case FaultKind::Drop: dropConnection(response); break;
     case FaultKind::Fail:
         response.status = action.status;
         if (action.status != 204 && action.status != 304)
@@ -89,8 +86,7 @@ bool applyFault(ServerContext &context, const std::string &endpoint, const httpl
                              "<body><h1>502 Bad Gateway</h1></body></html>",
                              "text/html; charset=utf-8");
         break;
-    case FaultKind::None:
-        break;
+    case FaultKind::None: break;
     }
     return true;
 }

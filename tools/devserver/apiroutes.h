@@ -27,8 +27,7 @@ public:
     void install(httplib::Server &server);
 
 private:
-    void handle(const std::string &endpoint, bool alias, const httplib::Request &request,
-                httplib::Response &response);
+    void handle(const std::string &endpoint, bool alias, const httplib::Request &request, httplib::Response &response);
     void handleSettings(const httplib::Request &request, httplib::Response &response);
     void handleToken(const ParamList &params, httplib::Response &response);
     void handleRemoved(httplib::Response &response);

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "chunkwriter.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace devserver {

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <openssl/evp.h>
-
 #include <cstdint>
 #include <memory>
+#include <openssl/evp.h>
 #include <string>
 
 namespace devserver {

@@ -51,7 +51,8 @@ bool knownEndpoint(const std::string &name, std::string &error)
     const auto &names = Faults::endpoints();
     if (std::find(names.begin(), names.end(), name) != names.end())
         return true;
-    error = "unknown endpoint \"" + name + "\" (settings, token, removed, refresh, check, upload, addVideo, removeFile)";
+    error =
+        "unknown endpoint \"" + name + "\" (settings, token, removed, refresh, check, upload, addVideo, removeFile)";
     return false;
 }
 
@@ -81,7 +82,7 @@ const std::vector<std::string> &Faults::endpoints()
 bool Faults::isFaultKey(const std::string &key)
 {
     return key == "fail" || key == "drop" || key == "stall" || key == "redirect" || key == "invalidJson"
-        || key == "rejectChunks" || key == "randomFaults";
+           || key == "rejectChunks" || key == "randomFaults";
 }
 
 void Faults::seed(uint64_t value)
@@ -115,7 +116,8 @@ bool Faults::parseFlagText(const std::string &kind, const std::string &setting, 
     const std::vector<std::string> parts = split(setting, ':');
     const size_t needed = takesValue(kind) ? 2 : 1;
     if (parts.size() < needed || parts.size() > needed + 1) {
-        error = "bad " + kind + " fault \"" + setting + "\"" + (takesValue(kind) ? " (EP:VALUE[:COUNT])" : " (EP[:COUNT])");
+        error =
+            "bad " + kind + " fault \"" + setting + "\"" + (takesValue(kind) ? " (EP:VALUE[:COUNT])" : " (EP[:COUNT])");
         return false;
     }
     if (!knownEndpoint(parts[0], error))
@@ -327,9 +329,7 @@ ChunkFault Faults::takeChunkFault()
         fault.kind = ChunkFault::Kind::Drop;
         fault.reason = "randomFaults: dropped";
         break;
-    default:
-        fault.stallMs = std::uniform_int_distribution<int>(100, 1500)(m_random);
-        break;
+    default: fault.stallMs = std::uniform_int_distribution<int>(100, 1500)(m_random); break;
     }
     return fault;
 }

@@ -4,12 +4,10 @@
 #include "quickack.h"
 #include "testroutes.h"
 
-#include <httplib.h>
-
-#include <sys/socket.h>
-
 #include <algorithm>
+#include <httplib.h>
 #include <string>
+#include <sys/socket.h>
 
 namespace devserver {
 
@@ -112,10 +110,11 @@ void HostileRoutes::huge(const httplib::Request &request, httplib::Response &res
     const std::string *framingText = findParam(query, "framing");
     const std::string framing = framingText ? *framingText : "length";
     constexpr int64_t MaxBytes = int64_t(1) << 40;
-    if (!rangeParam(query, "bytes", 0, MaxBytes, 0, bytes) || !rangeParam(query, "announce", 0, MaxBytes, bytes, announce)
-        || announce < bytes || (framing != "length" && framing != "chunked" && framing != "close")) {
-        replyJson(response,
-                  envelope(false, "400", "need bytes=0..2^40, announce>=bytes, framing=length|chunked|close"), 400);
+    if (!rangeParam(query, "bytes", 0, MaxBytes, 0, bytes)
+        || !rangeParam(query, "announce", 0, MaxBytes, bytes, announce) || announce < bytes
+        || (framing != "length" && framing != "chunked" && framing != "close")) {
+        replyJson(response, envelope(false, "400", "need bytes=0..2^40, announce>=bytes, framing=length|chunked|close"),
+                  400);
         return;
     }
     beginStream();
@@ -129,7 +128,8 @@ void HostileRoutes::huge(const httplib::Request &request, httplib::Response &res
             [this, bytes, block](size_t offset, size_t, httplib::DataSink &sink) {
                 if (int64_t(offset) >= bytes)
                     return false;
-                return sendCounted(sink, block.data(), size_t(std::min<int64_t>(int64_t(Block), bytes - int64_t(offset))));
+                return sendCounted(sink, block.data(),
+                                   size_t(std::min<int64_t>(int64_t(Block), bytes - int64_t(offset))));
             },
             released);
         return;

@@ -4,18 +4,17 @@
 #include "options.h"
 #include "serverapp.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
+#include <pthread.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 

@@ -22,8 +22,8 @@ bool parseInt(const std::string &text, long long low, long long high, long long 
     return true;
 }
 
-const char *const FaultFlags[] = {"reject-chunks", "fail", "drop", "stall", "redirect", "invalid-json",
-                                   "random-faults"};
+const char *const FaultFlags[] = {"reject-chunks", "fail",         "drop",         "stall",
+                                  "redirect",      "invalid-json", "random-faults"};
 
 } // namespace
 
@@ -33,7 +33,7 @@ bool isPlainToken(const std::string &text)
         return false;
     for (const char c : text) {
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'
-            || c == '.' || c == '_' || c == '~';
+                           || c == '.' || c == '_' || c == '~';
         if (!plain)
             return false;
     }

@@ -14,11 +14,11 @@ struct Options
 {
     int port = 0;
     std::string bind = "127.0.0.1";
-    std::string dataFolder;   // empty: a fresh folder under /tmp, removed at exit
+    std::string dataFolder; // empty: a fresh folder under /tmp, removed at exit
     std::string tlsCert;
     std::string tlsKey;
     std::string code = "devcode";
-    std::string uuid;         // empty: a random 32-hex id
+    std::string uuid; // empty: a random 32-hex id
     std::string plan = "original";
     int refreshSecond = 8;
     int maxUploadNum = 8;

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "quickack.h"
 
-#include <httplib.h>
-
 #include <arpa/inet.h>
+#include <cstdlib>
 #include <dirent.h>
+#include <httplib.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-
-#include <cstdlib>
 
 namespace devserver {
 
@@ -31,8 +29,8 @@ bool isConnection(int fd, int localPort, int remotePort)
     socklen_t localSize = sizeof local;
     socklen_t remoteSize = sizeof remote;
     return ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localSize) == 0
-        && ::getpeername(fd, reinterpret_cast<sockaddr *>(&remote), &remoteSize) == 0 && portOf(local) == localPort
-        && portOf(remote) == remotePort;
+           && ::getpeername(fd, reinterpret_cast<sockaddr *>(&remote), &remoteSize) == 0 && portOf(local) == localPort
+           && portOf(remote) == remotePort;
 }
 
 // httplib 0.11 does not hand the socket to handlers; find it among the open descriptors.

@@ -50,8 +50,7 @@ bool checkDataSlot(const Json &slot, size_t index, const UploadStore &uploads, s
 
 } // namespace
 
-bool checkRegistration(const ParamList &params, const UploadStore &uploads, Json &data, Json &form,
-                       std::string &error)
+bool checkRegistration(const ParamList &params, const UploadStore &uploads, Json &data, Json &form, std::string &error)
 {
     if (!checkInteger(params, "Type", error) || !checkInteger(params, "moduleId", error))
         return false;

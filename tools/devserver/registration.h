@@ -13,7 +13,6 @@ class UploadStore;
 // "data" is a JSON array of three slots, each null or {"uri","id"} naming a finished upload of
 // this server, at least one filled, and "form" is a JSON object. Returns the parsed texts, or
 // false with a message saying what was wrong.
-bool checkRegistration(const ParamList &params, const UploadStore &uploads, Json &data, Json &form,
-                       std::string &error);
+bool checkRegistration(const ParamList &params, const UploadStore &uploads, Json &data, Json &form, std::string &error);
 
 } // namespace devserver

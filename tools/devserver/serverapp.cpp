@@ -4,7 +4,6 @@
 #include "quickack.h"
 
 #include <httplib.h>
-
 #include <iostream>
 #include <mutex>
 
@@ -134,9 +133,9 @@ std::string ServerApp::firstLine() const
 {
     const std::string origin = m_context.scheme + "://" + m_context.host + ":" + std::to_string(m_context.port);
     return "nuv-devserver listening on " + origin + " launch nuvVideoClient://" + origin
-        + "/platform/settings?uuid=" + m_session.uuid() + "&code=" + m_session.code()
-        + "&type=1&moduleId=7&moduleName=%E8%A7%86%E9%A2%91&parentId=12&parentName=%E6%BC%94%E7%A4%BA&maxUploadNum="
-        + std::to_string(m_session.maxUploadNum()) + "&extras=demo";
+           + "/platform/settings?uuid=" + m_session.uuid() + "&code=" + m_session.code()
+           + "&type=1&moduleId=7&moduleName=%E8%A7%86%E9%A2%91&parentId=12&parentName=%E6%BC%94%E7%A4%BA&maxUploadNum="
+           + std::to_string(m_session.maxUploadNum()) + "&extras=demo";
 }
 
 void ServerApp::run()

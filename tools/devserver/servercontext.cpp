@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "servercontext.h"
 
-#include <httplib.h>
-
 #include <chrono>
+#include <httplib.h>
 
 namespace devserver {
 
@@ -38,7 +37,7 @@ std::string ServerContext::baseUrl(const httplib::Request &request) const
         return fallback;
     for (const char c : hostHeader) {
         const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.'
-            || c == '-' || c == ':' || c == '[' || c == ']';
+                             || c == '-' || c == ':' || c == '[' || c == ']';
         if (!allowed)
             return fallback;
     }

@@ -32,7 +32,7 @@ SessionState::SessionState(const Options &options)
 bool SessionState::isConfigKey(const std::string &key)
 {
     return key == "plan" || key == "refreshSecond" || key == "settings" || key == "settingsNoData"
-        || key == "clientVersion" || key == "clientDownload" || key == "tokenData";
+           || key == "clientVersion" || key == "clientDownload" || key == "tokenData";
 }
 
 bool SessionState::apply(const Json &config, std::string &error, bool dryRun)

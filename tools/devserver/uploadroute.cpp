@@ -6,12 +6,10 @@
 #include "journal.h"
 #include "uploadstore.h"
 
-#include <httplib.h>
-
 #include <fcntl.h>
-#include <unistd.h>
-
+#include <httplib.h>
 #include <memory>
+#include <unistd.h>
 
 namespace devserver {
 
@@ -92,11 +90,10 @@ void UploadRoute::install(httplib::Server &server)
 {
     for (const std::string prefix : {"", "/r"}) {
         const bool alias = !prefix.empty();
-        server.Post(prefix + "/api/upload",
-                    [this, alias](const httplib::Request &request, httplib::Response &response,
-                                  const httplib::ContentReader &reader) {
-                        handleUpload(alias, request, response, &reader);
-                    });
+        server.Post(prefix + "/api/upload", [this, alias](const httplib::Request &request, httplib::Response &response,
+                                                          const httplib::ContentReader &reader) {
+            handleUpload(alias, request, response, &reader);
+        });
     }
     server.Get("/r/api/upload", [this](const httplib::Request &request, httplib::Response &response) {
         handleUpload(true, request, response, nullptr);

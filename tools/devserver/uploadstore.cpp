@@ -3,11 +3,10 @@
 
 #include "chunkwriter.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <algorithm>
 
 namespace devserver {
 
@@ -220,7 +219,7 @@ ChunkOutcome UploadStore::write(size_t index, const ChunkParams &chunk, const Pa
         complete = chunk.end && received == chunk.total;
         if (chunk.end && !complete) {
             failure = "文件不完整: 已接收 " + std::to_string(received) + " 字节, 总长 " + std::to_string(chunk.total)
-                + " 字节";
+                      + " 字节";
             recordChunkLocked(index, chunk, length, false, failure);
             return ChunkOutcome{false, "400", failure, {}, {}};
         }

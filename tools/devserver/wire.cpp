@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "wire.h"
 
-#include <httplib.h>
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
 #include <random>
 
 namespace devserver {
@@ -64,7 +63,8 @@ std::string percentEncode(const std::string &text)
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         const bool unreserved = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z')
-            || (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' || byte == '~';
+                                || (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_'
+                                || byte == '~';
         if (unreserved) {
             out += c;
         } else {
@@ -180,10 +180,7 @@ std::string toText(const Json &json)
 
 Json envelope(bool success, const std::string &code, const std::string &message)
 {
-    return Json{{"success", success},
-                {"code", code},
-                {"message", message},
-                {"sysTime", std::to_string(nowMs())}};
+    return Json{{"success", success}, {"code", code}, {"message", message}, {"sysTime", std::to_string(nowMs())}};
 }
 
 void replyJson(httplib::Response &response, const Json &body, int status)

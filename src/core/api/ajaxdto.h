@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/api/ajaxenvelope.h"
+
 #include <QSharedPointer>
 #include <QVector>
-
-#include "core/api/ajaxenvelope.h"
 
 // A reply envelope with its payload. For list endpoints T is QVector<QSharedPointer<E>>.
 template<typename T>

@@ -18,7 +18,6 @@ QString AjaxEnvelope::errorText() const
 QString AjaxEnvelope::describe() const
 {
     return QStringLiteral("success=%1, code=%2, message=%3")
-            .arg(m_success ? QStringLiteral("true") : QStringLiteral("false"),
-                 m_code ? *m_code : QStringLiteral("null"),
-                 m_message ? *m_message : QStringLiteral("null"));
+        .arg(m_success ? QStringLiteral("true") : QStringLiteral("false"), m_code ? *m_code : QStringLiteral("null"),
+             m_message ? *m_message : QStringLiteral("null"));
 }

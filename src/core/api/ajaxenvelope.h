@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/api/query.h"
+
 #include <QSharedPointer>
 #include <QString>
-
-#include "core/api/query.h"
 
 // The parts of a reply envelope that do not depend on the payload type. Every layer's
 // failure (network, HTTP status, malformed JSON) is folded into one of these, so a caller

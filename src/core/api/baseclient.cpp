@@ -27,8 +27,7 @@ QString loggedBody(const QByteArray &body)
 {
     if (body.size() <= MaxLoggedBodyBytes)
         return QString::fromUtf8(body);
-    return QString::fromUtf8(body.left(MaxLoggedBodyBytes))
-            + QStringLiteral("...(%1 bytes)").arg(body.size());
+    return QString::fromUtf8(body.left(MaxLoggedBodyBytes)) + QStringLiteral("...(%1 bytes)").arg(body.size());
 }
 
 void applyHeaders(QNetworkRequest &request, const QueryData *data)
@@ -63,8 +62,7 @@ QString BaseClient::formText(const QueryData *data)
     return text;
 }
 
-QSharedPointer<QByteArray> BaseClient::sendGet(const QString &url, const QueryData *data, const Query *query,
-                                               int *code)
+QSharedPointer<QByteArray> BaseClient::sendGet(const QString &url, const QueryData *data, const Query *query, int *code)
 {
     QUrl target(url, QUrl::TolerantMode);
     QUrlQuery items(target.query(QUrl::FullyEncoded));
@@ -94,9 +92,9 @@ QSharedPointer<QByteArray> BaseClient::sendPost(const QString &url, const QueryD
         if (!body.isEmpty())
             body += QLatin1Char('&');
         body += QStringLiteral("pageIndex=%1&pageSize=%2&pageCount=%3")
-                        .arg(query->pageIndex())
-                        .arg(query->pageSize())
-                        .arg(query->pageCount());
+                    .arg(query->pageIndex())
+                    .arg(query->pageSize())
+                    .arg(query->pageCount());
     }
     if (list)
         qDebug().noquote() << url + QLatin1Char('?') + body;
@@ -109,8 +107,8 @@ QSharedPointer<QByteArray> BaseClient::sendPost(const QString &url, const QueryD
     return m_provider.post(request, body.toUtf8(), code);
 }
 
-QSharedPointer<QByteArray> BaseClient::sendData(const QString &url, const QueryData *data,
-                                                const QByteArray &fileData, int *code)
+QSharedPointer<QByteArray> BaseClient::sendData(const QString &url, const QueryData *data, const QByteArray &fileData,
+                                                int *code)
 {
     const QString form = formText(data);
     // Appended after a fragment, the parameters would never reach the server.
@@ -129,7 +127,7 @@ void BaseClient::logStamp(const QString &label)
 {
     const QDateTime now = QDateTime::currentDateTime();
     qWarning().noquote() << label + QLatin1Char(' ') + now.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ')
-                    + now.toString(QStringLiteral("hh:mm:ss.zzz"));
+                                + now.toString(QStringLiteral("hh:mm:ss.zzz"));
 }
 
 QJsonValue BaseClient::readEnvelope(AjaxEnvelope &reply, const QSharedPointer<QByteArray> &body, const int *code,

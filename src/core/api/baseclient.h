@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/api/ajaxdto.h"
+#include "core/api/jsonreflection.h"
+#include "core/api/query.h"
+#include "core/api/querydata.h"
+#include "core/api/requestprovider.h"
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonValue>
 #include <QSharedPointer>
 #include <QString>
 #include <QVector>
-
-#include "core/api/ajaxdto.h"
-#include "core/api/jsonreflection.h"
-#include "core/api/query.h"
-#include "core/api/querydata.h"
-#include "core/api/requestprovider.h"
 
 // The typed JSON client: builds a request from QueryData, sends it synchronously on the
 // calling thread and returns the reply envelope. Transport, HTTP and JSON failures come back
@@ -107,8 +107,8 @@ public:
 
 private:
     QSharedPointer<QByteArray> sendGet(const QString &url, const QueryData *data, const Query *query, int *code);
-    QSharedPointer<QByteArray> sendPost(const QString &url, const QueryData *data, const Query *query,
-                                        int *code, bool list);
+    QSharedPointer<QByteArray> sendPost(const QString &url, const QueryData *data, const Query *query, int *code,
+                                        bool list);
     QSharedPointer<QByteArray> sendData(const QString &url, const QueryData *data, const QByteArray &fileData,
                                         int *code);
 

@@ -105,8 +105,8 @@ ChunkConnection::Reply ChunkConnection::postMultipart(const QNetworkRequest &req
 
     const QByteArray boundary = makeBoundary();
     const QByteArray partHead = "--" + boundary
-            + "\r\nContent-Type: application/octet-stream"
-              "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"unknow.fs\"\r\n\r\n";
+                                + "\r\nContent-Type: application/octet-stream"
+                                  "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"unknow.fs\"\r\n\r\n";
     const QByteArray tail = "\r\n--" + boundary + "--\r\n";
 
     QByteArray target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
@@ -122,8 +122,8 @@ ChunkConnection::Reply ChunkConnection::postMultipart(const QNetworkRequest &req
             continue;
         head += name + ": " + request.rawHeader(name) + "\r\n";
     }
-    head += "Content-Type: multipart/form-data; boundary=" + boundary + "\r\nContent-Length: "
-            + QByteArray::number(qint64(partHead.size()) + data.size() + tail.size())
+    head += "Content-Type: multipart/form-data; boundary=" + boundary
+            + "\r\nContent-Length: " + QByteArray::number(qint64(partHead.size()) + data.size() + tail.size())
             + "\r\nConnection: keep-alive\r\n\r\n" + partHead;
 
     for (int attempt = 0;; ++attempt) {
@@ -266,23 +266,25 @@ ChunkConnection::Outcome ChunkConnection::waitUntil(QAbstractSocket *socket, Don
             m_progress.restart();
             continue;
         }
-        if (socket->state() != QAbstractSocket::ConnectedState || socket->error() != QAbstractSocket::SocketTimeoutError)
+        if (socket->state() != QAbstractSocket::ConnectedState
+            || socket->error() != QAbstractSocket::SocketTimeoutError)
             return Outcome::Failed;
     }
     return Outcome::Done;
 }
 
 ChunkConnection::Outcome ChunkConnection::sendAndReceive(Connection *connection, const QByteArray &head,
-                                                         const QByteArray &data, const QByteArray &tail,
-                                                         Reply *reply, bool *responseStarted)
+                                                         const QByteArray &data, const QByteArray &tail, Reply *reply,
+                                                         bool *responseStarted)
 {
     QAbstractSocket *socket = connection->socket.get();
     // No multipart body is assembled around the chunk: it goes out from the caller's array.
     socket->write(head);
     socket->write(data);
     socket->write(tail);
-    Outcome outcome = waitUntil(socket, [socket] { return socket->bytesToWrite() == 0; },
-                                [socket](int ms) { return socket->waitForBytesWritten(ms); });
+    Outcome outcome = waitUntil(
+        socket, [socket] { return socket->bytesToWrite() == 0; },
+        [socket](int ms) { return socket->waitForBytesWritten(ms); });
     if (outcome == Outcome::Done) {
         bool keepAlive = false;
         outcome = readResponse(socket, reply, responseStarted, &keepAlive);
@@ -300,8 +302,9 @@ ChunkConnection::Outcome ChunkConnection::sendAndReceive(Connection *connection,
 
 ChunkConnection::Outcome ChunkConnection::fill(QAbstractSocket *socket, QByteArray &in)
 {
-    const Outcome outcome = waitUntil(socket, [socket] { return socket->bytesAvailable() > 0; },
-                                      [socket](int ms) { return socket->waitForReadyRead(ms); });
+    const Outcome outcome = waitUntil(
+        socket, [socket] { return socket->bytesAvailable() > 0; },
+        [socket](int ms) { return socket->waitForReadyRead(ms); });
     if (outcome == Outcome::Done)
         in += socket->readAll();
     return outcome;
@@ -310,8 +313,7 @@ ChunkConnection::Outcome ChunkConnection::fill(QAbstractSocket *socket, QByteArr
 void ChunkConnection::fail(Reply *reply, Outcome outcome, QAbstractSocket *socket)
 {
     switch (outcome) {
-    case Outcome::Done:
-        return;
+    case Outcome::Done: return;
     case Outcome::Stalled:
         reply->error = QNetworkReply::TimeoutError;
         reply->errorText = QStringLiteral("Transfer timed out");

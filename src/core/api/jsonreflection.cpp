@@ -14,7 +14,7 @@ bool qualifies(const QMetaMethod &method)
 {
     const QByteArray name = method.name();
     return method.parameterCount() <= 1 && name.size() > 3 && name.startsWith("set")
-            && method.methodType() == QMetaMethod::Method && method.access() == QMetaMethod::Public;
+           && method.methodType() == QMetaMethod::Method && method.access() == QMetaMethod::Public;
 }
 
 QString keyOf(const QByteArray &name)
@@ -32,8 +32,8 @@ void invoke(QObject *object, const QMetaMethod &method, const QByteArray &type, 
 // The shared-pointer, raw-pointer and value forms of one type: null gives a null pointer or
 // the default value; raw pointers pass ownership to the setter.
 template<typename V, typename Convert>
-bool tryFamily(QObject *object, const QMetaMethod &method, const QByteArray &type,
-               const QByteArray &name, const QJsonValue &value, Convert convert)
+bool tryFamily(QObject *object, const QMetaMethod &method, const QByteArray &type, const QByteArray &name,
+               const QJsonValue &value, Convert convert)
 {
     if (type == "QSharedPointer<" + name + ">") {
         invoke(object, method, type, value.isNull() ? QSharedPointer<V>() : QSharedPointer<V>::create(convert(value)));
@@ -96,11 +96,11 @@ void fillFromJson(QObject *object, const QMetaMethod &method, const QJsonObject 
     }
     const QByteArray type = method.parameterTypes().constFirst();
     if (tryFamily<QString>(object, method, type, "QString", value, toText)
-            || tryFamily<int>(object, method, type, "int", value, toInt)
-            || tryFamily<qlonglong>(object, method, type, "qlonglong", value, toLongLong)
-            || tryFamily<qlonglong>(object, method, type, "qint64", value, toLongLong)
-            || tryFamily<bool>(object, method, type, "bool", value, toBool)
-            || tryFamily<QDateTime>(object, method, type, "QDateTime", value, toDateTime))
+        || tryFamily<int>(object, method, type, "int", value, toInt)
+        || tryFamily<qlonglong>(object, method, type, "qlonglong", value, toLongLong)
+        || tryFamily<qlonglong>(object, method, type, "qint64", value, toLongLong)
+        || tryFamily<bool>(object, method, type, "bool", value, toBool)
+        || tryFamily<QDateTime>(object, method, type, "QDateTime", value, toDateTime))
         return;
     throw QString(QStringLiteral("unknow type:") + QString::fromLatin1(type));
 }

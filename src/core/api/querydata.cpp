@@ -46,9 +46,9 @@ void QueryData::set(const QString &key, bool value)
 
 void QueryData::remove(const QString &key)
 {
-    m_params.erase(std::remove_if(m_params.begin(), m_params.end(),
-                                  [&key](const Pair &pair) { return pair.first == key; }),
-                   m_params.end());
+    m_params.erase(
+        std::remove_if(m_params.begin(), m_params.end(), [&key](const Pair &pair) { return pair.first == key; }),
+        m_params.end());
 }
 
 void QueryData::addHeader(const QString &name, const QString &value)

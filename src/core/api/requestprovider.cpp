@@ -55,8 +55,7 @@ int httpStatusError(int status)
     case 500: return QNetworkReply::InternalServerError;
     case 501: return QNetworkReply::OperationNotImplementedError;
     case 503: return QNetworkReply::ServiceUnavailableError;
-    default:
-        return status > 500 ? QNetworkReply::UnknownServerError : QNetworkReply::UnknownContentError;
+    default: return status > 500 ? QNetworkReply::UnknownServerError : QNetworkReply::UnknownContentError;
     }
 }
 
@@ -243,18 +242,18 @@ QSharedPointer<QByteArray> RequestProvider::send(QNetworkRequest &request, const
 {
     if (call.verb == Verb::Get) {
         qDebug().noquote() << QStringLiteral("OpenSSL支持情况:")
-                + (QSslSocket::supportsSsl() ? QStringLiteral("true") : QStringLiteral("false"));
+                                  + (QSslSocket::supportsSsl() ? QStringLiteral("true") : QStringLiteral("false"));
         qDebug().noquote() << QStringLiteral("QSslSocket=") + QSslSocket::sslLibraryBuildVersionString();
     }
     if (call.verb == Verb::Multipart) {
         const QUrl url = request.url();
         const ChunkConnection::Reply reply =
-                ChunkConnection::forThread().postMultipart(request, call.body, call.deadline);
+            ChunkConnection::forThread().postMultipart(request, call.body, call.deadline);
         if (reply.error != 0)
             return failure(url, reply.error, reply.errorText, code);
         if (reply.status >= 400) {
             const QString text = QStringLiteral("Error transferring %1 - server replied: %2")
-                                         .arg(url.toString(), QString::fromUtf8(reply.reason));
+                                     .arg(url.toString(), QString::fromUtf8(reply.reason));
             return failure(url, httpStatusError(reply.status), text, code);
         }
         return answer(request, call, reply.status, QString::fromUtf8(reply.location), reply.body,
@@ -269,8 +268,7 @@ QSharedPointer<QByteArray> RequestProvider::send(QNetworkRequest &request, const
     return result;
 }
 
-QSharedPointer<QByteArray> RequestProvider::receiveReply(QNetworkReply *reply, const Call &call, WaitEnd end,
-                                                         int *code)
+QSharedPointer<QByteArray> RequestProvider::receiveReply(QNetworkReply *reply, const Call &call, WaitEnd end, int *code)
 {
     const QUrl url = reply->request().url();
     switch (end) {
@@ -279,11 +277,10 @@ QSharedPointer<QByteArray> RequestProvider::receiveReply(QNetworkReply *reply, c
     case WaitEnd::TooLarge:
         return failure(url, QNetworkReply::ProtocolFailure,
                        QStringLiteral("Reply larger than %1 bytes")
-                               .arg(call.verb == Verb::Multipart ? MaxChunkReplyBytes : MaxReplyBytes),
+                           .arg(call.verb == Verb::Multipart ? MaxChunkReplyBytes : MaxReplyBytes),
                        code);
     case WaitEnd::Interrupted:
-    case WaitEnd::Finished:
-        break;
+    case WaitEnd::Finished: break;
     }
     if (reply->error() != QNetworkReply::NoError) {
         int error = reply->error();
@@ -365,7 +362,9 @@ QString RequestProvider::networkErrorMessage(int code, const QString &fallback)
     case 4: return QStringLiteral("远程服务器的连接已超时，请检查服务器和网络状态");
     case 5: return QStringLiteral("连接已取消");
     case 6: return QStringLiteral("SSL/TLS握手失败，无法建立加密的通道");
-    case 7: return QStringLiteral("由于与网络断开，连接断开，但系统已启动漫游到另一个接入点。应重新提交该请求，并将在重新建立连接后立即进行处理");
+    case 7:
+        return QStringLiteral(
+            "由于与网络断开，连接断开，但系统已启动漫游到另一个接入点。应重新提交该请求，并将在重新建立连接后立即进行处理");
     case 8: return QStringLiteral("由于与网络断开或未能启动网络，连接被断开");
     case 9: return QStringLiteral("由于平台策略的原因，当前不允许使用后台请求");
     case 99: return QStringLiteral("检测到一个未知的与网络相关的错误");
@@ -390,7 +389,6 @@ QString RequestProvider::networkErrorMessage(int code, const QString &fallback)
     case 402: return QStringLiteral("该服务器不支持满足该请求所需的功能");
     case 403: return QStringLiteral("服务器此时无法处理该请求，请检查服务器和网络状态");
     case 499: return QStringLiteral("检测到与服务器响应相关的未知错误");
-    default:
-        return QStringLiteral("(") + QString::number(code) + QStringLiteral(")") + fallback;
+    default: return QStringLiteral("(") + QString::number(code) + QStringLiteral(")") + fallback;
     }
 }

@@ -15,16 +15,11 @@ LogFileWriter::LogFileWriter(const QString &folder, Clock clock)
 QString LogFileWriter::levelWord(QtMsgType type)
 {
     switch (type) {
-    case QtDebugMsg:
-        return QStringLiteral("Debug:");
-    case QtWarningMsg:
-        return QStringLiteral("Warning:");
-    case QtCriticalMsg:
-        return QStringLiteral("Critical:");
-    case QtFatalMsg:
-        return QStringLiteral("Fatal:");
-    case QtInfoMsg:
-        break;
+    case QtDebugMsg: return QStringLiteral("Debug:");
+    case QtWarningMsg: return QStringLiteral("Warning:");
+    case QtCriticalMsg: return QStringLiteral("Critical:");
+    case QtFatalMsg: return QStringLiteral("Fatal:");
+    case QtInfoMsg: break;
     }
     return QString();
 }
@@ -32,9 +27,8 @@ QString LogFileWriter::levelWord(QtMsgType type)
 QString LogFileWriter::formatLine(const QDateTime &time, QtMsgType type, const char *file, int line,
                                   const QString &message)
 {
-    const QString place = QStringLiteral("File:(%1) Line:(%2)")
-                              .arg(file ? QString::fromUtf8(file) : QString())
-                              .arg(file ? line : 0);
+    const QString place =
+        QStringLiteral("File:(%1) Line:(%2)").arg(file ? QString::fromUtf8(file) : QString()).arg(file ? line : 0);
     return QStringLiteral("%1 %2 %3 %4")
         .arg(time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), levelWord(type), place, message);
 }

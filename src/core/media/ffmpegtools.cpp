@@ -3,9 +3,9 @@
 
 #include "core/media/ffmpegprocess.h"
 #include "core/media/nuvmp4info.h"
-#include "core/platform/appdirs.h"
 #include "core/media/processsweep.h"
 #include "core/media/videoinfo.h"
+#include "core/platform/appdirs.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -108,14 +108,10 @@ int FFMpegTools::checkInput(const QString &path)
 QString FFMpegTools::failureCause(int result)
 {
     switch (result) {
-    case 404:
-        return QStringLiteral("未找到 ffmpeg,请重新安装本程序");
-    case 403:
-        return QStringLiteral("无法读取文件,请确认文件存在且有读取权限");
-    case 415:
-        return QStringLiteral("所选的不是普通文件(文件夹、管道或设备),请选择视频文件");
-    default:
-        return {};
+    case 404: return QStringLiteral("未找到 ffmpeg,请重新安装本程序");
+    case 403: return QStringLiteral("无法读取文件,请确认文件存在且有读取权限");
+    case 415: return QStringLiteral("所选的不是普通文件(文件夹、管道或设备),请选择视频文件");
+    default: return {};
     }
 }
 
@@ -137,8 +133,7 @@ int FFMpegTools::endLeftovers()
 
 int FFMpegTools::info(VideoInfo *videoInfo, const QString &path)
 {
-    const QString argumentText = QStringLiteral("-i \"") + path
-        + QStringLiteral("\" -threads 1 -loglevel info");
+    const QString argumentText = QStringLiteral("-i \"") + path + QStringLiteral("\" -threads 1 -loglevel info");
     qWarning().noquote() << QStringLiteral("FFMpegTools::info") << argumentText;
     if (!videoInfo)
         return 2065;
@@ -151,11 +146,10 @@ int FFMpegTools::info(VideoInfo *videoInfo, const QString &path)
 
     // Absolute, so ffmpeg can never read the path as an option or a protocol.
     const QStringList arguments{QStringLiteral("-i"), QFileInfo(path).absoluteFilePath(), QStringLiteral("-threads"),
-                                QStringLiteral("1"), QStringLiteral("-loglevel"), QStringLiteral("info")};
+                                QStringLiteral("1"),  QStringLiteral("-loglevel"),        QStringLiteral("info")};
     QString output;
     if (startProcess(executable, arguments)) {
-        if (!m_process->waitForFinished(InfoTimeLimitMs)
-            && m_process->state() != QProcess::NotRunning) {
+        if (!m_process->waitForFinished(InfoTimeLimitMs) && m_process->state() != QProcess::NotRunning) {
             qWarning().noquote() << QStringLiteral("FFMpegTools::info: ffmpeg still running, ended");
             m_process->kill();
             m_process->waitForFinished(ReapMs);
@@ -301,8 +295,7 @@ bool FFMpegTools::startProcess(const QString &executable, const QStringList &arg
     }
     m_process->start(executable, confined, QIODevice::ReadOnly);
     if (!m_process->waitForStarted()) {
-        qWarning().noquote() << QStringLiteral("FFMpegTools: cannot start") << executable
-                             << m_process->errorString();
+        qWarning().noquote() << QStringLiteral("FFMpegTools: cannot start") << executable << m_process->errorString();
         return false;
     }
     return true;

@@ -78,8 +78,7 @@ bool NuvMp4Info::entryHoldsSinf(QFile &file, const Box &entry)
 bool NuvMp4Info::sampleEntriesProtected(QFile &file, const Box &stsd)
 {
     Box entry;
-    for (qint64 at = stsd.payload + StsdPreamble; readBox(file, at, stsd.end, &entry);
-         at = entry.end) {
+    for (qint64 at = stsd.payload + StsdPreamble; readBox(file, at, stsd.end, &entry); at = entry.end) {
         if (entry.type == "encv" || entry.type == "enca" || entryHoldsSinf(file, entry))
             return true;
     }
@@ -97,8 +96,7 @@ bool NuvMp4Info::isProtected(QFile &file, const Box &container, int depth)
         if (child.type == "stsd") {
             if (sampleEntriesProtected(file, child))
                 return true;
-        } else if (child.type == "trak" || child.type == "mdia" || child.type == "minf"
-                   || child.type == "stbl") {
+        } else if (child.type == "trak" || child.type == "mdia" || child.type == "minf" || child.type == "stbl") {
             if (isProtected(file, child, depth + 1))
                 return true;
         }

@@ -10,10 +10,9 @@
 #include <QFileInfo>
 #include <QUuid>
 
-#include <functional>
-
 #include <cerrno>
 #include <csignal>
+#include <functional>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>

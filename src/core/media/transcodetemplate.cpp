@@ -37,34 +37,36 @@ struct Option
 
 // ffmpeg's boolean options take no value; everything else here takes exactly one. Getting
 // that right matters: a wrong count would let a value slip through as an output.
+// clang-format off
 const Option Options[] = {
-    {"y", nullptr, false},        {"an", nullptr, false},         {"vn", nullptr, false},
-    {"sn", nullptr, false},       {"dn", nullptr, false},         {"re", nullptr, false},
-    {"hide_banner", nullptr, false}, {"nostdin", nullptr, false}, {"stats", nullptr, false},
-    {"nostats", nullptr, false},  {"shortest", nullptr, false},
-    {"c", Word, true},           {"codec", Word, true},         {"vcodec", Word, false},
-    {"acodec", Word, false},     {"b", Bitrate, true},          {"maxrate", Bitrate, true},
-    {"minrate", Bitrate, true},  {"bufsize", Bitrate, true},    {"s", Size, true},
-    {"aspect", Ratio, true},     {"r", Rate, true},             {"vf", Filters, false},
-    {"af", Filters, false},      {"filter", Filters, true},     {"preset", Word, true},
-    {"tune", Word, true},        {"profile", Word, true},       {"level", Word, true},
-    {"pix_fmt", Word, true},     {"crf", Number, true},         {"qp", Count, true},
-    {"q", Number, true},         {"qscale", Number, true},      {"g", Count, true},
-    {"bf", Count, true},         {"keyint_min", Count, true},   {"ar", Count, true},
-    {"ac", Count, true},         {"movflags", Flags, false},    {"map", Stream, false},
+    {"y", nullptr, false},                {"an", nullptr, false},      {"vn", nullptr, false},
+    {"sn", nullptr, false},               {"dn", nullptr, false},      {"re", nullptr, false},
+    {"hide_banner", nullptr, false},      {"nostdin", nullptr, false}, {"stats", nullptr, false},
+    {"nostats", nullptr, false},          {"shortest", nullptr, false},
+    {"c", Word, true},                    {"codec", Word, true},       {"vcodec", Word, false},
+    {"acodec", Word, false},              {"b", Bitrate, true},        {"maxrate", Bitrate, true},
+    {"minrate", Bitrate, true},           {"bufsize", Bitrate, true},  {"s", Size, true},
+    {"aspect", Ratio, true},              {"r", Rate, true},           {"vf", Filters, false},
+    {"af", Filters, false},               {"filter", Filters, true},   {"preset", Word, true},
+    {"tune", Word, true},                 {"profile", Word, true},     {"level", Word, true},
+    {"pix_fmt", Word, true},              {"crf", Number, true},       {"qp", Count, true},
+    {"q", Number, true},                  {"qscale", Number, true},    {"g", Count, true},
+    {"bf", Count, true},                  {"keyint_min", Count, true}, {"ar", Count, true},
+    {"ac", Count, true},                  {"movflags", Flags, false},  {"map", Stream, false},
     {"map_metadata", SignedCount, false}, {"map_chapters", SignedCount, false},
-    {"t", Duration, false},      {"ss", Duration, false},       {"to", Duration, false},
-    {"threads", Count, false},   {"f", Container, false},       {"strict", Strict, false},
+    {"t", Duration, false},               {"ss", Duration, false},     {"to", Duration, false},
+    {"threads", Count, false},            {"f", Container, false},     {"strict", Strict, false},
     {"max_muxing_queue_size", Count, false},
 };
+// clang-format on
 
 // Filters that only reshape frames; none of them has an option that opens a file.
 const QStringList &videoFilters()
 {
-    static const QStringList names{
-        QStringLiteral("scale"), QStringLiteral("fps"),    QStringLiteral("format"),    QStringLiteral("pad"),
-        QStringLiteral("crop"),  QStringLiteral("setsar"), QStringLiteral("setdar"),    QStringLiteral("transpose"),
-        QStringLiteral("hflip"), QStringLiteral("vflip"),  QStringLiteral("yadif")};
+    static const QStringList names{QStringLiteral("scale"),  QStringLiteral("fps"),       QStringLiteral("format"),
+                                   QStringLiteral("pad"),    QStringLiteral("crop"),      QStringLiteral("setsar"),
+                                   QStringLiteral("setdar"), QStringLiteral("transpose"), QStringLiteral("hflip"),
+                                   QStringLiteral("vflip"),  QStringLiteral("yadif")};
     return names;
 }
 

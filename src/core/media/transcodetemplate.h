@@ -22,6 +22,5 @@ public:
 
     // ffmpeg's arguments with source and target filled in (a leading "{ffmpegPath}" is
     // dropped), or an empty list when the template is refused and *refusal says why.
-    static QStringList build(const QString &text, const QString &source, const QString &target,
-                             Refusal *refusal);
+    static QStringList build(const QString &text, const QString &source, const QString &target, Refusal *refusal);
 };

@@ -52,11 +52,8 @@ float VideoInfo::timeToSeconds(const QString &text)
         seconds = parts.at(0).toFloat() * 60;
         seconds += parts.at(1).toFloat();
         break;
-    case 1:
-        seconds = parts.at(0).toFloat();
-        break;
-    default:
-        break;
+    case 1: seconds = parts.at(0).toFloat(); break;
+    default: break;
     }
     return seconds;
 }
@@ -94,8 +91,7 @@ int VideoInfo::transform(VideoInfo *videoInfo, const QString &output)
     }
 
     const VideoStream &first = videoInfo->m_videoStreams[0];
-    const bool usable = first.height != 0 && first.width != 0 && !first.bitrate.isEmpty()
-        && !first.codec.isEmpty();
+    const bool usable = first.height != 0 && first.width != 0 && !first.bitrate.isEmpty() && !first.codec.isEmpty();
     return usable ? 0 : 1;
 }
 

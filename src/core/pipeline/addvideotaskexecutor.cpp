@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "core/pipeline/addvideotaskexecutor.h"
 
-#include <QDebug>
-
 #include "core/api/taskcommand.h"
 #include "core/pipeline/uploadmanager.h"
+
+#include <QDebug>
 
 namespace {
 
@@ -31,27 +31,13 @@ QString AddVideoTaskExecutor::jsonEscaped(const QString &value)
     escaped.reserve(value.size());
     for (const QChar c : value) {
         switch (c.unicode()) {
-        case '"':
-            escaped += QLatin1String("\\\"");
-            break;
-        case '\\':
-            escaped += QLatin1String("\\\\");
-            break;
-        case '\b':
-            escaped += QLatin1String("\\b");
-            break;
-        case '\f':
-            escaped += QLatin1String("\\f");
-            break;
-        case '\n':
-            escaped += QLatin1String("\\n");
-            break;
-        case '\r':
-            escaped += QLatin1String("\\r");
-            break;
-        case '\t':
-            escaped += QLatin1String("\\t");
-            break;
+        case '"': escaped += QLatin1String("\\\""); break;
+        case '\\': escaped += QLatin1String("\\\\"); break;
+        case '\b': escaped += QLatin1String("\\b"); break;
+        case '\f': escaped += QLatin1String("\\f"); break;
+        case '\n': escaped += QLatin1String("\\n"); break;
+        case '\r': escaped += QLatin1String("\\r"); break;
+        case '\t': escaped += QLatin1String("\\t"); break;
         default:
             if (c.unicode() < 0x20)
                 escaped += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
@@ -100,20 +86,15 @@ QString AddVideoTaskExecutor::substitute(const QString &text, const QStringList 
 
 QString AddVideoTaskExecutor::createAddVideoForm() const
 {
-    static const QString form = QStringLiteral(
-        "{\"name\":\"%1\",\"suffix\":\"%2\",\"size\":\"%3\",\"duration\":\"%4\",\"videoCodec\":\"%5\","
-        "\"mp4Format\":\"%6\",\"nuvVideo\":\"%7\",\"rate\":\"%8\",\"width\":\"%9\",\"height\":\"%10\","
-        "\"audioCodec\":\"%11\"}");
-    const QStringList values{jsonEscaped(m_file.name),
-                             jsonEscaped(m_file.suffix),
-                             QString::number(m_file.size),
-                             QString::number(m_file.duration),
-                             jsonEscaped(m_file.videoCodec),
-                             flag(m_file.mp4Format),
-                             flag(m_file.nuvVideo),
-                             jsonEscaped(m_file.rate),
-                             QString::number(m_file.width),
-                             QString::number(m_file.height),
+    static const QString form =
+        QStringLiteral("{\"name\":\"%1\",\"suffix\":\"%2\",\"size\":\"%3\",\"duration\":\"%4\",\"videoCodec\":\"%5\","
+                       "\"mp4Format\":\"%6\",\"nuvVideo\":\"%7\",\"rate\":\"%8\",\"width\":\"%9\",\"height\":\"%10\","
+                       "\"audioCodec\":\"%11\"}");
+    const QStringList values{jsonEscaped(m_file.name),       jsonEscaped(m_file.suffix),
+                             QString::number(m_file.size),   QString::number(m_file.duration),
+                             jsonEscaped(m_file.videoCodec), flag(m_file.mp4Format),
+                             flag(m_file.nuvVideo),          jsonEscaped(m_file.rate),
+                             QString::number(m_file.width),  QString::number(m_file.height),
                              jsonEscaped(m_file.audioCodec)};
     const QString text = substitute(form, values);
     qDebug().noquote() << text;
@@ -136,17 +117,10 @@ QString AddVideoTaskExecutor::createAddVideoData() const
             const QString entry = substitute(entryTemplate, {jsonEscaped(uri), jsonEscaped(id)});
             switch (task->sign()) {
             case 0:
-            case 3:
-                entries[0] = entry;
-                break;
-            case 2:
-                entries[1] = entry;
-                break;
-            case 1:
-                entries[2] = entry;
-                break;
-            default:
-                break;
+            case 3: entries[0] = entry; break;
+            case 2: entries[1] = entry; break;
+            case 1: entries[2] = entry; break;
+            default: break;
             }
         }
     }

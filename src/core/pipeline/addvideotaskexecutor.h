@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/pipeline/itaskexecutor.h"
+
 #include <QString>
 #include <QStringList>
-
-#include "core/pipeline/itaskexecutor.h"
 
 // Registers the uploaded video with the platform: one JSON text describing the file, one
 // listing the uploaded variants with the ids and uris the upload tasks kept.

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "core/pipeline/itaskexecutor.h"
 
-#include <QDebug>
-
 #include "core/api/taskcommand.h"
 #include "core/pipeline/actionstopsignal.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/platform/appdirs.h"
+
+#include <QDebug>
 
 ITaskExecutor::ITaskExecutor(QObject *parent)
     : QObject(parent)
@@ -52,8 +52,8 @@ void ITaskExecutor::sendStatus(STATUS status, int rate, int remaining)
 {
     if (!m_task || !m_manager)
         return;
-    emit m_manager->taskStatusSignal(m_task.data(), m_file.name, m_file.size, status, rate, remaining,
-                                     TASK_ERROR_NONE, QString());
+    emit m_manager->taskStatusSignal(m_task.data(), m_file.name, m_file.size, status, rate, remaining, TASK_ERROR_NONE,
+                                     QString());
 }
 
 void ITaskExecutor::sendError(STATUS status, TASK_ERROR errorCode, const QString &msg)
@@ -85,21 +85,16 @@ void ITaskExecutor::warn(const QString &msg)
 QString ITaskExecutor::variantTag(int sign)
 {
     switch (sign) {
-    case 1:
-        return QStringLiteral("NR");
-    case 2:
-        return QStringLiteral("HD");
-    case 3:
-        return QStringLiteral("SHD");
-    default:
-        return QString();
+    case 1: return QStringLiteral("NR");
+    case 2: return QStringLiteral("HD");
+    case 3: return QStringLiteral("SHD");
+    default: return QString();
     }
 }
 
 QString ITaskExecutor::variantPath(int sign, const QString &id)
 {
-    return AppDirs::tmpFolder() + QLatin1Char('/') + variantTag(sign) + QLatin1Char('_') + id
-        + QStringLiteral(".mp4");
+    return AppDirs::tmpFolder() + QLatin1Char('/') + variantTag(sign) + QLatin1Char('_') + id + QStringLiteral(".mp4");
 }
 
 bool ITaskExecutor::stopRequested() const

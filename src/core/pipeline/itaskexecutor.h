@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/pipeline/uploadfileinfo.h"
+#include "core/session/status.h"
+
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
 
 #include <atomic>
-
-#include "core/pipeline/uploadfileinfo.h"
-#include "core/session/status.h"
 
 class TaskCommand;
 class UploadManager;

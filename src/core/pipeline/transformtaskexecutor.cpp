@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include "core/pipeline/transformtaskexecutor.h"
 
-#include <QDebug>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
 #include "core/api/taskcommand.h"
 #include "core/media/ffmpegtools.h"
 #include "core/media/transcodetemplate.h"
 #include "core/media/videoinfo.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/platform/appdirs.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 TransformTaskExecutor::TransformTaskExecutor(QObject *parent)
     : ITaskExecutor(parent)
@@ -36,7 +36,7 @@ void TransformTaskExecutor::sweepTemporaryFolder(const QString &folder, const QD
             continue;
         qDebug().noquote() << QStringLiteral("%1 %2 %3").arg(QString::number(entry.size()), entry.fileName(), folder);
         qDebug().noquote() << QStringLiteral("delete file:") + entry.fileName() + QLatin1Char(':')
-                + entry.absoluteFilePath() + QLatin1Char(':') + modified.toString(Qt::ISODate);
+                                  + entry.absoluteFilePath() + QLatin1Char(':') + modified.toString(Qt::ISODate);
         QFile::remove(entry.absoluteFilePath());
     }
 }

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/pipeline/itaskexecutor.h"
+
 #include <QDateTime>
 #include <QString>
-
-#include "core/pipeline/itaskexecutor.h"
 
 // Runs one transcode task: fills the server's ffmpeg template with the source and the
 // variant's target in the temporary folder, runs ffmpeg with progress, and probes the

@@ -1,6 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "core/pipeline/uploadmanager.h"
 
+#include "core/api/api.h"
+#include "core/api/baseclient.h"
+#include "core/api/taskcommand.h"
+#include "core/api/uploaddto.h"
+#include "core/pipeline/itaskexecutor.h"
+#include "core/pipeline/taskexecutorfactory.h"
+#include "core/session/manager.h"
+#include "core/session/schema.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
@@ -11,15 +20,6 @@
 #include <QUrl>
 
 #include <memory>
-
-#include "core/api/api.h"
-#include "core/api/baseclient.h"
-#include "core/api/taskcommand.h"
-#include "core/api/uploaddto.h"
-#include "core/pipeline/itaskexecutor.h"
-#include "core/pipeline/taskexecutorfactory.h"
-#include "core/session/manager.h"
-#include "core/session/schema.h"
 
 namespace {
 
@@ -299,8 +299,8 @@ void UploadManager::reset()
     announce(STATUS_NO_TASKS);
 }
 
-QSharedPointer<AjaxDTO<UploadDTO>> UploadManager::uploadChunk(const QString &name, qint64 pos, qint64 total,
-                                                              bool end, const QByteArray &data)
+QSharedPointer<AjaxDTO<UploadDTO>> UploadManager::uploadChunk(const QString &name, qint64 pos, qint64 total, bool end,
+                                                              const QByteArray &data)
 {
     Session session;
     if (!loadSession(&session))
@@ -346,8 +346,8 @@ void UploadManager::removeFile()
     session.client->post<QString>(session.api->removeFileApi(), query);
 }
 
-void UploadManager::taskStatus(TaskCommand *taskCommand, QString fileName, qlonglong fileSize, STATUS status,
-                               int rate, int remaining, TASK_ERROR errorCode, QString errorMsg)
+void UploadManager::taskStatus(TaskCommand *taskCommand, QString fileName, qlonglong fileSize, STATUS status, int rate,
+                               int remaining, TASK_ERROR errorCode, QString errorMsg)
 {
     Q_UNUSED(taskCommand)
     Q_UNUSED(remaining)

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/api/ajaxdto.h"
+#include "core/pipeline/uploadfileinfo.h"
+#include "core/session/status.h"
+
 #include <QByteArray>
 #include <QMutex>
 #include <QObject>
@@ -10,10 +14,6 @@
 #include <QVector>
 
 #include <atomic>
-
-#include "core/api/ajaxdto.h"
-#include "core/pipeline/uploadfileinfo.h"
-#include "core/session/status.h"
 
 class Manager;
 class TaskCommand;

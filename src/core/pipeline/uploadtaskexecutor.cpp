@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "core/pipeline/uploadtaskexecutor.h"
 
+#include "core/api/taskcommand.h"
+#include "core/api/uploaddto.h"
+#include "core/pipeline/uploadmanager.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QEventLoop>
@@ -11,17 +15,14 @@
 #include <atomic>
 #include <cmath>
 
-#include "core/api/taskcommand.h"
-#include "core/api/uploaddto.h"
-#include "core/pipeline/uploadmanager.h"
-
 namespace {
 
 std::atomic_int g_retryPauseMs{UploadTaskExecutor::RetryPauseMs};
 
 QString stamp(const QDateTime &now)
 {
-    return now.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') + now.toString(QStringLiteral("hh:mm:ss.zzz "));
+    return now.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ')
+           + now.toString(QStringLiteral("hh:mm:ss.zzz "));
 }
 
 } // namespace
@@ -73,9 +74,7 @@ QString UploadTaskExecutor::sourcePath(STATUS *startStatus, QString *openFailure
         *startStatus = STATUS_UPLOADING_HD;
         *openFailure = QStringLiteral("超清视频打开失败");
         return variantPath(3, m_file.id);
-    default:
-        *startStatus = STATUS_NONE;
-        return QString();
+    default: *startStatus = STATUS_NONE; return QString();
     }
 }
 
@@ -139,7 +138,7 @@ void UploadTaskExecutor::doJob()
                 const QDateTime receiveTime = QDateTime::currentDateTime();
                 qWarning().noquote() << QStringLiteral("receiveTime ") + stamp(receiveTime);
                 qDebug().noquote() << QStringLiteral("receiveTime - sendTime:")
-                        + QString::number(sendTime.secsTo(receiveTime));
+                                          + QString::number(sendTime.secsTo(receiveTime));
                 fail(2, QString());
                 if (const QSharedPointer<UploadDTO> uploaded = reply->data()) {
                     m_task->setUploadId(uploaded->id());
@@ -162,18 +161,11 @@ void UploadTaskExecutor::doJob()
     }
 
     switch (m_task->sign()) {
-    case 0:
-        sendStatus(STATUS_UPLOADED_ORIGINAL, 0, 0);
-        break;
-    case 1:
-        sendStatus(STATUS_UPLOADED_NR, 0, 0);
-        break;
+    case 0: sendStatus(STATUS_UPLOADED_ORIGINAL, 0, 0); break;
+    case 1: sendStatus(STATUS_UPLOADED_NR, 0, 0); break;
     case 2:
-    case 3:
-        sendStatus(STATUS_UPLOADED_HD, 0, 0);
-        break;
-    default:
-        break;
+    case 3: sendStatus(STATUS_UPLOADED_HD, 0, 0); break;
+    default: break;
     }
 }
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/pipeline/itaskexecutor.h"
+
 #include <QString>
 #include <QtGlobal>
 
 #include <functional>
-
-#include "core/pipeline/itaskexecutor.h"
 
 // Sends one file (the added one or a transcoded variant, by the task's sign) to the upload
 // endpoint in consecutive 2 MiB chunks over the calling thread's connection. A refused chunk

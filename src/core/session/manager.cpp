@@ -1,22 +1,22 @@
 // SPDX-License-Identifier: MIT
 #include "core/session/manager.h"
 
-#include <QDateTime>
-#include <QDeadlineTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QDebug>
-#include <QMutexLocker>
-#include <QThread>
-
-#include <utility>
-
 #include "core/api/api.h"
 #include "core/api/baseclient.h"
 #include "core/api/removefileid.h"
 #include "core/api/settinginfodto.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/session/schema.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <utility>
 
 namespace {
 
@@ -229,7 +229,7 @@ void Manager::setStatus(STATUS status, int rate, const QString &fileName, qint64
         }
         m_statusList.enqueue(entry);
         qDebug().noquote() << QStringLiteral("statusList.enqueue: %1, %2, %3")
-                                      .arg(QString::number(status), QString::number(rate), fileName);
+                                  .arg(QString::number(status), QString::number(rate), fileName);
         if (status == previous)
             return;
         requestRunLocked();
@@ -365,8 +365,8 @@ void Manager::sendReport(const QSharedPointer<QueryData> &data, const QString &u
     data->set(QStringLiteral("fileSize"), fileSize);
     data->set(QStringLiteral("list"), list);
     qWarning().noquote() << QStringLiteral("status:%1, rate=%2, filename=%3, filesize=%4, list=%5")
-                                    .arg(QString::number(status), QString::number(rate), fileName,
-                                         QString::number(fileSize), list);
+                                .arg(QString::number(status), QString::number(rate), fileName,
+                                     QString::number(fileSize), list);
     // Without endpoints there is nowhere to report to; the entry goes as a failed report would.
     if (url.isEmpty())
         return;
@@ -451,9 +451,9 @@ QString Manager::pipelinesJson() const
         if (json.size() > 1)
             json += QLatin1Char(',');
         json += QStringLiteral("{\"uuid\":") + jsonString(pipeline->id()) + QStringLiteral(",\"status\":")
-            + QString::number(pipeline->status()) + QStringLiteral(",\"finishRate\":")
-            + QString::number(pipeline->rate()) + QStringLiteral(",\"fileName\":") + jsonString(record.name)
-            + QStringLiteral(",\"fileSize\":") + QString::number(record.size) + QLatin1Char('}');
+                + QString::number(pipeline->status()) + QStringLiteral(",\"finishRate\":")
+                + QString::number(pipeline->rate()) + QStringLiteral(",\"fileName\":") + jsonString(record.name)
+                + QStringLiteral(",\"fileSize\":") + QString::number(record.size) + QLatin1Char('}');
     }
     return json + QLatin1Char(']');
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/session/status.h"
+
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -13,8 +15,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-
-#include "core/session/status.h"
 
 class Api;
 class BaseClient;

@@ -112,23 +112,14 @@ int Schema::validate() const
 QString schemaErrorMessage(int code)
 {
     switch (code) {
-    case -1:
-        return QStringLiteral("指令格式不正确");
-    case 1:
-        return QStringLiteral("服务器地址未定义");
-    case 2:
-        return QStringLiteral("服务器地址格式有误");
-    case 3:
-        return QStringLiteral("uuid格式有误");
-    case 4:
-        return QStringLiteral("未定义type类型");
-    case 5:
-        return QStringLiteral("未定义moduleId");
-    case 6:
-        return QStringLiteral("未定义parentId");
-    case 7:
-        return QStringLiteral("可上传数量为0");
-    default:
-        return QString();
+    case -1: return QStringLiteral("指令格式不正确");
+    case 1: return QStringLiteral("服务器地址未定义");
+    case 2: return QStringLiteral("服务器地址格式有误");
+    case 3: return QStringLiteral("uuid格式有误");
+    case 4: return QStringLiteral("未定义type类型");
+    case 5: return QStringLiteral("未定义moduleId");
+    case 6: return QStringLiteral("未定义parentId");
+    case 7: return QStringLiteral("可上传数量为0");
+    default: return QString();
     }
 }

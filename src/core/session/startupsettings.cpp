@@ -39,11 +39,13 @@ void openIni(QSettings &settings)
 
 namespace StartupSettings {
 
+// clang-format off
 QString domain() { return snapshot().domain; }
 QString schoolId() { return snapshot().schoolId; }
 QString urlGet() { return snapshot().get; }
 QString urlPost() { return snapshot().post; }
 bool verifyCertificates() { return snapshot().verifyCertificates; }
+// clang-format on
 
 bool isGood(const QString &path)
 {

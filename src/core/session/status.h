@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 // Client and task states reported to the server. The numbers are the wire values.
+// clang-format off
 enum STATUS : qint32 {
     STATUS_NONE = 0,
     STATUS_NO_TASKS = 1,             // no task list, failed check, reset, registration failed
@@ -35,6 +36,7 @@ enum TASK_ERROR : qint32 {
     TASK_ERROR_TRANSCODE = 3,
     TASK_ERROR_REGISTER = 4,
 };
+// clang-format on
 
 Q_DECLARE_METATYPE(STATUS)
 Q_DECLARE_METATYPE(TASK_ERROR)

@@ -64,8 +64,7 @@ void BaseTitleBar::setButtonType(int type)
         m_ui->btnRestore->hide();
         m_ui->btnMax->hide();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

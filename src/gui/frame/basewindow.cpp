@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "gui/frame/basewindow.h"
-
 #include "ui_basewindow.h"
 
 #include "gui/frame/basetitlebar.h"
 #include "gui/frame/windowshadow.h"
-
 
 namespace {
 

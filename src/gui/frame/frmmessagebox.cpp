@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include "gui/frame/frmmessagebox.h"
-
 #include "ui_frmmessagebox.h"
 
 #include "gui/frame/basedialogtitlebar.h"
@@ -19,9 +18,9 @@ namespace {
 constexpr int MessageHeight = 40;
 
 constexpr QMessageBox::StandardButton DefaultOrder[] = {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No,
-                                                         QMessageBox::Cancel};
+                                                        QMessageBox::Cancel};
 constexpr QMessageBox::StandardButton EscapeOrder[] = {QMessageBox::Cancel, QMessageBox::No, QMessageBox::Yes,
-                                                        QMessageBox::Ok};
+                                                       QMessageBox::Ok};
 
 void addShortcut(QPushButton *button, const QKeySequence &keys)
 {
@@ -49,8 +48,8 @@ FrmMessageBox::FrmMessageBox(QWidget *parent)
 
     m_ui->btnYes->setShortcut(QKeySequence(Qt::Key_Y));
     m_ui->btnNo->setShortcut(QKeySequence(Qt::Key_N));
-    for (QPushButton *button : {m_ui->btn0, m_ui->btn1, m_ui->btn2, m_ui->btnYes, m_ui->btnOk, m_ui->btnNo,
-                                m_ui->btnCancel})
+    for (QPushButton *button :
+         {m_ui->btn0, m_ui->btn1, m_ui->btn2, m_ui->btnYes, m_ui->btnOk, m_ui->btnNo, m_ui->btnCancel})
         button->hide();
 }
 
@@ -105,9 +104,9 @@ QMessageBox::StandardButton FrmMessageBox::information(QWidget *parent, const QS
     return box.m_clickedButton;
 }
 
-int FrmMessageBox::information(QWidget *parent, const QString &title, const QString &text,
-                               const QString &button0Text, const QString &button1Text, const QString &button2Text,
-                               int defaultButtonNumber, int escapeButtonNumber)
+int FrmMessageBox::information(QWidget *parent, const QString &title, const QString &text, const QString &button0Text,
+                               const QString &button1Text, const QString &button2Text, int defaultButtonNumber,
+                               int escapeButtonNumber)
 {
     FrmMessageBox box(parent);
     box.setWindowTitle(title);
@@ -197,30 +196,21 @@ QRect FrmMessageBox::referenceGeometry() const
 QPushButton *FrmMessageBox::standardButton(QMessageBox::StandardButton which) const
 {
     switch (which) {
-    case QMessageBox::Ok:
-        return m_ui->btnOk;
-    case QMessageBox::Yes:
-        return m_ui->btnYes;
-    case QMessageBox::No:
-        return m_ui->btnNo;
-    case QMessageBox::Cancel:
-        return m_ui->btnCancel;
-    default:
-        return nullptr;
+    case QMessageBox::Ok: return m_ui->btnOk;
+    case QMessageBox::Yes: return m_ui->btnYes;
+    case QMessageBox::No: return m_ui->btnNo;
+    case QMessageBox::Cancel: return m_ui->btnCancel;
+    default: return nullptr;
     }
 }
 
 QPushButton *FrmMessageBox::customButton(int index) const
 {
     switch (index) {
-    case 0:
-        return m_ui->btn0;
-    case 1:
-        return m_ui->btn1;
-    case 2:
-        return m_ui->btn2;
-    default:
-        return nullptr;
+    case 0: return m_ui->btn0;
+    case 1: return m_ui->btn1;
+    case 2: return m_ui->btn2;
+    default: return nullptr;
     }
 }
 

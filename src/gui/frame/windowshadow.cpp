@@ -35,7 +35,8 @@ public:
     {
         if (event->type() == QEvent::Paint && m_body && watched == m_body->parentWidget()) {
             QPainter painter(m_body->parentWidget());
-            painter.drawPixmap(m_body->geometry().topLeft() - QPoint(BlurRadius, BlurRadius), shadowFor(m_body->size()));
+            painter.drawPixmap(m_body->geometry().topLeft() - QPoint(BlurRadius, BlurRadius),
+                               shadowFor(m_body->size()));
         }
         return false;
     }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "gui/pages/filepages.h"
 
-#include "gui/frame/frmmessagebox.h"
 #include "core/session/schema.h"
+#include "gui/frame/frmmessagebox.h"
 #include "gui/toolkit/helpers.h"
 
 #include <QDebug>
@@ -21,10 +21,10 @@ constexpr int CaptionWidth = 500;
 const QStringList &acceptedSuffixes()
 {
     static const QStringList suffixes{
-        QStringLiteral(".mp4"),  QStringLiteral(".mov"), QStringLiteral(".mkv"), QStringLiteral(".webm"),
+        QStringLiteral(".mp4"),  QStringLiteral(".mov"),  QStringLiteral(".mkv"), QStringLiteral(".webm"),
         QStringLiteral(".avi"),  QStringLiteral(".navi"), QStringLiteral(".flv"), QStringLiteral(".wmv"),
-        QStringLiteral(".3gp"),  QStringLiteral(".mpg"), QStringLiteral(".vob"), QStringLiteral(".ogg"),
-        QStringLiteral(".rmvb"), QStringLiteral(".asf"), QStringLiteral(".f4v"), QStringLiteral(".rm"),
+        QStringLiteral(".3gp"),  QStringLiteral(".mpg"),  QStringLiteral(".vob"), QStringLiteral(".ogg"),
+        QStringLiteral(".rmvb"), QStringLiteral(".asf"),  QStringLiteral(".f4v"), QStringLiteral(".rm"),
         QStringLiteral(".ram"),
     };
     return suffixes;
@@ -102,8 +102,7 @@ QStringList chooseFiles(int maxUploadNum)
 {
     QFileDialog dialog(nullptr, QStringLiteral("选择上传视频"), QStringLiteral("."), nameFilter());
     dialog.setViewMode(QFileDialog::Detail);
-    dialog.setFileMode(maxUploadNum > 1 || maxUploadNum == -1 ? QFileDialog::ExistingFiles
-                                                              : QFileDialog::ExistingFile);
+    dialog.setFileMode(maxUploadNum > 1 || maxUploadNum == -1 ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.selectedFiles();

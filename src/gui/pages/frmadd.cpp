@@ -2,11 +2,10 @@
 #include "gui/pages/frmadd.h"
 #include "ui_frmadd.h"
 
-#include "gui/pages/filepages.h"
-#include "gui/pages/frmapp.h"
-
 #include "core/session/manager.h"
 #include "core/session/schema.h"
+#include "gui/pages/filepages.h"
+#include "gui/pages/frmapp.h"
 
 #include <QDebug>
 #include <QDropEvent>
@@ -74,7 +73,8 @@ void FrmAdd::dropEvent(QDropEvent *event)
     if (!event->mimeData()->hasUrls())
         return;
     bool invalid = false;
-    const QStringList files = FilePages::droppedPaths(event->mimeData()->urls(), maxUploadNum(), currentCount(), &invalid);
+    const QStringList files =
+        FilePages::droppedPaths(event->mimeData()->urls(), maxUploadNum(), currentCount(), &invalid);
     if (invalid)
         FilePages::showInvalidDrop();
     if (!files.isEmpty())

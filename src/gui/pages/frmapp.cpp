@@ -2,14 +2,13 @@
 #include "gui/pages/frmapp.h"
 #include "ui_frmapp.h"
 
-#include "gui/pages/instancerecords.h"
-
 #include "core/api/taskcommand.h"
-#include "gui/frame/frmmessagebox.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/platform/processhelpers.h"
 #include "core/session/manager.h"
 #include "core/session/schema.h"
+#include "gui/frame/frmmessagebox.h"
+#include "gui/pages/instancerecords.h"
 #include "gui/toolkit/actionbehavior.h"
 
 #include <QCloseEvent>
@@ -59,8 +58,7 @@ FrmApp::FrmApp(QWidget *parent, const QString &launchText, InstanceRecords *reco
     connect(m_ui->frmEnterKey, &FrmEnterKey::keyConfirmMsg, this, &FrmApp::onKeyConfirmMsg, Qt::QueuedConnection);
     connect(m_ui->frmAdd, &FrmAdd::addFilesMsg, this, &FrmApp::onAddFilesMsg, Qt::QueuedConnection);
     connect(m_ui->frmLoading, &FrmLoading::validatedMsg, this, &FrmApp::onValidatedMsg, Qt::QueuedConnection);
-    connect(m_ui->frmLoading, &FrmLoading::validatedErrorMsg, this, &FrmApp::onValidatedErrorMsg,
-            Qt::QueuedConnection);
+    connect(m_ui->frmLoading, &FrmLoading::validatedErrorMsg, this, &FrmApp::onValidatedErrorMsg, Qt::QueuedConnection);
     connect(m_ui->frmList, &FrmList::taskEmptyMsg, this, &FrmApp::onTaskEmptyMsg, Qt::QueuedConnection);
 }
 
@@ -152,8 +150,7 @@ bool FrmApp::onValidatedMsg()
 
     auto *timer = new QTimer(this);
     timer->setObjectName(QStringLiteral("refreshTimer"));
-    timer->setInterval(m_refreshIntervalOverride > 0 ? m_refreshIntervalOverride
-                                                     : m_manager->refreshSecond() * 1000);
+    timer->setInterval(m_refreshIntervalOverride > 0 ? m_refreshIntervalOverride : m_manager->refreshSecond() * 1000);
     connect(timer, &QTimer::timeout, this, &FrmApp::onTimeRefreshTimeoutMsg);
     timer->start();
     return true;

@@ -2,12 +2,11 @@
 #include "gui/pages/frmenterkey.h"
 #include "ui_frmenterkey.h"
 
-#include "gui/pages/frmapp.h"
-#include "gui/pages/instancerecords.h"
-
-#include "gui/frame/frmmessagebox.h"
 #include "core/platform/processhelpers.h"
 #include "core/session/schema.h"
+#include "gui/frame/frmmessagebox.h"
+#include "gui/pages/frmapp.h"
+#include "gui/pages/instancerecords.h"
 #include "gui/toolkit/qobjecteventdelegate.h"
 
 #include <QClipboard>
@@ -66,9 +65,8 @@ void FrmEnterKey::installEventHandlers()
     auto *delegate = new QObjectEventDelegate(this);
     // The command is one line: Enter confirms it instead of breaking it, so no line break
     // ends up in the settings address.
-    delegate->addHandler(m_ui->txtKey, QEvent::KeyPress, [](QObject *, QEvent *event) {
-        return isEnter(static_cast<QKeyEvent *>(event));
-    });
+    delegate->addHandler(m_ui->txtKey, QEvent::KeyPress,
+                         [](QObject *, QEvent *event) { return isEnter(static_cast<QKeyEvent *>(event)); });
     delegate->addHandler(m_ui->txtKey, QEvent::KeyRelease, [this](QObject *, QEvent *event) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (!isEnter(key) && !key->matches(QKeySequence::Paste))

@@ -2,16 +2,15 @@
 #include "gui/pages/frmlist.h"
 #include "ui_frmlist.h"
 
-#include "gui/pages/filepages.h"
-#include "gui/pages/frmapp.h"
-#include "gui/pages/itemtaskwidget.h"
-#include "gui/pages/tasklistwidgetdelegate.h"
-
-#include "gui/frame/frmmessagebox.h"
 #include "core/pipeline/uploadfileinfo.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/session/manager.h"
 #include "core/session/schema.h"
+#include "gui/frame/frmmessagebox.h"
+#include "gui/pages/filepages.h"
+#include "gui/pages/frmapp.h"
+#include "gui/pages/itemtaskwidget.h"
+#include "gui/pages/tasklistwidgetdelegate.h"
 #include "gui/toolkit/actionbehavior.h"
 
 #include <QDebug>
@@ -196,7 +195,8 @@ void FrmList::onDeleteItemMsg(ItemTaskWidget *itemWidget)
             if (listed && pipeline)
                 pipeline->removeFile();
             manager->removeUploadManager(pipeline);
-            QMetaObject::invokeMethod(page, [page, row] { page->finishRemoval(row); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                page, [page, row] { page->finishRemoval(row); }, Qt::QueuedConnection);
         },
         [](int, const QString &) {});
 }

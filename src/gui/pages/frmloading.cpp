@@ -2,11 +2,10 @@
 #include "gui/pages/frmloading.h"
 #include "ui_frmloading.h"
 
-#include "gui/pages/frmapp.h"
-
 #include "core/api/api.h"
-#include "gui/frame/frmmessagebox.h"
 #include "core/session/manager.h"
+#include "gui/frame/frmmessagebox.h"
+#include "gui/pages/frmapp.h"
 #include "gui/toolkit/actionbehavior.h"
 
 #include <QCoreApplication>
@@ -104,7 +103,8 @@ void FrmLoading::initManager()
             manager->initSetting();
             // Queued to the page rather than waited for: a page that goes away meanwhile
             // just drops it, and the worker never waits for this thread.
-            QMetaObject::invokeMethod(this, [this] { checkVersion(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { checkVersion(); }, Qt::QueuedConnection);
         },
         [this](int code, const QString &message) {
             if (code == 0)
@@ -120,9 +120,10 @@ void FrmLoading::checkVersion()
     const ClientRelease release = api ? announcedRelease(*api) : ClientRelease();
     if (!release.version.isEmpty() && isWebAddress(release.download)
         && release.version != QCoreApplication::applicationVersion()) {
-        const QMessageBox::StandardButton answer = FrmMessageBox::information(
-            m_app, QStringLiteral("版本提示"), QStringLiteral("发现有新版本(%1)，是否进行下载安装！").arg(release.version),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        const QMessageBox::StandardButton answer =
+            FrmMessageBox::information(m_app, QStringLiteral("版本提示"),
+                                       QStringLiteral("发现有新版本(%1)，是否进行下载安装！").arg(release.version),
+                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
         if (answer == QMessageBox::Yes) {
             QDesktopServices::openUrl(QUrl(release.download));
             m_app->exitProcess(0);
@@ -141,7 +142,8 @@ void FrmLoading::initToken()
     action->run(
         [this, manager] {
             manager->initToken();
-            QMetaObject::invokeMethod(this, [this] { emit validatedMsg(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { emit validatedMsg(); }, Qt::QueuedConnection);
         },
         [this](int code, const QString &message) {
             if (code == 0)

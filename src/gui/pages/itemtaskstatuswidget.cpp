@@ -2,10 +2,9 @@
 #include "gui/pages/itemtaskstatuswidget.h"
 #include "ui_itemtaskstatuswidget.h"
 
-#include "gui/pages/itemtaskwidget.h"
-
-#include "gui/frame/frmmessagebox.h"
 #include "core/platform/appdirs.h"
+#include "gui/frame/frmmessagebox.h"
+#include "gui/pages/itemtaskwidget.h"
 #include "gui/toolkit/helpers.h"
 
 #include <QClipboard>
@@ -37,8 +36,8 @@ void ItemTaskStatusWidget::setStatus(const QString &text, const QString &message
 {
     m_ui->lblError->setText(text);
     m_ui->progressBar->setValue(progress);
-    m_ui->lblProgress->setText(progress != 0 ? text + QStringLiteral(" ") + QString::number(progress) + QStringLiteral("%")
-                                             : text);
+    m_ui->lblProgress->setText(
+        progress != 0 ? text + QStringLiteral(" ") + QString::number(progress) + QStringLiteral("%") : text);
     m_ui->lblError->setToolTip(message);
     m_ui->lblProgress->setToolTip(message);
     m_ui->progressBar->repaint();
@@ -57,17 +56,10 @@ void ItemTaskStatusWidget::showViewForOwner()
     case ItemTaskWidgetStatus::Analysing:
     case ItemTaskWidgetStatus::Waiting:
     case ItemTaskWidgetStatus::Uploading:
-    case ItemTaskWidgetStatus::Paused:
-        normal = true;
-        break;
-    case ItemTaskWidgetStatus::Failed:
-        error = true;
-        break;
-    case ItemTaskWidgetStatus::Completed:
-        complete = true;
-        break;
-    default:
-        return;
+    case ItemTaskWidgetStatus::Paused: normal = true; break;
+    case ItemTaskWidgetStatus::Failed: error = true; break;
+    case ItemTaskWidgetStatus::Completed: complete = true; break;
+    default: return;
     }
     // Only changes are applied: this also runs while painting.
     if (m_ui->wdgNormal->isVisibleTo(this) != normal)

@@ -155,8 +155,7 @@ void ItemTaskWidget::sendMessage(ItemTaskWidgetStatus status, const QString &mes
     applyStatus(status, statusText(status), message, progress);
 }
 
-void ItemTaskWidget::applyStatus(ItemTaskWidgetStatus status, const QString &text, const QString &message,
-                                 int progress)
+void ItemTaskWidget::applyStatus(ItemTaskWidgetStatus status, const QString &text, const QString &message, int progress)
 {
     update();
     m_status = status;
@@ -178,20 +177,12 @@ void ItemTaskWidget::showButtonsForStatus()
     bool pause = false;
     switch (m_status) {
     case ItemTaskWidgetStatus::Analysing:
-    case ItemTaskWidgetStatus::Completed:
-        break;
+    case ItemTaskWidgetStatus::Completed: break;
     case ItemTaskWidgetStatus::Waiting:
-    case ItemTaskWidgetStatus::Paused:
-        upload = true;
-        break;
-    case ItemTaskWidgetStatus::Uploading:
-        pause = true;
-        break;
-    case ItemTaskWidgetStatus::Failed:
-        upload = hasTasks();
-        break;
-    default:
-        return;
+    case ItemTaskWidgetStatus::Paused: upload = true; break;
+    case ItemTaskWidgetStatus::Uploading: pause = true; break;
+    case ItemTaskWidgetStatus::Failed: upload = hasTasks(); break;
+    default: return;
     }
     // Only changes are applied: this also runs while painting.
     if (m_ui->btnUpload->isHidden() == upload)
@@ -216,9 +207,8 @@ void ItemTaskWidget::onLoad()
     m_ui->lblFileName->setFixedWidth(ColumnWidth);
     const QFontMetrics metrics(m_ui->lblFileName->font());
     const QString name = m_fileInfo.name;
-    m_ui->lblFileName->setText(metrics.horizontalAdvance(name) > ColumnWidth
-                                   ? metrics.elidedText(name, Qt::ElideMiddle, ColumnWidth)
-                                   : name);
+    m_ui->lblFileName->setText(
+        metrics.horizontalAdvance(name) > ColumnWidth ? metrics.elidedText(name, Qt::ElideMiddle, ColumnWidth) : name);
     m_ui->lblFileName->setToolTip(name);
     m_ui->lblFileSize->setText(sizeText(m_fileInfo.size));
     // The analysis may have moved on before the row was first shown; its state stands.
@@ -300,7 +290,8 @@ void ItemTaskWidget::onUploadDone(int code, const QString &message)
         m_ui->btnPause->hide();
         sendMessage(ItemTaskWidgetStatus::Failed, message, 0);
     }
-    qDebug().noquote() << QStringLiteral("ItemTaskWidget::on_btnUpload_clicked:") << (m_manager->startPermit() ? "T" : "F");
+    qDebug().noquote() << QStringLiteral("ItemTaskWidget::on_btnUpload_clicked:")
+                       << (m_manager->startPermit() ? "T" : "F");
     if (!m_manager->hasRunningTask())
         m_manager->setStartPermit(true);
     emit completeMsg(this);

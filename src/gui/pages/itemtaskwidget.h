@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "gui/pages/itemtaskwidgetstatus.h"
-
 #include "core/pipeline/uploadfileinfo.h"
+#include "gui/pages/itemtaskwidgetstatus.h"
 #include "gui/toolkit/nuvwidgetuibehavior.h"
 
 #include <QRecursiveMutex>

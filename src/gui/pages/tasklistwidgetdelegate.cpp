@@ -42,8 +42,7 @@ void TaskListWidgetDelegate::paint(QPainter *painter, const QStyleOptionViewItem
             painter->fillRect(fill, gradient);
             break;
         }
-        default:
-            break;
+        default: break;
         }
     }
     painter->restore();

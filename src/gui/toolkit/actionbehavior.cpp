@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "gui/toolkit/actionbehavior.h"
 
-#include "gui/frame/frmmessagebox.h"
 #include "core/pipeline/actionstopsignal.h"
+#include "gui/frame/frmmessagebox.h"
 
 #include <QDebug>
 #include <QEventLoop>
