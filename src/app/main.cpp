@@ -56,8 +56,8 @@ int main(int argc, char *argv[])
     // "雅黑" is not installed on Linux; fontconfig falls back to the installed CJK font.
     MyApplication::setFont(QFont(QStringLiteral("雅黑"), 11, -1, false));
     Startup::installTranslations(app);
-    StartupSettings::load(AppDirs::settingsFile());
-    RequestProvider::setPeerVerification(StartupSettings::verifyCertificates());
+    const ClientOptions options = StartupSettings::loadOptions(AppDirs::dataFolder());
+    RequestProvider::setPeerVerification(options.verifyCertificates);
     FFMpegTools::endLeftovers();
 
     int exitCode = 0;

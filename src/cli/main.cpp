@@ -32,8 +32,8 @@ int main(int argc, char *argv[])
         qInstallMessageHandler(initializeLogger);
         qInfo().noquote() << QStringLiteral("nuvupload-cli ") + QCoreApplication::applicationVersion();
         qInfo().noquote() << QStringLiteral("files:") + arguments.files.join(QLatin1Char(','));
-        StartupSettings::load(AppDirs::settingsFile());
-        RequestProvider::setPeerVerification(StartupSettings::verifyCertificates());
+        const ClientOptions options = StartupSettings::loadOptions(AppDirs::dataFolder());
+        RequestProvider::setPeerVerification(options.verifyCertificates);
         FFMpegTools::endLeftovers();
     }
 
