@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "app/myapplication.h"
 #include "app/startup.h"
-#include "core/api/requestprovider.h"
 #include "core/log/initializelogger.h"
 #include "core/media/ffmpegtools.h"
 #include "core/platform/activationserver.h"
 #include "core/platform/appdirs.h"
 #include "core/platform/signalwatcher.h"
+#include "core/session/manager.h"
 #include "core/session/schema.h"
 #include "core/session/startupsettings.h"
 #include "gui/assets/guiresources.h"
@@ -56,13 +56,13 @@ int main(int argc, char *argv[])
     // "雅黑" is not installed on Linux; fontconfig falls back to the installed CJK font.
     MyApplication::setFont(QFont(QStringLiteral("雅黑"), 11, -1, false));
     Startup::installTranslations(app);
-    StartupSettings::load(AppDirs::settingsFile());
-    RequestProvider::setPeerVerification(StartupSettings::verifyCertificates());
+    const ClientOptions options = StartupSettings::loadOptions(AppDirs::dataFolder());
     FFMpegTools::endLeftovers();
 
     int exitCode = 0;
     {
         FrmApp window(nullptr, launchText, &app);
+        window.manager()->setOptions(options);
         // Another start for the session we run asks us to come to the front. A window
         // that is not shown stays hidden: then the other start goes on by itself.
         ActivationServer activation([&window] {

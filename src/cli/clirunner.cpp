@@ -35,9 +35,10 @@ void writeTo(FILE *stream, const QString &text)
 
 } // namespace
 
-CliRunner::CliRunner(CliArguments arguments, QObject *parent)
+CliRunner::CliRunner(CliArguments arguments, ClientOptions options, QObject *parent)
     : QObject(parent)
     , m_arguments(std::move(arguments))
+    , m_options(std::move(options))
     , m_printer([](const QString &text) { writeTo(stdout, text); }, ::isatty(STDOUT_FILENO) == 1)
 {
     m_progressTimer.setInterval(ProgressPollMs);
@@ -148,6 +149,7 @@ bool CliRunner::prepareUpload()
     m_arguments.files = files;
 
     m_manager = QSharedPointer<Manager>::create();
+    m_manager->setOptions(m_options);
     m_manager->setSchema(schema);
     for (int i = 0; i < files.size(); ++i) {
         const QSharedPointer<UploadManager> pipeline = m_manager->addUploadManager();
@@ -202,7 +204,7 @@ void CliRunner::runSession()
         post([this, message] { printError(ProgressPrinter::printable(message)); });
         return;
     }
-    post([this] { m_refreshTimer.start(m_manager->refreshSecond() * 1000); });
+    post([this] { m_refreshTimer.start(m_manager->refreshInterval()); });
 
     const QString uuid = m_manager->schema()->uuid();
     QVector<bool> checked(m_pipelines.size(), false);
@@ -307,7 +309,9 @@ bool CliRunner::progressOf(int index, ProgressPrinter::Progress *progress) const
     if (task->type() == 2) {
         const UploadFileInfo record = pipeline->file();
         const qint64 size =
-            task->sign() == 0 ? record.size : QFileInfo(ITaskExecutor::variantPath(task->sign(), record.id)).size();
+            task->sign() == 0
+                ? record.size
+                : QFileInfo(ITaskExecutor::variantPath(m_options.tmpFolder(), task->sign(), record.id)).size();
         progress->bytesDone = size * progress->percent / 100;
     }
     return true;

@@ -3,6 +3,7 @@
 
 #include "cli/cliarguments.h"
 #include "cli/progressprinter.h"
+#include "core/session/clientoptions.h"
 
 #include <QMutex>
 #include <QObject>
@@ -36,7 +37,8 @@ public:
     static constexpr int ExitFailed = 1;
     static constexpr int ExitUsage = 2;
 
-    explicit CliRunner(CliArguments arguments, QObject *parent = nullptr);
+    // options: the session's limits and folders, as start-up read them.
+    CliRunner(CliArguments arguments, ClientOptions options, QObject *parent = nullptr);
     ~CliRunner() override;
 
     // Starts the work; finished() follows from the event loop.
@@ -69,6 +71,7 @@ private:
     void finish(int exitCode);
 
     CliArguments m_arguments;
+    const ClientOptions m_options;
     ProgressPrinter m_printer;
     QSharedPointer<Manager> m_manager;
     QVector<QSharedPointer<UploadManager>> m_pipelines;

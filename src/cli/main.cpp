@@ -2,7 +2,6 @@
 // nuvupload-cli: the session and the pipeline of NUVUpload without a window.
 #include "cli/cliarguments.h"
 #include "cli/clirunner.h"
-#include "core/api/requestprovider.h"
 #include "core/log/initializelogger.h"
 #include "core/log/logfolder.h"
 #include "core/media/ffmpegtools.h"
@@ -26,18 +25,18 @@ int main(int argc, char *argv[])
 
     const CliArguments arguments = CliArguments::parse(QCoreApplication::arguments());
     const bool working = arguments.mode == CliArguments::Mode::Upload || arguments.mode == CliArguments::Mode::Probe;
+    ClientOptions options;
     if (working) {
         // The terminal gets progress and outcomes only; the details go to the daily log.
         prepareLogFolder(AppDirs::logsFolder());
         qInstallMessageHandler(initializeLogger);
         qInfo().noquote() << QStringLiteral("nuvupload-cli ") + QCoreApplication::applicationVersion();
         qInfo().noquote() << QStringLiteral("files:") + arguments.files.join(QLatin1Char(','));
-        StartupSettings::load(AppDirs::settingsFile());
-        RequestProvider::setPeerVerification(StartupSettings::verifyCertificates());
+        options = StartupSettings::loadOptions(AppDirs::dataFolder());
         FFMpegTools::endLeftovers();
     }
 
-    CliRunner runner(arguments);
+    CliRunner runner(arguments, options);
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &runner, &CliRunner::onTerminationRequested);
     QObject::connect(&runner, &CliRunner::finished, &app, &QCoreApplication::exit);
     runner.start();

@@ -164,9 +164,7 @@ void TestChunkConnection::cleanup()
 {
     QMetaObject::invokeMethod(m_relay, &QObject::deleteLater);
     m_relay = nullptr;
-    RequestProvider::setPeerVerification(true);
-    RequestProvider::setTransferTimeout(RequestProvider::DefaultTransferTimeoutMs);
-    RequestProvider::setChunkRequestTimeout(RequestProvider::DefaultChunkRequestTimeoutMs);
+    m_provider.setOptions(ClientOptions());
     m_server.configure({{QStringLiteral("drop"), QJsonValue()},
                         {QStringLiteral("stall"), QJsonValue()},
                         {QStringLiteral("redirect"), QJsonValue()}});
@@ -272,7 +270,9 @@ void TestChunkConnection::postMultipart_serverFaults_mappedLikeAccessManager()
     QCOMPARE(g_warnings.size(), 1);
     QVERIFY2(g_warnings.first().startsWith(url + QLatin1Char(':')), qPrintable(g_warnings.first()));
 
-    RequestProvider::setTransferTimeout(500);
+    ClientOptions options;
+    options.stallTimeoutMs = 500;
+    m_provider.setOptions(options);
     QVERIFY(m_server.configure({{QStringLiteral("stall"),
                                  QJsonObject{{QStringLiteral("upload"), QJsonObject{{QStringLiteral("ms"), 3000},
                                                                                     {QStringLiteral("count"), 1}}}}}}));
@@ -334,8 +334,10 @@ void TestChunkConnection::postMultipart_statuses_codeAndBody()
     QFETCH(QByteArray, body);
     if (url.startsWith(QLatin1Char('/')))
         url = m_server.url(url);
-    RequestProvider::setTransferTimeout(1000);
-    RequestProvider::setChunkRequestTimeout(2000);
+    ClientOptions options;
+    options.stallTimeoutMs = 1000;
+    options.chunkRequestTimeoutMs = 2000;
+    m_provider.setOptions(options);
     QByteArray received;
     QTEST(post(url, randomBytes(1024), &received), "code");
     if (body == "*")
@@ -362,7 +364,9 @@ void TestChunkConnection::postMultipart_selfSignedTls_refusedUnlessVerificationO
     const QByteArray chunk = randomBytes(3 * 1024 * 1024);
 
     QCOMPARE(post(url, chunk), int(QNetworkReply::SslHandshakeFailedError));
-    RequestProvider::setPeerVerification(false);
+    ClientOptions trusting;
+    trusting.verifyCertificates = false;
+    m_provider.setOptions(trusting);
     for (int i = 0; i < 2; ++i) {
         QByteArray body;
         QCOMPARE(post(url, chunk, &body), 200);
@@ -371,13 +375,12 @@ void TestChunkConnection::postMultipart_selfSignedTls_refusedUnlessVerificationO
         QCOMPARE(file.value(QStringLiteral("size")).toInt(), chunk.size());
     }
     // The connection kept alive under the old policy must not carry the new one's requests.
-    RequestProvider::setPeerVerification(true);
+    m_provider.setOptions(ClientOptions());
     QCOMPARE(post(url, chunk), int(QNetworkReply::SslHandshakeFailedError));
 }
 
 void TestChunkConnection::postMultipart_interrupted_canceled()
 {
-    RequestProvider::setTransferTimeout(0);
     int code = 0;
     const QString url = m_server.url(QStringLiteral("/test/stall?ms=20000"));
     std::unique_ptr<QThread> thread(QThread::create([&] {

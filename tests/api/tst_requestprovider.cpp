@@ -73,9 +73,7 @@ private:
 
 void TestRequestProvider::cleanup()
 {
-    RequestProvider::setPeerVerification(true);
-    RequestProvider::setTransferTimeout(RequestProvider::DefaultTransferTimeoutMs);
-    RequestProvider::setRequestTimeout(RequestProvider::DefaultRequestTimeoutMs);
+    m_provider.setOptions(ClientOptions());
 }
 
 int TestRequestProvider::codeOf(const QString &url, QByteArray *body)
@@ -224,24 +222,27 @@ void TestRequestProvider::get_selfSignedTls_refusedUnlessVerificationOff()
     const QString url = tls.url(QStringLiteral("/test/empty"));
 
     QCOMPARE(codeOf(url), int(QNetworkReply::SslHandshakeFailedError));
-    RequestProvider::setPeerVerification(false);
+    ClientOptions trusting;
+    trusting.verifyCertificates = false;
+    m_provider.setOptions(trusting);
     QCOMPARE(codeOf(url), 200);
     QCOMPARE(codeOf(tls.url(QStringLiteral("/test/redirect?to="))
                     + QString::fromLatin1(QUrl::toPercentEncoding(m_server.url(QStringLiteral("/test/empty"))))),
              int(QNetworkReply::InsecureRedirectError));
     // Turning verification back on must not ride on the connection kept alive from before.
-    RequestProvider::setPeerVerification(true);
+    m_provider.setOptions(ClientOptions());
     QCOMPARE(codeOf(url), int(QNetworkReply::SslHandshakeFailedError));
 }
 
 void TestRequestProvider::get_stalledOrInterrupted_endsInsteadOfHanging()
 {
     const QString stalled = m_server.url(QStringLiteral("/test/stall?ms=20000"));
-    RequestProvider::setTransferTimeout(500);
+    ClientOptions options;
+    options.stallTimeoutMs = 500;
+    m_provider.setOptions(options);
     QCOMPARE(codeOf(stalled), int(QNetworkReply::TimeoutError));
 
     // A thread asked to stop gives up its request (the reporting thread's shutdown relies on it).
-    RequestProvider::setTransferTimeout(0);
     int code = 0;
     std::unique_ptr<QThread> thread(QThread::create([&] {
         QNetworkRequest request{QUrl(stalled)};
@@ -269,8 +270,10 @@ void TestRequestProvider::get_hostileReplies_failWithinLimits_data()
 void TestRequestProvider::get_hostileReplies_failWithinLimits()
 {
     QFETCH(QString, path);
-    RequestProvider::setTransferTimeout(1000);
-    RequestProvider::setRequestTimeout(2000);
+    ClientOptions options;
+    options.stallTimeoutMs = 1000;
+    options.requestTimeoutMs = 2000;
+    m_provider.setOptions(options);
     QTEST(codeOf(m_server.url(path)), "code");
     if (!path.startsWith(QLatin1String("/test/huge")))
         return;

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The file pages' rules against a real nuv-devserver: which dropped or chosen files are
 // taken, how many, the counters, the list height and the pipeline's warning box.
-#include "core/api/requestprovider.h"
 #include "core/pipeline/uploadmanager.h"
-#include "core/platform/appdirs.h"
 #include "core/session/manager.h"
 #include "devserver.h"
 #include "gui/pages/filepages.h"
@@ -137,6 +135,7 @@ private:
     QTemporaryDir m_data;
     QTemporaryDir m_files;
     DevServer m_server;
+    ClientOptions m_options;
     std::unique_ptr<FrmApp> m_window;
 };
 
@@ -144,9 +143,9 @@ void TestPagesFiles::initTestCase()
 {
     QVERIFY(m_data.isValid());
     QVERIFY(m_files.isValid());
-    AppDirs::setDataFolderOverride(m_data.path());
     QVERIFY(GuiTest::applyStyleSheet());
-    RequestProvider::setTransferTimeout(10000);
+    m_options.dataFolder = m_data.path();
+    m_options.stallTimeoutMs = 10000;
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
     // The file dialog starts in the current folder.
     QVERIFY(QDir::setCurrent(m_files.path()));
@@ -162,6 +161,7 @@ bool TestPagesFiles::openLoaded(int maxUploadNum)
     QString command = m_server.launchCommand();
     command.replace(QStringLiteral("maxUploadNum=8"), QStringLiteral("maxUploadNum=%1").arg(maxUploadNum));
     m_window = std::make_unique<FrmApp>(nullptr, command, nullptr);
+    m_window->manager()->setOptions(m_options);
     m_window->show();
     const auto *stack = m_window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
     return QTest::qWaitFor([&] { return stack->currentWidget() == page("frmAdd"); }, FlowTimeoutMs);

@@ -2,8 +2,6 @@
 // The window's page flow in this process against a real nuv-devserver: launch command,
 // loading, version prompt, the single-instance records of the application object.
 #include "app/myapplication.h"
-#include "core/api/requestprovider.h"
-#include "core/platform/appdirs.h"
 #include "core/session/manager.h"
 #include "core/session/schema.h"
 #include "devserver.h"
@@ -94,16 +92,17 @@ private:
 
     QTemporaryDir m_data;
     DevServer m_server;
+    ClientOptions m_options;
     std::unique_ptr<FrmApp> m_window;
 };
 
 void TestPagesFlow::initTestCase()
 {
     QVERIFY(m_data.isValid());
-    AppDirs::setDataFolderOverride(m_data.path());
     QVERIFY(GuiTest::applyStyleSheet());
+    m_options.dataFolder = m_data.path();
     // A loopback server answers at once; a stalled one should fail the test quickly.
-    RequestProvider::setTransferTimeout(10000);
+    m_options.stallTimeoutMs = 10000;
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
 }
 
@@ -127,6 +126,7 @@ void TestPagesFlow::cleanup()
 FrmApp *TestPagesFlow::openWindow(const QString &launchText)
 {
     m_window = std::make_unique<FrmApp>(nullptr, launchText, MyApplication::instance());
+    m_window->manager()->setOptions(m_options);
     return m_window.get();
 }
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The main window's pages with the real style sheet on a real X server (Xvfb), kept as
 // pictures so the look can be checked by eye.
-#include "core/platform/appdirs.h"
 #include "devserver.h"
 #include "gui/pages/frmapp.h"
 #include "gui/pages/itemtaskwidget.h"
@@ -79,7 +78,6 @@ void TestPagesScreenshots::initTestCase()
     QVERIFY(GuiTest::applyStyleSheet());
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.19"));
     QVERIFY(m_data.isValid());
-    AppDirs::setDataFolderOverride(m_data.path());
     m_folder = qEnvironmentVariable("NUV_SCREENSHOT_DIR", QDir::current().filePath(QStringLiteral("screenshots")));
     QVERIFY(QDir().mkpath(m_folder));
     QVERIFY(!QFontDatabase().families(QFontDatabase::SimplifiedChinese).isEmpty());

@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Task rows that fail, are deleted or are removed by the server, the copy-log action, and
 // the row's size and progress texts; against a real nuv-devserver and the real ffmpeg.
-#include "core/api/requestprovider.h"
 #include "core/pipeline/uploadmanager.h"
-#include "core/pipeline/uploadtaskexecutor.h"
-#include "core/platform/appdirs.h"
 #include "core/session/manager.h"
 #include "devserver.h"
 #include "gui/pages/frmapp.h"
@@ -77,6 +74,7 @@ private:
     QTemporaryDir m_data;
     QTemporaryDir m_files;
     DevServer m_server;
+    ClientOptions m_options;
     std::unique_ptr<FrmApp> m_window;
 };
 
@@ -84,11 +82,13 @@ void TestRowsFailures::initTestCase()
 {
     QVERIFY(m_data.isValid());
     QVERIFY(m_files.isValid());
-    AppDirs::setDataFolderOverride(m_data.path());
     QVERIFY(GuiTest::applyStyleSheet());
-    RequestProvider::setTransferTimeout(15000);
+    m_options.dataFolder = m_data.path();
+    m_options.stallTimeoutMs = 15000;
     // Eleven attempts need not take twenty seconds here.
-    UploadTaskExecutor::setRetryPause(50);
+    m_options.retryPauseMs = 50;
+    // The report timer polls the server's removals; no need to wait eight seconds for it.
+    m_options.refreshIntervalMs = 200;
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
 }
 
@@ -108,8 +108,7 @@ void TestRowsFailures::cleanup()
 bool TestRowsFailures::openLoaded()
 {
     m_window = std::make_unique<FrmApp>(nullptr, m_server.launchCommand(), nullptr);
-    // The report timer polls the server's removals; no need to wait eight seconds for it.
-    m_window->setRefreshIntervalOverride(200);
+    m_window->manager()->setOptions(m_options);
     m_window->show();
     const QWidget *frmAdd = m_window->findChild<QWidget *>(QStringLiteral("frmAdd"));
     return QTest::qWaitFor([&] { return currentPage() == frmAdd; }, FlowTimeoutMs);
@@ -318,7 +317,7 @@ void TestRowsFailures::copyLog_newestLogFileOrMessage()
     QTRY_VERIFY(viewError->isVisible());
 
     // No log yet: the copy is refused with a message.
-    QDir logs(AppDirs::logsFolder());
+    QDir logs(m_options.logsFolder());
     QVERIFY(logs.removeRecursively());
     QStringList seen;
     auto copyLog = [&seen](QWidget *box) {

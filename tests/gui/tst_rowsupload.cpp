@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Whole uploads in the window: rows analyse generated videos with the real ffmpeg, the
 // list's scheduler runs them against a real nuv-devserver, one at a time.
-#include "core/api/requestprovider.h"
 #include "core/pipeline/uploadmanager.h"
-#include "core/platform/appdirs.h"
 #include "core/platform/signalwatcher.h"
 #include "core/session/manager.h"
 #include "devserver.h"
@@ -95,6 +93,7 @@ private:
     QTemporaryDir m_data;
     QTemporaryDir m_files;
     DevServer m_server;
+    ClientOptions m_options;
     std::unique_ptr<FrmApp> m_window;
 };
 
@@ -102,9 +101,9 @@ void TestRowsUpload::initTestCase()
 {
     QVERIFY(m_data.isValid());
     QVERIFY(m_files.isValid());
-    AppDirs::setDataFolderOverride(m_data.path());
     QVERIFY(GuiTest::applyStyleSheet());
-    RequestProvider::setTransferTimeout(15000);
+    m_options.dataFolder = m_data.path();
+    m_options.stallTimeoutMs = 15000;
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
 }
 
@@ -124,6 +123,7 @@ void TestRowsUpload::cleanup()
 bool TestRowsUpload::openLoaded()
 {
     m_window = std::make_unique<FrmApp>(nullptr, m_server.launchCommand(), nullptr);
+    m_window->manager()->setOptions(m_options);
     m_window->show();
     const auto *stack = m_window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
     const QWidget *frmAdd = m_window->findChild<QWidget *>(QStringLiteral("frmAdd"));
@@ -295,7 +295,7 @@ void TestRowsUpload::close_duringTranscode_stopsFfmpegThenReportsExit()
     QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("plan"), QStringLiteral("nr")}}));
     QVERIFY(openLoaded());
     FrmApp *window = m_window.get();
-    const QString variants = AppDirs::tmpFolder() + QLatin1Char('/');
+    const QString variants = m_options.tmpFolder() + QLatin1Char('/');
     QList<int> exits;
     bool leftBehind = true;
     window->setExitFunction([&](int code) {

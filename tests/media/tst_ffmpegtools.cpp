@@ -41,7 +41,6 @@ private:
 void TestFFMpegTools::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    AppDirs::setDataFolderOverride(m_dir.path());
     QVERIFY2(!TestVideos::ffmpeg().isEmpty(), "ffmpeg is needed to generate test media");
 
     TestVideoOptions options;

@@ -5,7 +5,6 @@
 #include "core/media/videoinfo.h"
 #include "core/pipeline/actionstopsignal.h"
 #include "core/pipeline/uploadmanager.h"
-#include "core/platform/appdirs.h"
 #include "core/session/manager.h"
 #include "core/session/schema.h"
 
@@ -68,18 +67,14 @@ WorkOutcome WorkerRun::outcome() const
     return m_thread->isFinished() ? *m_outcome : WorkOutcome();
 }
 
-PipelineFixture::PipelineFixture()
-{
-    AppDirs::setDataFolderOverride(m_data.path());
-}
+PipelineFixture::PipelineFixture() = default;
 
 PipelineFixture::~PipelineFixture()
 {
     m_manager.reset();
-    AppDirs::setDataFolderOverride(QString());
 }
 
-bool PipelineFixture::start(const QStringList &serverArgs)
+bool PipelineFixture::start(const QStringList &serverArgs, ClientOptions options)
 {
     if (!m_data.isValid() || !m_server.start(serverArgs)) {
         m_error = m_server.errorString();
@@ -91,6 +86,8 @@ bool PipelineFixture::start(const QStringList &serverArgs)
         return false;
     }
     m_manager = std::make_unique<Manager>();
+    options.dataFolder = m_data.path();
+    m_manager->setOptions(options);
     m_manager->setSchema(schema);
     try {
         m_manager->initSetting();

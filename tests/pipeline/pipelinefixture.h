@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/pipeline/uploadfileinfo.h"
+#include "core/session/clientoptions.h"
 #include "devserver.h"
 
 #include <QJsonArray>
@@ -45,7 +46,7 @@ private:
     std::shared_ptr<WorkOutcome> m_outcome;
 };
 
-// A nuv-devserver, a loaded coordinator and a private data folder (logs, tmp) for one test.
+// A nuv-devserver, a loaded coordinator and a private data folder (tmp) for one test.
 class PipelineFixture final
 {
     Q_DISABLE_COPY_MOVE(PipelineFixture)
@@ -54,8 +55,9 @@ public:
     PipelineFixture();
     ~PipelineFixture();
 
-    // Starts the server with these arguments and loads settings and token. QVERIFY-friendly.
-    bool start(const QStringList &serverArgs = {});
+    // Starts the server with these arguments and loads settings and token, the coordinator
+    // running under options in the fixture's data folder. QVERIFY-friendly.
+    bool start(const QStringList &serverArgs = {}, ClientOptions options = ClientOptions());
     QString error() const { return m_error; }
 
     DevServer &server() { return m_server; }

@@ -6,7 +6,7 @@
 #include "core/pipeline/transformtaskexecutor.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/pipeline/uploadtaskexecutor.h"
-#include "core/platform/appdirs.h"
+#include "core/session/manager.h"
 #include "pipelinefixture.h"
 #include "testvideos.h"
 
@@ -56,18 +56,25 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<QTemporaryDir> m_data;
+    // The executors' session: its options put tmp into m_data.
+    std::unique_ptr<Manager> m_session;
+    QString m_tmp;
 };
 
 void TestTransform::init()
 {
     m_data = std::make_unique<QTemporaryDir>();
     QVERIFY(m_data->isValid());
-    AppDirs::setDataFolderOverride(m_data->path());
+    ClientOptions options;
+    options.dataFolder = m_data->path();
+    m_session = std::make_unique<Manager>();
+    m_session->setOptions(options);
+    m_tmp = options.tmpFolder();
 }
 
 void TestTransform::cleanup()
 {
-    AppDirs::setDataFolderOverride(QString());
+    m_session.reset();
     m_data.reset();
 }
 
@@ -104,6 +111,7 @@ void TestTransform::doJob_variantZero_pathReplacedOnlyForType4()
     QVERIFY(TestVideos::make(source));
 
     UploadManager pipeline;
+    pipeline.setManager(m_session.get());
     UploadFileInfo record;
     record.path = source;
     record.name = QFileInfo(source).fileName();
@@ -120,7 +128,7 @@ void TestTransform::doJob_variantZero_pathReplacedOnlyForType4()
     executor.setRunningFlag(&running);
     executor.doJob();
 
-    const QString target = AppDirs::tmpFolder() + QStringLiteral("/_") + record.id + QStringLiteral(".mp4");
+    const QString target = m_tmp + QStringLiteral("/_") + record.id + QStringLiteral(".mp4");
     QVERIFY(QFileInfo(target).size() > 0);
     QCOMPARE(pipeline.file().path, type == 4 ? target : source);
     QTRY_COMPARE(statusesOf(reports), QList<int>{STATUS_TRANSCODED_OTHER});
@@ -150,12 +158,13 @@ void TestTransform::doJob_failures_failTheTaskWithTheirCause()
     const QString source = m_data->filePath(QStringLiteral("clip.mp4"));
     QVERIFY(TestVideos::make(source));
     UploadManager pipeline;
+    pipeline.setManager(m_session.get());
     UploadFileInfo record;
     record.path = source;
     record.duration = 1;
     if (fullDisk) {
-        QVERIFY(QDir().mkpath(AppDirs::tmpFolder()));
-        QVERIFY(QFile::link(QStringLiteral("/dev/full"), ITaskExecutor::variantPath(1, record.id)));
+        QVERIFY(QDir().mkpath(m_tmp));
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), ITaskExecutor::variantPath(m_tmp, 1, record.id)));
     }
     QSignalSpy reports(&pipeline, &UploadManager::taskStatusSignal);
     TransformTaskExecutor executor;
@@ -189,7 +198,10 @@ void TestTransform::doJob_stopWhileFfmpegRuns_endsFfmpegAndStops()
     auto task = transcodeTask(1, 2, QStringLiteral("-re -i {source} -c:v libx264 -preset ultrafast {target}"));
     std::atomic_bool stop{false};
     std::atomic_bool running{true};
+    UploadManager pipeline;
+    pipeline.setManager(m_session.get());
     auto executor = std::make_shared<TransformTaskExecutor>();
+    executor->setManager(&pipeline);
     executor->setTask(task);
     UploadFileInfo record;
     record.path = source;
@@ -210,7 +222,7 @@ void TestTransform::doJob_stopWhileFfmpegRuns_endsFfmpegAndStops()
 
 void TestTransform::sweepTemporaryFolder_dayOldFilesOnly()
 {
-    const QString folder = AppDirs::tmpFolder();
+    const QString folder = m_tmp;
     QVERIFY(QDir().mkpath(folder + QStringLiteral("/sub")));
     const QDateTime now = QDateTime::currentDateTime();
     const auto makeFile = [](const QString &path, const QDateTime &modified) {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The chunked upload against a misbehaving server: refused chunks, dropped connections,
 // stalls, and the user's stop during the pause between attempts.
-#include "core/api/requestprovider.h"
 #include "core/api/taskcommand.h"
 #include "core/pipeline/itaskexecutor.h"
 #include "core/pipeline/uploadmanager.h"
@@ -31,6 +30,15 @@ int rejectedChunks(const PipelineFixture &fixture)
     return rejected;
 }
 
+// The count of attempts is what matters here; the 2 s pause is exercised by the stop test.
+ClientOptions quickRetries(int stallMs = ClientOptions().stallTimeoutMs)
+{
+    ClientOptions options;
+    options.retryPauseMs = 20;
+    options.stallTimeoutMs = stallMs;
+    return options;
+}
+
 int uploadRequests(const PipelineFixture &fixture)
 {
     int requests = 0;
@@ -46,7 +54,6 @@ class TestUploadFaults final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void cleanup();
     void upload_refusedAttempts_retriedUpToEleven_data();
     void upload_refusedAttempts_retriedUpToEleven();
     void upload_droppedOrStalledReply_retriedNotHung_data();
@@ -58,12 +65,6 @@ private Q_SLOTS:
     void stop_duringUploadPause_stopsThenResumesAtUnfinishedTask();
     void stop_atTranscodeStart_stopsThenTranscodesAgain();
 };
-
-void TestUploadFaults::cleanup()
-{
-    UploadTaskExecutor::setRetryPause(0);
-    RequestProvider::setTransferTimeout(RequestProvider::DefaultTransferTimeoutMs);
-}
 
 void TestUploadFaults::upload_refusedAttempts_retriedUpToEleven_data()
 {
@@ -77,10 +78,8 @@ void TestUploadFaults::upload_refusedAttempts_retriedUpToEleven()
 {
     QFETCH(int, refusals);
     QFETCH(QString, message);
-    // The count of attempts is what matters here; the 2 s pause is exercised by the stop test.
-    UploadTaskExecutor::setRetryPause(20);
     PipelineFixture fixture;
-    QVERIFY2(fixture.start({QStringLiteral("--reject-chunks"), QString::number(refusals)}),
+    QVERIFY2(fixture.start({QStringLiteral("--reject-chunks"), QString::number(refusals)}, quickRetries()),
              qPrintable(fixture.error()));
     const QString source = fixture.dataPath(QStringLiteral("data.mp4"));
     QVERIFY(fixture.makeDataFile(source, 3 * MiB));
@@ -118,10 +117,8 @@ void TestUploadFaults::upload_droppedOrStalledReply_retriedNotHung_data()
 void TestUploadFaults::upload_droppedOrStalledReply_retriedNotHung()
 {
     QFETCH(QJsonObject, fault);
-    UploadTaskExecutor::setRetryPause(20);
-    RequestProvider::setTransferTimeout(1000);
     PipelineFixture fixture;
-    QVERIFY2(fixture.start(), qPrintable(fixture.error()));
+    QVERIFY2(fixture.start({}, quickRetries(1000)), qPrintable(fixture.error()));
     QVERIFY(fixture.server().configure(fault));
     const QString source = fixture.dataPath(QStringLiteral("data.mp4"));
     QVERIFY(fixture.makeDataFile(source, 3 * MiB));
@@ -147,9 +144,8 @@ void TestUploadFaults::upload_fileChangedWhileSent_failsNeverPastTotal_data()
 void TestUploadFaults::upload_fileChangedWhileSent_failsNeverPastTotal()
 {
     QFETCH(bool, append);
-    UploadTaskExecutor::setRetryPause(20);
     PipelineFixture fixture;
-    QVERIFY2(fixture.start(), qPrintable(fixture.error()));
+    QVERIFY2(fixture.start({}, quickRetries()), qPrintable(fixture.error()));
     // The first chunk's answer is held back long enough for the file to change under the run.
     QVERIFY(fixture.server().configure(
         {{QStringLiteral("stall"),
@@ -216,7 +212,9 @@ void TestUploadFaults::stop_duringUploadPause_stopsThenResumesAtUnfinishedTask()
 
     QVERIFY(fixture.server().configure({{QStringLiteral("rejectChunks"), 1000}}));
     // A pause far longer than the test waits: only a stop seen inside the pause ends it in time.
-    UploadTaskExecutor::setRetryPause(600000);
+    ClientOptions options = fixture.manager()->options();
+    options.retryPauseMs = 600000;
+    fixture.manager()->setOptions(options);
     WorkerRun run([pipeline] { pipeline->doTask(); });
     // The first upload's first try was refused: the run now sits in its 2 s pause.
     QTRY_VERIFY_WITH_TIMEOUT(rejectedChunks(fixture) >= 1, 60000);
@@ -229,7 +227,7 @@ void TestUploadFaults::stop_duringUploadPause_stopsThenResumesAtUnfinishedTask()
     QCOMPARE(tasks->at(0)->state(), 1);
     QCOMPARE(tasks->at(1)->state(), 3);
     QCOMPARE(tasks->at(2)->state(), 0);
-    const QString nrFile = ITaskExecutor::variantPath(1, pipeline->file().id);
+    const QString nrFile = ITaskExecutor::variantPath(options.tmpFolder(), 1, pipeline->file().id);
     const QDateTime transcoded = QFileInfo(nrFile).lastModified();
     QVERIFY(transcoded.isValid());
     const int reportsBefore = fixture.journal("reports").size();
@@ -295,7 +293,8 @@ void TestUploadFaults::stop_atTranscodeStart_stopsThenTranscodesAgain()
     const WorkOutcome resumed = fixture.run(pipeline);
     QVERIFY2(resumed.kind == WorkOutcome::Kind::Done, qPrintable(resumed.message));
     QCOMPARE(transcode->runCount(), 3);
-    QVERIFY(QFileInfo::exists(ITaskExecutor::variantPath(1, pipeline->file().id)));
+    const QString tmp = fixture.manager()->options().tmpFolder();
+    QVERIFY(QFileInfo::exists(ITaskExecutor::variantPath(tmp, 1, pipeline->file().id)));
     QCOMPARE(fixture.journal("uploads").size(), 2);
 }
 

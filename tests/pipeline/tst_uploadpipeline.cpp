@@ -120,7 +120,7 @@ void TestUploadPipeline::doTask_nrPlan_transcodesAndUploadsBothVariants()
     QCOMPARE(pipeline->tasks()->size(), 4);
 
     const QString nrName = QStringLiteral("NR_") + pipeline->file().id + QStringLiteral(".mp4");
-    const QString nrFile = ITaskExecutor::variantPath(1, pipeline->file().id);
+    const QString nrFile = ITaskExecutor::variantPath(fixture.manager()->options().tmpFolder(), 1, pipeline->file().id);
     QCOMPARE(QFileInfo(nrFile).fileName(), nrName);
     const QJsonArray uploads = fixture.journal("uploads");
     QCOMPARE(uploads.size(), 2);

@@ -22,7 +22,8 @@ private slots:
     void settings_goodFile_isRead();
     void settings_badFile_isRewritten_data();
     void settings_badFile_isRewritten();
-    void settings_certificateOptOut_survivesRewrite();
+    void settings_networkGroup_readAndKeptOnRewrite_data();
+    void settings_networkGroup_readAndKeptOnRewrite();
 };
 
 namespace {
@@ -200,21 +201,41 @@ void TestSchema::settings_badFile_isRewritten()
     QVERIFY(!StartupSettings::isGood(path));
 }
 
-void TestSchema::settings_certificateOptOut_survivesRewrite()
+void TestSchema::settings_networkGroup_readAndKeptOnRewrite_data()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("setting.ini"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[General]\ndomain=https://x\nschoolId=\n[network]\nverifyCertificates=false\n");
-    file.close();
+    QTest::addColumn<QByteArray>("network");
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<int>("stallMs");
+    QTest::addColumn<int>("chunkMs");
+    const ClientOptions defaults;
+    QTest::newRow("certificate opt-out") << QByteArray("verifyCertificates=false\n") << false << defaults.stallTimeoutMs
+                                         << defaults.chunkRequestTimeoutMs;
+    QTest::newRow("longer limits") << QByteArray("stallLimitSeconds=90\nchunkLimitSeconds=1800\n") << true << 90000
+                                   << 1800000;
+    QTest::newRow("blank values") << QByteArray("verifyCertificates=\nstallLimitSeconds=\n") << true
+                                  << defaults.stallTimeoutMs << defaults.chunkRequestTimeoutMs;
+    // The file never turns a limit off, nor makes it overflow the timers.
+    QTest::newRow("limits off or absurd") << QByteArray("stallLimitSeconds=0\nchunkLimitSeconds=9999999999\n") << true
+                                          << defaults.stallTimeoutMs << defaults.chunkRequestTimeoutMs;
+}
 
-    StartupSettings::resetToDefaults();
-    QVERIFY(StartupSettings::verifyCertificates());
-    StartupSettings::load(path);
-    QVERIFY(!StartupSettings::verifyCertificates());
-    QSettings written(path, QSettings::IniFormat);
-    QCOMPARE(written.value(QStringLiteral("network/verifyCertificates")).toBool(), false);
+void TestSchema::settings_networkGroup_readAndKeptOnRewrite()
+{
+    QFETCH(QByteArray, network);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("setting.ini")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    // The empty schoolId fails the check, so the file is rewritten at each load.
+    file.write("[General]\ndomain=https://x\nschoolId=\n[network]\n" + network);
+    file.close();
+    // As the administrator wrote it, then as the rewrite left it.
+    for (int load = 0; load < 2; ++load) {
+        StartupSettings::resetToDefaults();
+        const ClientOptions options = StartupSettings::loadOptions(dir.path());
+        QTEST(options.verifyCertificates, "verify");
+        QTEST(options.stallTimeoutMs, "stallMs");
+        QTEST(options.chunkRequestTimeoutMs, "chunkMs");
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSchema)

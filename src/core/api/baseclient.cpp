@@ -44,6 +44,11 @@ BaseClient::BaseClient() = default;
 
 BaseClient::~BaseClient() = default;
 
+void BaseClient::setOptions(const ClientOptions &options)
+{
+    m_provider.setOptions(options);
+}
+
 QByteArray BaseClient::percentEncoded(const QString &value)
 {
     return QUrl::toPercentEncoding(value);

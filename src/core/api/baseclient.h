@@ -17,7 +17,8 @@
 // The typed JSON client: builds a request from QueryData, sends it synchronously on the
 // calling thread and returns the reply envelope. Transport, HTTP and JSON failures come back
 // as failed envelopes; the only throws are the reflection's type errors ("unknow type:",
-// "unknow json type:"). Holds no mutable state, so any thread may call it concurrently.
+// "unknow json type:"). Any thread may call it concurrently; its limits and TLS policy are
+// the options of its coordinator (Manager::setOptions), taken by each request as it starts.
 class BaseClient final
 {
     Q_DISABLE_COPY_MOVE(BaseClient)
@@ -25,6 +26,8 @@ class BaseClient final
 public:
     BaseClient();
     ~BaseClient();
+
+    void setOptions(const ClientOptions &options);
 
     // GET; parameters become URL query items.
     template<typename T>

@@ -91,10 +91,12 @@ ChunkConnection &ChunkConnection::forThread()
 }
 
 ChunkConnection::Reply ChunkConnection::postMultipart(const QNetworkRequest &request, const QByteArray &data,
-                                                      QDeadlineTimer deadline)
+                                                      const ClientOptions &options, QDeadlineTimer deadline)
 {
     Reply reply;
     m_deadline = deadline;
+    m_stallMs = options.stallTimeoutMs;
+    m_replyLimit = options.maxChunkReplyBytes;
     const QUrl url = request.url();
     const bool tls = url.scheme() == QLatin1String("https");
     if (!tls && url.scheme() != QLatin1String("http")) {
@@ -129,7 +131,7 @@ ChunkConnection::Reply ChunkConnection::postMultipart(const QNetworkRequest &req
     for (int attempt = 0;; ++attempt) {
         m_progress.start();
         bool reused = false;
-        Connection *connection = connectionFor(url, &reused, &reply);
+        Connection *connection = connectionFor(url, options.verifyCertificates, &reused, &reply);
         if (!connection)
             return reply;
         bool responseStarted = false;
@@ -147,10 +149,9 @@ ChunkConnection::Reply ChunkConnection::postMultipart(const QNetworkRequest &req
     }
 }
 
-ChunkConnection::Connection *ChunkConnection::connectionFor(const QUrl &url, bool *reused, Reply *reply)
+ChunkConnection::Connection *ChunkConnection::connectionFor(const QUrl &url, bool verify, bool *reused, Reply *reply)
 {
     const bool tls = url.scheme() == QLatin1String("https");
-    const bool verify = RequestProvider::peerVerification();
     const QString key = connectionKey(url);
     const auto found = m_connections.constFind(key);
     if (found != m_connections.constEnd()) {
@@ -240,14 +241,12 @@ ChunkConnection::Outcome ChunkConnection::establish(QAbstractSocket *socket, boo
 
 bool ChunkConnection::stalled() const
 {
-    const int timeout = RequestProvider::transferTimeout();
-    return timeout > 0 && m_progress.elapsed() >= timeout;
+    return m_stallMs > 0 && m_progress.elapsed() >= m_stallMs;
 }
 
 template<typename Done, typename Step>
 ChunkConnection::Outcome ChunkConnection::waitUntil(QAbstractSocket *socket, Done done, Step step)
 {
-    const int timeout = RequestProvider::transferTimeout();
     while (!done()) {
         if (interruptionRequested())
             return Outcome::Interrupted;
@@ -256,8 +255,8 @@ ChunkConnection::Outcome ChunkConnection::waitUntil(QAbstractSocket *socket, Don
         int slice = SliceMs;
         if (!m_deadline.isForever())
             slice = int(qBound<qint64>(1, m_deadline.remainingTime(), slice));
-        if (timeout > 0) {
-            const qint64 left = timeout - m_progress.elapsed();
+        if (m_stallMs > 0) {
+            const qint64 left = m_stallMs - m_progress.elapsed();
             if (left <= 0)
                 return Outcome::Stalled;
             slice = int(qMin<qint64>(slice, left));
@@ -310,7 +309,7 @@ ChunkConnection::Outcome ChunkConnection::fill(QAbstractSocket *socket, QByteArr
     return outcome;
 }
 
-void ChunkConnection::fail(Reply *reply, Outcome outcome, QAbstractSocket *socket)
+void ChunkConnection::fail(Reply *reply, Outcome outcome, QAbstractSocket *socket) const
 {
     switch (outcome) {
     case Outcome::Done: return;
@@ -324,7 +323,7 @@ void ChunkConnection::fail(Reply *reply, Outcome outcome, QAbstractSocket *socke
         break;
     case Outcome::TooLarge:
         reply->error = QNetworkReply::ProtocolFailure;
-        reply->errorText = QStringLiteral("Reply larger than %1 bytes").arg(RequestProvider::MaxChunkReplyBytes);
+        reply->errorText = QStringLiteral("Reply larger than %1 bytes").arg(m_replyLimit);
         break;
     case Outcome::Interrupted:
         reply->error = QNetworkReply::OperationCanceledError;
@@ -395,7 +394,6 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
     } while (reply->status >= 100 && reply->status < 200);
 
     reply->location = headers.value("location");
-    constexpr qint64 Limit = RequestProvider::MaxChunkReplyBytes;
     const QByteArray connectionHeader = headers.value("connection").toLower();
     *keepAlive = http11 ? !connectionHeader.contains("close") : connectionHeader.contains("keep-alive");
 
@@ -411,7 +409,7 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
             in.remove(0, end + 2);
             if (!ok || size < 0)
                 return Outcome::Invalid;
-            if (size > Limit - reply->body.size())
+            if (size > m_replyLimit - reply->body.size())
                 return Outcome::TooLarge;
             if (size == 0) {
                 int trailer;
@@ -435,7 +433,7 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
         const qint64 length = headers.value("content-length").toLongLong(&ok);
         if (!ok || length < 0)
             return Outcome::Invalid;
-        if (length > Limit)
+        if (length > m_replyLimit)
             return Outcome::TooLarge;
         while (in.size() < length) {
             if ((outcome = more()) != Outcome::Done)
@@ -446,7 +444,7 @@ ChunkConnection::Outcome ChunkConnection::readResponse(QAbstractSocket *socket, 
     } else {
         // Delimited by the end of the connection.
         while ((outcome = more()) == Outcome::Done) {
-            if (in.size() > Limit)
+            if (in.size() > m_replyLimit)
                 return Outcome::TooLarge;
         }
         if (outcome != Outcome::Failed || socket->error() != QAbstractSocket::RemoteHostClosedError)

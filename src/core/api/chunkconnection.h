@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/session/clientoptions.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -19,10 +21,11 @@ class QUrl;
 // the CPU of the transfer itself.
 //
 // One instance per thread (forThread()), destroyed when the thread ends; it keeps one
-// connection per scheme, host and port. Everything blocks in short slices so that a stall
-// (RequestProvider::transferTimeout()), the request's deadline and a requested thread
-// interruption end the wait. A reply larger than RequestProvider::MaxChunkReplyBytes, or one
-// preceded by more than RequestProvider::MaxInterimResponses interim answers, fails unread.
+// connection per scheme, host and port, made under the TLS policy of the call that opened
+// it. The limits come with each call, from the caller's options: everything blocks in short
+// slices so that a stall (stallTimeoutMs), the request's deadline and a requested thread
+// interruption end the wait. A reply larger than maxChunkReplyBytes, or one preceded by more
+// than RequestProvider::MaxInterimResponses interim answers, fails unread.
 class ChunkConnection final
 {
     Q_DISABLE_COPY_MOVE(ChunkConnection)
@@ -46,14 +49,14 @@ public:
     static ChunkConnection &forThread();
 
     // One part "file" (filename "unknow.fs", application/octet-stream) holding data.
-    Reply postMultipart(const QNetworkRequest &request, const QByteArray &data,
+    Reply postMultipart(const QNetworkRequest &request, const QByteArray &data, const ClientOptions &options,
                         QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
 private:
     struct Connection;
     enum class Outcome { Done, Failed, Stalled, Overtime, Interrupted, Invalid, TooLarge };
 
-    Connection *connectionFor(const QUrl &url, bool *reused, Reply *reply);
+    Connection *connectionFor(const QUrl &url, bool verifyPeer, bool *reused, Reply *reply);
     Outcome sendAndReceive(Connection *connection, const QByteArray &head, const QByteArray &data,
                            const QByteArray &tail, Reply *reply, bool *responseStarted);
     Outcome readResponse(QAbstractSocket *socket, Reply *reply, bool *responseStarted, bool *keepAlive);
@@ -63,11 +66,14 @@ private:
     template<typename Done, typename Step>
     Outcome waitUntil(QAbstractSocket *socket, Done done, Step step);
     bool stalled() const;
-    static void fail(Reply *reply, Outcome outcome, QAbstractSocket *socket);
+    void fail(Reply *reply, Outcome outcome, QAbstractSocket *socket) const;
 
     QHash<QString, std::shared_ptr<Connection>> m_connections;
     // Restarted whenever bytes move: the stall limit counts from the last progress.
     QElapsedTimer m_progress;
     // The whole request's limit, however steadily bytes move.
     QDeadlineTimer m_deadline;
+    // The running call's stall limit (0: none) and reply size limit.
+    int m_stallMs = 0;
+    qint64 m_replyLimit = 0;
 };

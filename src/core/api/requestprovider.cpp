@@ -16,25 +16,21 @@
 #include <QThreadStorage>
 #include <QTimer>
 
-#include <atomic>
+#include <memory>
 
 namespace {
 
-std::atomic_bool g_verifyPeer{true};
-// Bumped when the TLS policy changes: kept-alive connections were made under the old one.
-std::atomic_int g_tlsGeneration{0};
-std::atomic_int g_transferTimeoutMs{RequestProvider::DefaultTransferTimeoutMs};
-std::atomic_int g_requestTimeoutMs{RequestProvider::DefaultRequestTimeoutMs};
-std::atomic_int g_chunkRequestTimeoutMs{RequestProvider::DefaultChunkRequestTimeoutMs};
-
-struct ThreadManager
+// One access manager per TLS policy: the access manager's connection cache is keyed by
+// host and port only, so a connection kept alive under one policy would carry the other's
+// requests with the old handshake's verdict.
+struct ThreadManagers
 {
-    QNetworkAccessManager manager;
-    int tlsGeneration = 0;
+    std::unique_ptr<QNetworkAccessManager> verifying;
+    std::unique_ptr<QNetworkAccessManager> trusting;
 };
 
 // Deleted by QThreadStorage when its thread ends (for the main thread: with the application).
-QThreadStorage<ThreadManager *> g_managers;
+QThreadStorage<ThreadManagers *> g_managers;
 
 // How often a waiting request looks whether its thread was asked to stop.
 constexpr int InterruptionPollMs = 100;
@@ -86,73 +82,44 @@ RequestProvider::RequestProvider(QObject *parent)
 
 RequestProvider::~RequestProvider() = default;
 
-void RequestProvider::setPeerVerification(bool verify)
+void RequestProvider::setOptions(const ClientOptions &options)
 {
-    if (g_verifyPeer.exchange(verify) != verify)
-        ++g_tlsGeneration;
+    QMutexLocker locker(&m_mutex);
+    m_options = options;
 }
 
-bool RequestProvider::peerVerification()
+ClientOptions RequestProvider::options() const
 {
-    return g_verifyPeer;
+    QMutexLocker locker(&m_mutex);
+    return m_options;
 }
 
-void RequestProvider::setTransferTimeout(int milliseconds)
+qint64 RequestProvider::Call::replyLimit() const
 {
-    g_transferTimeoutMs = qMax(0, milliseconds);
+    return verb == Verb::Multipart ? options.maxChunkReplyBytes : options.maxReplyBytes;
 }
 
-int RequestProvider::transferTimeout()
+QNetworkAccessManager *RequestProvider::threadManager(bool verifyPeer)
 {
-    return g_transferTimeoutMs;
-}
-
-void RequestProvider::setRequestTimeout(int milliseconds)
-{
-    g_requestTimeoutMs = qMax(0, milliseconds);
-}
-
-int RequestProvider::requestTimeout()
-{
-    return g_requestTimeoutMs;
-}
-
-void RequestProvider::setChunkRequestTimeout(int milliseconds)
-{
-    g_chunkRequestTimeoutMs = qMax(0, milliseconds);
-}
-
-int RequestProvider::chunkRequestTimeout()
-{
-    return g_chunkRequestTimeoutMs;
-}
-
-QNetworkAccessManager *RequestProvider::threadManager()
-{
-    if (!g_managers.hasLocalData()) {
-        auto *local = new ThreadManager;
+    if (!g_managers.hasLocalData())
+        g_managers.setLocalData(new ThreadManagers);
+    ThreadManagers *local = g_managers.localData();
+    std::unique_ptr<QNetworkAccessManager> &manager = verifyPeer ? local->verifying : local->trusting;
+    if (!manager) {
+        manager = std::make_unique<QNetworkAccessManager>();
         // Redirects are followed here, with a hop limit and the original request's headers dropped.
-        local->manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-        local->tlsGeneration = g_tlsGeneration;
-        g_managers.setLocalData(local);
+        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     }
-    ThreadManager *local = g_managers.localData();
-    const int generation = g_tlsGeneration;
-    if (local->tlsGeneration != generation) {
-        // A reused connection would keep the handshake (and its verdict) of the old policy.
-        local->manager.clearConnectionCache();
-        local->tlsGeneration = generation;
-    }
-    return &local->manager;
+    return manager.get();
 }
 
-void RequestProvider::prepare(QNetworkRequest &request)
+void RequestProvider::prepare(QNetworkRequest &request, const ClientOptions &options)
 {
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setProtocol(QSsl::TlsV1_2OrLater);
-    tls.setPeerVerifyMode(g_verifyPeer ? QSslSocket::VerifyPeer : QSslSocket::VerifyNone);
+    tls.setPeerVerifyMode(options.verifyCertificates ? QSslSocket::VerifyPeer : QSslSocket::VerifyNone);
     request.setSslConfiguration(tls);
-    request.setTransferTimeout(g_transferTimeoutMs);
+    request.setTransferTimeout(options.stallTimeoutMs);
 }
 
 RequestProvider::WaitEnd RequestProvider::waitFor(QNetworkReply *reply, const Call &call)
@@ -171,7 +138,7 @@ RequestProvider::WaitEnd RequestProvider::waitFor(QNetworkReply *reply, const Ca
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     // The announced size is judged before any of the body is read, the real one as it grows.
-    const qint64 limit = call.verb == Verb::Multipart ? MaxChunkReplyBytes : MaxReplyBytes;
+    const qint64 limit = call.replyLimit();
     connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > limit)
@@ -233,7 +200,8 @@ QSharedPointer<QByteArray> RequestProvider::start(Verb verb, QNetworkRequest &re
     Call call;
     call.verb = verb;
     call.body = body; // implicitly shared: the chunk is not copied here
-    const int limit = verb == Verb::Multipart ? g_chunkRequestTimeoutMs : g_requestTimeoutMs;
+    call.options = options();
+    const int limit = verb == Verb::Multipart ? call.options.chunkRequestTimeoutMs : call.options.requestTimeoutMs;
     call.deadline = limit > 0 ? QDeadlineTimer(limit) : QDeadlineTimer(QDeadlineTimer::Forever);
     return send(request, call, code);
 }
@@ -248,7 +216,7 @@ QSharedPointer<QByteArray> RequestProvider::send(QNetworkRequest &request, const
     if (call.verb == Verb::Multipart) {
         const QUrl url = request.url();
         const ChunkConnection::Reply reply =
-            ChunkConnection::forThread().postMultipart(request, call.body, call.deadline);
+            ChunkConnection::forThread().postMultipart(request, call.body, call.options, call.deadline);
         if (reply.error != 0)
             return failure(url, reply.error, reply.errorText, code);
         if (reply.status >= 400) {
@@ -259,8 +227,8 @@ QSharedPointer<QByteArray> RequestProvider::send(QNetworkRequest &request, const
         return answer(request, call, reply.status, QString::fromUtf8(reply.location), reply.body,
                       QString::fromUtf8(reply.reason), code);
     }
-    prepare(request);
-    QNetworkAccessManager *manager = threadManager();
+    prepare(request, call.options);
+    QNetworkAccessManager *manager = threadManager(call.options.verifyCertificates);
     QNetworkReply *reply = call.verb == Verb::Get ? manager->get(request) : manager->post(request, call.body);
     const WaitEnd end = waitFor(reply, call);
     QSharedPointer<QByteArray> result = receiveReply(reply, call, end, code);
@@ -276,9 +244,7 @@ QSharedPointer<QByteArray> RequestProvider::receiveReply(QNetworkReply *reply, c
         return failure(url, QNetworkReply::TimeoutError, QStringLiteral("Request took too long"), code);
     case WaitEnd::TooLarge:
         return failure(url, QNetworkReply::ProtocolFailure,
-                       QStringLiteral("Reply larger than %1 bytes")
-                           .arg(call.verb == Verb::Multipart ? MaxChunkReplyBytes : MaxReplyBytes),
-                       code);
+                       QStringLiteral("Reply larger than %1 bytes").arg(call.replyLimit()), code);
     case WaitEnd::Interrupted:
     case WaitEnd::Finished: break;
     }
@@ -286,7 +252,8 @@ QSharedPointer<QByteArray> RequestProvider::receiveReply(QNetworkReply *reply, c
         int error = reply->error();
         QString text = reply->errorString();
         // Qt reports a stall abort as a cancellation; nobody cancelled, the server went quiet.
-        if (error == QNetworkReply::OperationCanceledError && end != WaitEnd::Interrupted && g_transferTimeoutMs > 0) {
+        if (error == QNetworkReply::OperationCanceledError && end != WaitEnd::Interrupted
+            && call.options.stallTimeoutMs > 0) {
             error = QNetworkReply::TimeoutError;
             text = QStringLiteral("Transfer timed out");
         }

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/session/clientoptions.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QMutex>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
@@ -19,13 +22,15 @@ class QUrl;
 //
 // Every reply is untrusted: a request has an overall time limit besides the stall limit, a
 // reply larger than its limit fails without being read on, and redirects are followed only
-// between http(s) URLs, never from https to http, and never turn a POST into a GET.
+// between http(s) URLs, never from https to http, and never turn a POST into a GET. The
+// limits and the TLS policy are this instance's options (its coordinator's).
 //
 // The chunk upload (postMultipart) bypasses the access manager: see ChunkConnection.
 //
-// Every thread gets its own QNetworkAccessManager, made on first use and destroyed when the
-// thread ends, so consecutive chunk requests of one upload reuse a kept-alive connection
-// while threads never share a manager.
+// Every thread gets its own QNetworkAccessManager per TLS policy, made on first use and
+// destroyed when the thread ends, so consecutive requests reuse a kept-alive connection while
+// threads never share a manager, and a connection made under one policy never carries a
+// request of the other.
 class RequestProvider final : public QObject
 {
     Q_OBJECT
@@ -33,19 +38,15 @@ class RequestProvider final : public QObject
 
 public:
     static constexpr int MaxRedirects = 10;
-    static constexpr int DefaultTransferTimeoutMs = 30000;
-    // Whole-request limits, redirects included: a reply that drips a byte now and then
-    // never trips the stall limit.
-    static constexpr int DefaultRequestTimeoutMs = 120000;
-    static constexpr int DefaultChunkRequestTimeoutMs = 300000;
-    // Replies (JSON envelopes; the answer to one chunk) larger than this fail unread.
-    static constexpr qint64 MaxReplyBytes = 4 * 1024 * 1024;
-    static constexpr qint64 MaxChunkReplyBytes = 64 * 1024;
     // Interim (1xx) responses tolerated before the real one.
     static constexpr int MaxInterimResponses = 4;
 
     explicit RequestProvider(QObject *parent = nullptr);
     ~RequestProvider() override;
+
+    // Taken by the requests that start afterwards.
+    void setOptions(const ClientOptions &options);
+    ClientOptions options() const;
 
     // These set the request's TLS configuration and stall limit before sending.
     QSharedPointer<QByteArray> get(QNetworkRequest &request, int *code);
@@ -56,23 +57,6 @@ public:
     // The user-facing text of a result code; unknown codes read "(<code>)<fallback>".
     static QString networkErrorMessage(int code, const QString &fallback);
 
-    // Process-wide: verify server certificates against the system's trust store (default).
-    // Turning it off is meant only for a platform with a self-signed certificate.
-    static void setPeerVerification(bool verify);
-    static bool peerVerification();
-
-    // Process-wide: a request that makes no progress for this long is aborted and reported
-    // as a timeout (code 4). 0 disables the limit.
-    static void setTransferTimeout(int milliseconds);
-    static int transferTimeout();
-
-    // Process-wide: the overall limits of a JSON request and of one chunk upload, reported
-    // as a timeout (code 4). 0 disables the limit.
-    static void setRequestTimeout(int milliseconds);
-    static int requestTimeout();
-    static void setChunkRequestTimeout(int milliseconds);
-    static int chunkRequestTimeout();
-
 private:
     enum class Verb { Get, Post, Multipart };
     enum class WaitEnd { Finished, Interrupted, Overtime, TooLarge };
@@ -81,8 +65,11 @@ private:
     {
         Verb verb = Verb::Get;
         QByteArray body;
+        // As they were when the request started.
+        ClientOptions options;
         QDeadlineTimer deadline;
         int hops = 0;
+        qint64 replyLimit() const;
     };
 
     QSharedPointer<QByteArray> start(Verb verb, QNetworkRequest &request, const QByteArray &body, int *code);
@@ -94,7 +81,10 @@ private:
                                       const QString &location, const QByteArray &body, const QString &reason,
                                       int *code);
     static QSharedPointer<QByteArray> failure(const QUrl &url, int error, const QString &text, int *code);
-    static void prepare(QNetworkRequest &request);
-    static QNetworkAccessManager *threadManager();
+    static void prepare(QNetworkRequest &request, const ClientOptions &options);
+    static QNetworkAccessManager *threadManager(bool verifyPeer);
     static WaitEnd waitFor(QNetworkReply *reply, const Call &call);
+
+    mutable QMutex m_mutex;
+    ClientOptions m_options;
 };

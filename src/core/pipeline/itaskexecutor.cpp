@@ -4,7 +4,6 @@
 #include "core/api/taskcommand.h"
 #include "core/pipeline/actionstopsignal.h"
 #include "core/pipeline/uploadmanager.h"
-#include "core/platform/appdirs.h"
 
 #include <QDebug>
 
@@ -92,9 +91,14 @@ QString ITaskExecutor::variantTag(int sign)
     }
 }
 
-QString ITaskExecutor::variantPath(int sign, const QString &id)
+QString ITaskExecutor::variantPath(const QString &tmpFolder, int sign, const QString &id)
 {
-    return AppDirs::tmpFolder() + QLatin1Char('/') + variantTag(sign) + QLatin1Char('_') + id + QStringLiteral(".mp4");
+    return tmpFolder + QLatin1Char('/') + variantTag(sign) + QLatin1Char('_') + id + QStringLiteral(".mp4");
+}
+
+ClientOptions ITaskExecutor::options() const
+{
+    return m_manager ? m_manager->options() : ClientOptions();
 }
 
 bool ITaskExecutor::stopRequested() const

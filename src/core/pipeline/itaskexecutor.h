@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/pipeline/uploadfileinfo.h"
+#include "core/session/clientoptions.h"
 #include "core/session/status.h"
 
 #include <QObject>
@@ -45,12 +46,14 @@ public:
     void fail(int state, const QString &msg);
     void warn(const QString &msg);
 
-    // The transcoded variant of a file: "<tmp>/<tag>_<id>.mp4", tag "NR", "HD", "SHD" for
-    // signs 1 to 3 and empty for any other sign.
+    // The transcoded variant of a file: "<tmpFolder>/<tag>_<id>.mp4", tag "NR", "HD", "SHD"
+    // for signs 1 to 3 and empty for any other sign.
     static QString variantTag(int sign);
-    static QString variantPath(int sign, const QString &id);
+    static QString variantPath(const QString &tmpFolder, int sign, const QString &id);
 
 protected:
+    // The limits and folders this job runs under: its pipeline's (UploadManager::options).
+    ClientOptions options() const;
     bool stopRequested() const;
     void clearRunning();
 

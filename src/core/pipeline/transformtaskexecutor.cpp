@@ -6,7 +6,6 @@
 #include "core/media/transcodetemplate.h"
 #include "core/media/videoinfo.h"
 #include "core/pipeline/uploadmanager.h"
-#include "core/platform/appdirs.h"
 
 #include <QDebug>
 #include <QDir>
@@ -46,7 +45,7 @@ void TransformTaskExecutor::doJob()
     if (!m_task)
         throw QStringLiteral("Task Or File is null");
 
-    const QString tmpDir = AppDirs::tmpFolder();
+    const QString tmpDir = options().tmpFolder();
     if (!QDir().mkpath(tmpDir))
         fail(-1, QStringLiteral("创建临时文件夹(%1)出错,请确认应用有足够权限!").arg(tmpDir));
     sweepTemporaryFolder(tmpDir);
@@ -58,7 +57,7 @@ void TransformTaskExecutor::doJob()
     else if (sign == 2 || sign == 3)
         sendStatus(STATUS_TRANSCODING_HD, 0, 0);
 
-    const QString target = variantPath(sign, m_file.id);
+    const QString target = variantPath(tmpDir, sign, m_file.id);
     qDebug().noquote() << QStringLiteral("TransformTaskExecutor::doJob:target:") + target;
     // The template comes from the server: it may read the user's file and write our target,
     // nothing else.

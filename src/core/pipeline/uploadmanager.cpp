@@ -59,6 +59,12 @@ Manager *UploadManager::manager() const
     return m_manager;
 }
 
+ClientOptions UploadManager::options() const
+{
+    const QPointer<Manager> manager = m_manager;
+    return manager ? manager->options() : ClientOptions();
+}
+
 QString UploadManager::id() const
 {
     return m_id;

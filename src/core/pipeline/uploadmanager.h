@@ -3,6 +3,7 @@
 
 #include "core/api/ajaxdto.h"
 #include "core/pipeline/uploadfileinfo.h"
+#include "core/session/clientoptions.h"
 #include "core/session/status.h"
 
 #include <QByteArray>
@@ -40,6 +41,8 @@ public:
 
     void setManager(Manager *manager);
     Manager *manager() const;
+    // The session's options (Manager::options); the defaults while there is no coordinator.
+    ClientOptions options() const;
     // This pipeline's 32-digit id: "fileId" of the removal, "uuid" in the status list.
     QString id() const;
 

@@ -12,12 +12,9 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include <atomic>
 #include <cmath>
 
 namespace {
-
-std::atomic_int g_retryPauseMs{UploadTaskExecutor::RetryPauseMs};
 
 QString stamp(const QDateTime &now)
 {
@@ -37,16 +34,6 @@ UploadTaskExecutor::~UploadTaskExecutor()
     qDebug("UploadTaskExecutor::~UploadTaskExecutor");
 }
 
-void UploadTaskExecutor::setRetryPause(int milliseconds)
-{
-    g_retryPauseMs = milliseconds > 0 ? milliseconds : RetryPauseMs;
-}
-
-int UploadTaskExecutor::retryPause()
-{
-    return g_retryPauseMs;
-}
-
 int UploadTaskExecutor::remainingSeconds(float percent, quint32 elapsed)
 {
     const float remaining = float(quint32(elapsed * 100u)) / percent - float(elapsed);
@@ -55,7 +42,7 @@ int UploadTaskExecutor::remainingSeconds(float percent, quint32 elapsed)
     return int(quint32(remaining));
 }
 
-QString UploadTaskExecutor::sourcePath(STATUS *startStatus, QString *openFailure) const
+QString UploadTaskExecutor::sourcePath(const QString &tmpFolder, STATUS *startStatus, QString *openFailure) const
 {
     switch (m_task->sign()) {
     case 0:
@@ -65,15 +52,15 @@ QString UploadTaskExecutor::sourcePath(STATUS *startStatus, QString *openFailure
     case 1:
         *startStatus = STATUS_UPLOADING_NR;
         *openFailure = QStringLiteral("标清视频打开失败");
-        return variantPath(1, m_file.id);
+        return variantPath(tmpFolder, 1, m_file.id);
     case 2:
         *startStatus = STATUS_UPLOADING_HD;
         *openFailure = QStringLiteral("高清视频打开失败");
-        return variantPath(2, m_file.id);
+        return variantPath(tmpFolder, 2, m_file.id);
     case 3:
         *startStatus = STATUS_UPLOADING_HD;
         *openFailure = QStringLiteral("超清视频打开失败");
-        return variantPath(3, m_file.id);
+        return variantPath(tmpFolder, 3, m_file.id);
     default: *startStatus = STATUS_NONE; return QString();
     }
 }
@@ -83,9 +70,10 @@ void UploadTaskExecutor::doJob()
     if (!m_task)
         throw QStringLiteral("Task Or File is null");
 
+    const ClientOptions options = this->options();
     STATUS startStatus = STATUS_NONE;
     QString openFailure;
-    const QString path = sourcePath(&startStatus, &openFailure);
+    const QString path = sourcePath(options.tmpFolder(), &startStatus, &openFailure);
     if (startStatus != STATUS_NONE)
         sendStatus(startStatus, 0, 0);
     if (path.isEmpty()) {
@@ -150,7 +138,7 @@ void UploadTaskExecutor::doJob()
             } else {
                 errorText = reply ? reply->errorText() : QString();
                 if (attempt < MaxAttempts)
-                    pause();
+                    pause(options.retryPauseMs);
             }
         }
         if (!accepted) {
@@ -177,13 +165,12 @@ void UploadTaskExecutor::stopIfRequested()
     fail(3, QStringLiteral("任务已经停止上传"));
 }
 
-void UploadTaskExecutor::pause()
+void UploadTaskExecutor::pause(int milliseconds)
 {
-    const int pauseMs = g_retryPauseMs;
-    for (int waited = 0; waited < pauseMs; waited += PauseSliceMs) {
+    for (int waited = 0; waited < milliseconds; waited += PauseSliceMs) {
         // Events keep flowing on this worker while it waits (its own event loop).
         QEventLoop loop;
-        QTimer::singleShot(qMin(PauseSliceMs, pauseMs - waited), &loop, &QEventLoop::quit);
+        QTimer::singleShot(qMin(PauseSliceMs, milliseconds - waited), &loop, &QEventLoop::quit);
         loop.exec();
         stopIfRequested();
     }

@@ -10,10 +10,10 @@
 
 // Sends one file (the added one or a transcoded variant, by the task's sign) to the upload
 // endpoint in consecutive 2 MiB chunks over the calling thread's connection. A refused chunk
-// is tried again, up to 11 attempts with a pause between them; the user's stop is honoured
-// at every attempt and every slice of a pause. One chunk buffer serves the whole file.
-// Nothing past the size taken at the start is sent; a file whose size or modification time
-// changes meanwhile fails its upload.
+// is tried again, up to 11 attempts with a pause between them (the session's retryPauseMs,
+// ClientOptions); the user's stop is honoured at every attempt and every slice of a pause. One chunk buffer serves the
+// whole file. Nothing past the size taken at the start is sent; a file whose size or modification time changes
+// meanwhile fails its upload.
 class UploadTaskExecutor final : public ITaskExecutor
 {
     Q_OBJECT
@@ -22,7 +22,6 @@ class UploadTaskExecutor final : public ITaskExecutor
 public:
     static constexpr qint64 ChunkSize = 2 * 1024 * 1024;
     static constexpr int MaxAttempts = 11;
-    static constexpr int RetryPauseMs = 2000;
     static constexpr int PauseSliceMs = 100;
     using Clock = std::function<qint64()>;
 
@@ -31,17 +30,13 @@ public:
 
     void doJob() override;
 
-    // Tests shorten the pause between attempts; 0 or less restores RetryPauseMs.
-    static void setRetryPause(int milliseconds);
-    static int retryPause();
-
     // remaining = elapsed * 100 / percent - elapsed, the way the status report expects it:
     // -1 when there is no estimate yet (nothing done, or no representable value).
     static int remainingSeconds(float percent, quint32 elapsed);
 
 private:
-    QString sourcePath(STATUS *startStatus, QString *openFailure) const;
-    void pause();
+    QString sourcePath(const QString &tmpFolder, STATUS *startStatus, QString *openFailure) const;
+    void pause(int milliseconds);
     void stopIfRequested();
     void reportProgress(qint64 pos, qint64 total);
 

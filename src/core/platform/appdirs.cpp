@@ -4,25 +4,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QMutex>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
 #include <unistd.h>
 
 namespace {
-
-QMutex &lock()
-{
-    static QMutex mutex;
-    return mutex;
-}
-
-QString &overrideFolder()
-{
-    static QString folder;
-    return folder;
-}
 
 // QFileInfo::isWritable answers from the permission bits, which lie for root and for
 // read-only mounts; creating a file is the only reliable test.
@@ -55,9 +42,6 @@ QString programFolder()
 
 QString dataFolder()
 {
-    QMutexLocker locker(&lock());
-    if (!overrideFolder().isEmpty())
-        return overrideFolder();
     static const QString decided = decideDataFolder();
     return decided;
 }
@@ -77,22 +61,6 @@ bool isPortable(const QString &programFolder)
 QString logsFolder()
 {
     return dataFolder() + QStringLiteral("/logs");
-}
-
-QString tmpFolder()
-{
-    return dataFolder() + QStringLiteral("/tmp");
-}
-
-QString settingsFile()
-{
-    return dataFolder() + QStringLiteral("/setting.ini");
-}
-
-void setDataFolderOverride(const QString &folder)
-{
-    QMutexLocker locker(&lock());
-    overrideFolder() = folder;
 }
 
 } // namespace AppDirs

@@ -5,8 +5,9 @@
 
 // Where the program keeps its own files. The portable layout keeps logs, tmp and
 // setting.ini beside the executable; an installed copy keeps them in the per-user
-// application data folder instead. Everything that writes such files asks here, so the
-// choice is made in one place.
+// application data folder instead. The choice is made here once; start-up reads setting.ini
+// from that folder and hands the folder on in the session's options (ClientOptions), which
+// is where everything after start-up takes it from.
 namespace AppDirs {
 
 // The folder that holds the executable.
@@ -20,11 +21,7 @@ QString dataFolder();
 // prefix (/usr, /usr/local, /opt), not even when root runs it.
 bool isPortable(const QString &programFolder);
 
-QString logsFolder();   // dataFolder() + "/logs"
-QString tmpFolder();    // dataFolder() + "/tmp"
-QString settingsFile(); // dataFolder() + "/setting.ini"
-
-// Tests point the data folder somewhere of their own; an empty path restores the default.
-void setDataFolderOverride(const QString &folder);
+// dataFolder() + "/logs": the log writer's folder, fixed before the options are read.
+QString logsFolder();
 
 } // namespace AppDirs

@@ -100,6 +100,25 @@ int Manager::refreshSecond() const
     return m_refreshSecond;
 }
 
+int Manager::refreshInterval() const
+{
+    QMutexLocker locker(&m_configMutex);
+    return m_options.refreshIntervalMs > 0 ? m_options.refreshIntervalMs : m_refreshSecond * 1000;
+}
+
+void Manager::setOptions(const ClientOptions &options)
+{
+    QMutexLocker locker(&m_configMutex);
+    m_options = options;
+    m_client->setOptions(options);
+}
+
+ClientOptions Manager::options() const
+{
+    QMutexLocker locker(&m_configMutex);
+    return m_options;
+}
+
 BaseClient *Manager::client() const
 {
     return m_client.get();

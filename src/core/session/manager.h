@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/session/clientoptions.h"
 #include "core/session/status.h"
 
 #include <QList>
@@ -63,6 +64,9 @@ public:
     QSharedPointer<Api> api() const;
     QString token() const;
     int refreshSecond() const;
+    // The status report period in milliseconds: the options' refreshIntervalMs when set,
+    // otherwise refreshSecond seconds.
+    int refreshInterval() const;
     // The one JSON client of the session, shared by every caller on every thread.
     BaseClient *client() const;
 
@@ -93,6 +97,11 @@ public:
     bool flushReports(int timeoutMs);
 
     void setClock(Clock clock);
+
+    // The session's limits and folders, handed on to the JSON client; the pipelines'
+    // executors read them from here. Set before the session starts its work.
+    void setOptions(const ClientOptions &options);
+    ClientOptions options() const;
 
 Q_SIGNALS:
     void taskCompleteSignal(const QObject *widget);
@@ -140,6 +149,7 @@ private:
     QSharedPointer<Api> m_api;
     QString m_token;
     int m_refreshSecond = DefaultRefreshSecond;
+    ClientOptions m_options;
 
     // Guards the status, the queue, the clock and the reporting thread's state; the pipeline
     // list joins them here so a report sees queue and list in one consistent state.

@@ -17,7 +17,8 @@ struct Values
     QString schoolId;
     QString get;
     QString post;
-    bool verifyCertificates = true;
+    // The group "network" as the file had it, unknown keys included.
+    QVariantMap network;
 };
 
 QMutex g_mutex;
@@ -44,8 +45,12 @@ QString domain() { return snapshot().domain; }
 QString schoolId() { return snapshot().schoolId; }
 QString urlGet() { return snapshot().get; }
 QString urlPost() { return snapshot().post; }
-bool verifyCertificates() { return snapshot().verifyCertificates; }
 // clang-format on
+
+ClientOptions clientOptions()
+{
+    return ClientOptions().withNetworkSettings(snapshot().network);
+}
 
 bool isGood(const QString &path)
 {
@@ -75,7 +80,13 @@ void writeCurrent(const QString &path)
     settings.setValue(QStringLiteral("get"), values.get);
     settings.setValue(QStringLiteral("post"), values.post);
     settings.endGroup();
-    settings.setValue(QStringLiteral("network/verifyCertificates"), values.verifyCertificates);
+    // As the administrator wrote it; the switch is shown even where it was never set.
+    settings.beginGroup(QStringLiteral("network"));
+    if (!values.network.contains(QStringLiteral("verifyCertificates")))
+        settings.setValue(QStringLiteral("verifyCertificates"), true);
+    for (auto it = values.network.constBegin(); it != values.network.constEnd(); ++it)
+        settings.setValue(it.key(), it.value());
+    settings.endGroup();
     settings.sync();
 }
 
@@ -91,7 +102,7 @@ void read(const QString &path)
     values.post = settings.value(QStringLiteral("post")).toString();
     settings.endGroup();
     QMutexLocker locker(&g_mutex);
-    values.verifyCertificates = g_values.verifyCertificates;
+    values.network = g_values.network;
     g_values = values;
 }
 
@@ -100,14 +111,26 @@ void load(const QString &path)
     if (QFile::exists(path)) {
         QSettings settings(path, QSettings::IniFormat);
         openIni(settings);
-        const bool verify = settings.value(QStringLiteral("network/verifyCertificates"), true).toBool();
+        QVariantMap network;
+        settings.beginGroup(QStringLiteral("network"));
+        for (const QString &key : settings.childKeys())
+            network.insert(key, settings.value(key));
+        settings.endGroup();
         QMutexLocker locker(&g_mutex);
-        g_values.verifyCertificates = verify;
+        g_values.network = network;
     }
     if (isGood(path))
         read(path);
     else
         writeCurrent(path);
+}
+
+ClientOptions loadOptions(const QString &dataFolder)
+{
+    load(dataFolder + QStringLiteral("/setting.ini"));
+    ClientOptions options = clientOptions();
+    options.dataFolder = dataFolder;
+    return options;
 }
 
 void resetToDefaults()

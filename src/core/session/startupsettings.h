@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/session/clientoptions.h"
+
 #include <QString>
 
 // setting.ini: "domain" and "schoolId" at top level, "get" and "post" in group "url".
@@ -13,11 +15,11 @@ QString schoolId();
 QString urlGet();
 QString urlPost();
 
-// "network/verifyCertificates": true unless an administrator set it to false for a
-// platform with a self-signed certificate. Read even from a file that fails the check,
-// and kept when the file is rewritten, so the rewrite never turns verification back on
-// behind the administrator's back.
-bool verifyCertificates();
+// The session's options with the keys of the group "network" (ClientOptions tells which).
+// The group is read even from a file that fails the check, and kept when the file is
+// rewritten, so the rewrite never turns certificate verification back on behind the
+// administrator's back.
+ClientOptions clientOptions();
 
 // The file check: exists, not empty, readable, and no "key=" line with an empty value.
 bool isGood(const QString &path);
@@ -27,8 +29,10 @@ void writeCurrent(const QString &path);
 void read(const QString &path);
 // What start-up calls: check, then read or rewrite.
 void load(const QString &path);
+// load() of the data folder's setting.ini, then clientOptions() for that folder.
+ClientOptions loadOptions(const QString &dataFolder);
 
-// Puts the four values back to their defaults (tests).
+// Puts the four values and the network group back to their defaults (tests).
 void resetToDefaults();
 
 } // namespace StartupSettings

@@ -107,11 +107,6 @@ void FrmApp::setExitFunction(ExitFunction exitFunction)
     m_exit = std::move(exitFunction);
 }
 
-void FrmApp::setRefreshIntervalOverride(int milliseconds)
-{
-    m_refreshIntervalOverride = milliseconds;
-}
-
 bool FrmApp::onKeyConfirmMsg()
 {
     qDebug("FrmApp::onKeyConfirmMsg");
@@ -150,7 +145,7 @@ bool FrmApp::onValidatedMsg()
 
     auto *timer = new QTimer(this);
     timer->setObjectName(QStringLiteral("refreshTimer"));
-    timer->setInterval(m_refreshIntervalOverride > 0 ? m_refreshIntervalOverride : m_manager->refreshSecond() * 1000);
+    timer->setInterval(m_manager->refreshInterval());
     connect(timer, &QTimer::timeout, this, &FrmApp::onTimeRefreshTimeoutMsg);
     timer->start();
     return true;

@@ -44,9 +44,6 @@ public:
     void exitProcess(int code);
     void setExitFunction(ExitFunction exitFunction);
 
-    // How long between two status reports: refreshSecond seconds unless a test shortens it.
-    void setRefreshIntervalOverride(int milliseconds);
-
     // How long an ending process waits for its running pipelines (and their ffmpeg) to stop.
     static constexpr int ExitStopWaitMs = 3000;
 
@@ -80,6 +77,5 @@ private:
     QString m_launchText;
     InstanceRecords *m_records = nullptr;
     ExitFunction m_exit;
-    int m_refreshIntervalOverride = 0;
     bool m_exiting = false;
 };

@@ -2,7 +2,7 @@
 #include "gui/pages/itemtaskstatuswidget.h"
 #include "ui_itemtaskstatuswidget.h"
 
-#include "core/platform/appdirs.h"
+#include "core/pipeline/uploadmanager.h"
 #include "gui/frame/frmmessagebox.h"
 #include "gui/pages/itemtaskwidget.h"
 #include "gui/toolkit/helpers.h"
@@ -82,7 +82,9 @@ void ItemTaskStatusWidget::on_btnError_clicked()
                                                   QStringLiteral("取消"), QStringLiteral("复制日志"), QString(), 1, 0);
     if (answer != 1)
         return;
-    const QFileInfo log = latestFile(AppDirs::logsFolder(), QStringLiteral("log"));
+    const QSharedPointer<UploadManager> pipeline = m_owner ? m_owner->uploadManager() : nullptr;
+    const ClientOptions options = pipeline ? pipeline->options() : ClientOptions();
+    const QFileInfo log = latestFile(options.logsFolder(), QStringLiteral("log"));
     if (!log.exists()) {
         FrmMessageBox::information(nullptr, QStringLiteral("提示"), QStringLiteral("日志文件不存在，复制失败"),
                                    QMessageBox::Ok);
