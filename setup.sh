@@ -19,6 +19,9 @@ PACKAGES=(
     ffmpeg xvfb xauth fonts-wqy-microhei librsvg2-bin desktop-file-utils
     # benchmarks and scripts
     curl time python3
+    # Debian packages (package.sh) and their check: desktop entry, AppStream data, man pages,
+    # the link handler as xdg-open sees it
+    dpkg-dev appstream groff-base xdg-utils procps
     # fuzzing and sanitizers (clang's libFuzzer runtime)
     clang libclang-rt-14-dev
 )

@@ -17,8 +17,15 @@
 #include <QFont>
 #include <QTextCodec>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
+    // Answered before the application object exists: it needs no display, log or instance record.
+    if (argc == 2 && qstrcmp(argv[1], "--version") == 0) {
+        std::printf("NUVUpload %s\n", NUV_APP_VERSION);
+        return 0;
+    }
     MyApplication app(argc, argv);
     // A logout or kill stops the window's work as a confirmed close does, then ends the event
     // loop, so the stop banner is still written. Caught from the start: a signal that

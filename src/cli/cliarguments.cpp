@@ -16,6 +16,9 @@ CliArguments CliArguments::parse(const QStringList &arguments)
         } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             parsed.mode = Mode::Help;
             return parsed;
+        } else if (argument == QLatin1String("--version")) {
+            parsed.mode = Mode::Version;
+            return parsed;
         } else if (argument == QLatin1String("--probe")) {
             probe = true;
         } else if (argument == QLatin1String("--no-probe")) {
@@ -44,6 +47,11 @@ CliArguments CliArguments::parse(const QStringList &arguments)
     return parsed;
 }
 
+QString CliArguments::versionText()
+{
+    return QStringLiteral("nuvupload-cli " NUV_APP_VERSION "\n");
+}
+
 QString CliArguments::helpText()
 {
     return QStringLiteral("Usage: nuvupload-cli [--no-probe] \"<launch command>\" FILE...\n"
@@ -59,6 +67,7 @@ QString CliArguments::helpText()
                           "  --no-probe    skip the ffmpeg probe and send the file check with empty media facts\n"
                           "                (for raw uploads and benchmarks of files that are not video)\n"
                           "  --help        show this text\n"
+                          "  --version     print the version\n"
                           "\n"
                           "Accepted suffixes: .mp4 .mov .mkv .webm .avi .navi .flv .wmv .3gp .mpg .vob .ogg\n"
                           "                   .rmvb .asf .f4v .rm .ram (any letter case)\n"

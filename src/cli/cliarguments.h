@@ -7,13 +7,14 @@
 // The command line of nuvupload-cli:
 //   nuvupload-cli [--no-probe] "<launch command>" FILE...
 //   nuvupload-cli --probe FILE
-//   nuvupload-cli --help
+//   nuvupload-cli --help | --version
 struct CliArguments
 {
-    enum class Mode { Upload, Probe, Help, Invalid };
+    enum class Mode { Upload, Probe, Help, Version, Invalid };
 
     static CliArguments parse(const QStringList &arguments);
     static QString helpText();
+    static QString versionText();
 
     Mode mode = Mode::Invalid;
     QString launchCommand;

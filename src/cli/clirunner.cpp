@@ -88,6 +88,10 @@ void CliRunner::start()
         writeTo(stdout, CliArguments::helpText());
         finish(ExitOk);
         return;
+    case CliArguments::Mode::Version:
+        writeTo(stdout, CliArguments::versionText());
+        finish(ExitOk);
+        return;
     case CliArguments::Mode::Invalid:
         printError(m_arguments.error);
         finish(ExitUsage);

@@ -54,6 +54,10 @@ int main(int argc, char **argv)
         std::cout << devserver::usageText();
         return 0;
     }
+    if (options.version) {
+        std::cout << "nuv-devserver " NUV_APP_VERSION "\n";
+        return 0;
+    }
     devserver::Faults faults;
     for (const auto &fault : options.faults) {
         if (!faults.addFlag(fault.first, fault.second, error)) {

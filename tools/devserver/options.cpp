@@ -67,6 +67,8 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error)
 
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--verbose") {
             options.verbose = true;
         } else if (arg == "--port") {
@@ -168,6 +170,7 @@ chunk upload, registration, status reports and removals, with fault injection.
   --seed N                 seed of --random-faults
   --verbose                one line per request on stderr
   --help                   this text
+  --version                print the version
 
 Faults (EP is settings, token, removed, refresh, check, upload, addVideo or
 removeFile; COUNT defaults to every request):

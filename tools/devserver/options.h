@@ -29,6 +29,7 @@ struct Options
     bool seeded = false;
     bool verbose = false;
     bool help = false;
+    bool version = false;
 };
 
 // Returns false with a message in error when the arguments are unusable.
