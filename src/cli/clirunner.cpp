@@ -288,7 +288,7 @@ bool CliRunner::progressOf(int index, ProgressPrinter::Progress *progress) const
     if (!tasks || tasks->isEmpty())
         return false;
     int position = 0;
-    while (position < tasks->size() && tasks->at(position)->state() == 1)
+    while (position < tasks->size() && tasks->at(position)->taskState() == TaskState::Done)
         ++position;
     const bool allDone = position == tasks->size();
     if (allDone)
@@ -304,10 +304,11 @@ bool CliRunner::progressOf(int index, ProgressPrinter::Progress *progress) const
     progress->percent = allDone ? 100 : qBound(0, task->rate(), 100);
     progress->remaining = allDone ? 0 : task->remaining();
     progress->bytesDone = -1;
-    if (task->type() == 2) {
+    if (task->taskType() == TaskType::Upload) {
         const UploadFileInfo record = pipeline->file();
-        const qint64 size =
-            task->sign() == 0 ? record.size : QFileInfo(ITaskExecutor::variantPath(task->sign(), record.id)).size();
+        const qint64 size = task->variant() == VariantSign::Original
+                                ? record.size
+                                : QFileInfo(ITaskExecutor::variantPath(task->variant(), record.id)).size();
         progress->bytesDone = size * progress->percent / 100;
     }
     return true;

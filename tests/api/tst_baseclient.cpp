@@ -288,11 +288,11 @@ void TestBaseClient::transferObjects_fromServerJson()
         &ok);
     const QSharedPointer<TaskCommand> task = tasks->data()->at(0);
     QCOMPARE(task->id(), 5);
-    QCOMPARE(task->type(), 2);
-    QCOMPARE(task->sign(), 0);
+    QCOMPARE(task->taskType(), TaskType::Upload);
+    QCOMPARE(task->variant(), VariantSign::Original);
     QVERIFY(task->mac().isEmpty() && task->title().isEmpty());
     // The run-time fields are the client's own: no server key reaches them.
-    QCOMPARE(task->state(), 0);
+    QCOMPARE(task->taskState(), TaskState::Pending);
     QCOMPARE(task->rate(), 0);
 
     const auto upload = reply<UploadDTO>(R"({"data":{"id":17,"uri":"/v/17"}})");

@@ -100,8 +100,8 @@ void TestUploadFaults::upload_refusedAttempts_retriedUpToEleven()
     QCOMPARE(int(outcome.kind), int(WorkOutcome::Kind::Failed));
     QCOMPARE(outcome.message, message);
     QCOMPARE(chunks.size(), 11);
-    QCOMPARE(pipeline->tasks()->first()->state(), -1);
-    QCOMPARE(pipeline->tasks()->last()->state(), 0);
+    QCOMPARE(pipeline->tasks()->first()->taskState(), TaskState::Failed);
+    QCOMPARE(pipeline->tasks()->last()->taskState(), TaskState::Pending);
     QCOMPARE(fixture.reportedStatuses().last(), QStringLiteral("20"));
 }
 
@@ -226,10 +226,10 @@ void TestUploadFaults::stop_duringUploadPause_stopsThenResumesAtUnfinishedTask()
     QVERIFY(run.wait(1000));
     QCOMPARE(int(run.outcome().kind), int(WorkOutcome::Kind::Stopped));
     QCOMPARE(run.outcome().message, QStringLiteral("任务已经停止上传"));
-    QCOMPARE(tasks->at(0)->state(), 1);
-    QCOMPARE(tasks->at(1)->state(), 3);
-    QCOMPARE(tasks->at(2)->state(), 0);
-    const QString nrFile = ITaskExecutor::variantPath(1, pipeline->file().id);
+    QCOMPARE(tasks->at(0)->taskState(), TaskState::Done);
+    QCOMPARE(tasks->at(1)->taskState(), TaskState::Stopped);
+    QCOMPARE(tasks->at(2)->taskState(), TaskState::Pending);
+    const QString nrFile = ITaskExecutor::variantPath(VariantSign::Standard, pipeline->file().id);
     const QDateTime transcoded = QFileInfo(nrFile).lastModified();
     QVERIFY(transcoded.isValid());
     const int reportsBefore = fixture.journal("reports").size();
@@ -238,7 +238,7 @@ void TestUploadFaults::stop_duringUploadPause_stopsThenResumesAtUnfinishedTask()
     const WorkOutcome resumed = fixture.run(pipeline);
     QVERIFY2(resumed.kind == WorkOutcome::Kind::Done, qPrintable(resumed.message));
     for (const auto &task : *tasks)
-        QCOMPARE(task->state(), 1);
+        QCOMPARE(task->taskState(), TaskState::Done);
     QCOMPARE(tasks->at(0)->runCount(), 2);
     QCOMPARE(tasks->at(1)->runCount(), 2);
     // The finished transcode was passed over, not run again.
@@ -280,7 +280,7 @@ void TestUploadFaults::stop_atTranscodeStart_stopsThenTranscodesAgain()
     const QMetaObject::Connection stopper = connect(
         transcode.data(), &TaskCommand::dataUpdate, this,
         [&] {
-            if (transcode->state() == 2)
+            if (transcode->taskState() == TaskState::Running)
                 pipeline->setStopRequested(true);
         },
         Qt::DirectConnection);
@@ -288,14 +288,14 @@ void TestUploadFaults::stop_atTranscodeStart_stopsThenTranscodesAgain()
     disconnect(stopper);
     QCOMPARE(int(stopped.kind), int(WorkOutcome::Kind::Stopped));
     QCOMPARE(stopped.message, QStringLiteral("任务已经停止转码"));
-    QCOMPARE(transcode->state(), 3);
+    QCOMPARE(transcode->taskState(), TaskState::Stopped);
     QVERIFY(!pipeline->isRunning());
     QVERIFY(fixture.journal("uploads").isEmpty());
 
     const WorkOutcome resumed = fixture.run(pipeline);
     QVERIFY2(resumed.kind == WorkOutcome::Kind::Done, qPrintable(resumed.message));
     QCOMPARE(transcode->runCount(), 3);
-    QVERIFY(QFileInfo::exists(ITaskExecutor::variantPath(1, pipeline->file().id)));
+    QVERIFY(QFileInfo::exists(ITaskExecutor::variantPath(VariantSign::Standard, pipeline->file().id)));
     QCOMPARE(fixture.journal("uploads").size(), 2);
 }
 

@@ -65,12 +65,12 @@ void TestUploadPipeline::doTask_originalPlan_uploadsAndRegisters()
     QVERIFY2(outcome.kind == WorkOutcome::Kind::Done, qPrintable(outcome.message));
     const auto tasks = pipeline->tasks();
     QCOMPARE(tasks->size(), 2);
-    QCOMPARE(tasks->last()->type(), 99);
+    QCOMPARE(tasks->last()->taskType(), TaskType::Register);
     QCOMPARE(tasks->last()->id(), 2);
     QCOMPARE(tasks->last()->title(), QStringLiteral("登记视频"));
     QCOMPARE(tasks->last()->rate(), 100);
     for (const auto &task : *tasks)
-        QCOMPARE(task->state(), 1);
+        QCOMPARE(task->taskState(), TaskState::Done);
 
     const QJsonArray uploads = fixture.journal("uploads");
     QCOMPARE(uploads.size(), 1);
@@ -120,7 +120,7 @@ void TestUploadPipeline::doTask_nrPlan_transcodesAndUploadsBothVariants()
     QCOMPARE(pipeline->tasks()->size(), 4);
 
     const QString nrName = QStringLiteral("NR_") + pipeline->file().id + QStringLiteral(".mp4");
-    const QString nrFile = ITaskExecutor::variantPath(1, pipeline->file().id);
+    const QString nrFile = ITaskExecutor::variantPath(VariantSign::Standard, pipeline->file().id);
     QCOMPARE(QFileInfo(nrFile).fileName(), nrName);
     const QJsonArray uploads = fixture.journal("uploads");
     QCOMPARE(uploads.size(), 2);
@@ -183,7 +183,7 @@ void TestUploadPipeline::upload_chunking_positionsEndsAndProgress()
         },
         Qt::DirectConnection);
     const WorkOutcome outcome = fixture.run(pipeline);
-    QCOMPARE(upload->state(), 1);
+    QCOMPARE(upload->taskState(), TaskState::Done);
     QCOMPARE(seen, rates);
 
     const QJsonArray uploads = fixture.journal("uploads");
@@ -274,8 +274,8 @@ void TestUploadPipeline::doTask_registrationRefused_retriesOnlyRegistration()
     QCOMPARE(int(failed.kind), int(WorkOutcome::Kind::Failed));
     QCOMPARE(failed.message, QStringLiteral("视频登记失败:(401)(服务器遇到了一个意外情况，因此服务器无法满足该请求)"));
     const auto tasks = pipeline->tasks();
-    QCOMPARE(tasks->at(0)->state(), 1);
-    QCOMPARE(tasks->at(1)->state(), -1);
+    QCOMPARE(tasks->at(0)->taskState(), TaskState::Done);
+    QCOMPARE(tasks->at(1)->taskState(), TaskState::Failed);
     QVERIFY(!pipeline->isRunning());
     QCOMPARE(fixture.reportedStatuses().last(), QStringLiteral("1"));
 

@@ -489,7 +489,7 @@ void TestManager::stopAllAndRemove_runningPipeline_stopThenReport20()
     manager->stopAll();
     QVERIFY(run->wait(10000));
     QCOMPARE(outcome, QStringLiteral("任务已经停止上传"));
-    QCOMPARE(pipeline->tasks()->first()->state(), 3);
+    QCOMPARE(pipeline->tasks()->first()->taskState(), TaskState::Stopped);
     QVERIFY(!manager->hasRunningTask());
 
     run = startRun();

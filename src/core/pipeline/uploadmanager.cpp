@@ -183,7 +183,7 @@ void UploadManager::checkVideo()
 
     auto list = QSharedPointer<TaskList>::create(*reply->data());
     auto registration = QSharedPointer<TaskCommand>::create();
-    registration->setType(99);
+    registration->setType(int(TaskType::Register));
     registration->setId(list->size() + 1);
     registration->setTitle(QStringLiteral("登记视频"));
     list->append(registration);
@@ -208,11 +208,11 @@ void UploadManager::reportState()
         return;
     }
     for (const QSharedPointer<TaskCommand> &task : *list) {
-        if (task->state() == 1)
+        if (task->taskState() == TaskState::Done)
             continue;
-        if (task->type() == 1)
+        if (task->taskType() == TaskType::Transcode)
             announce(STATUS_TRANSCODE_PENDING);
-        else if (task->type() == 2)
+        else if (task->taskType() == TaskType::Upload)
             announce(STATUS_UPLOAD_PENDING);
         return;
     }
@@ -246,9 +246,9 @@ void UploadManager::doTask()
     for (int i = 0; i < list->size(); ++i) {
         const QSharedPointer<TaskCommand> task = list->at(i);
         task->incrementRunCount();
-        if (task->state() == 1)
+        if (task->taskState() == TaskState::Done)
             continue;
-        task->setState(2);
+        task->setTaskState(TaskState::Running);
         task->setRate(0);
         task->setRemaining(0);
         emit task->dataUpdate();
@@ -261,7 +261,7 @@ void UploadManager::doTask()
         executor->setRunningFlag(&m_running);
         executor->doJob();
 
-        task->setState(1);
+        task->setTaskState(TaskState::Done);
         emit task->dataUpdate();
     }
     reportState();

@@ -210,7 +210,7 @@ bool FrmApp::hasUnfinishedTask() const
         if (!tasks)
             continue;
         for (const QSharedPointer<TaskCommand> &task : *tasks) {
-            if (task->state() != 1)
+            if (task->taskState() != TaskState::Done)
                 return true;
         }
     }

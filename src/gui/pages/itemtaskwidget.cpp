@@ -231,7 +231,7 @@ bool ItemTaskWidget::tryStart()
     if (!tasks || tasks->isEmpty())
         return false;
     for (const auto &task : *tasks) {
-        if (task->state() == -1)
+        if (task->taskState() == TaskState::Failed)
             return false;
     }
     m_manager->setStartPermit(false);
@@ -347,23 +347,24 @@ void ItemTaskWidget::onDataUpdateMsg()
         return;
     int index = 0;
     int rate = 0;
-    int state = 1;
+    TaskState state = TaskState::Done;
     QString message;
     bool found = false;
     for (const auto &task : *tasks) {
         ++index;
-        const int taskState = task->state();
-        if (taskState == 0 || taskState == 2 || taskState == 3 || taskState == -1) {
+        if (task->taskState() != TaskState::Done) {
             rate = task->rate();
             message = task->title();
-            state = taskState;
+            state = task->taskState();
             found = true;
             break;
         }
     }
     if (!found)
         index = int(tasks->size());
-    sendMessage(static_cast<ItemTaskWidgetStatus>(state), message, overallProgress(int(tasks->size()), index, rate));
+    // The row shows a task's state as it is: the numbers are the same.
+    sendMessage(static_cast<ItemTaskWidgetStatus>(static_cast<qint32>(state)), message,
+                overallProgress(int(tasks->size()), index, rate));
 }
 
 int ItemTaskWidget::overallProgress(int count, int index, int rate)
