@@ -80,13 +80,8 @@ void TestTransform::factory_types_executorOrMessage()
     QVERIFY(qobject_cast<UploadTaskExecutor *>(TaskExecutorFactory::create(int(TaskType::Upload)).get()));
     QVERIFY(qobject_cast<AddVideoTaskExecutor *>(TaskExecutorFactory::create(int(TaskType::Register)).get()));
     for (int type : {3, 0, -1}) {
-        QString thrown;
-        try {
-            TaskExecutorFactory::create(type);
-        } catch (const QString &message) {
-            thrown = message;
-        }
-        QCOMPARE(thrown, QStringLiteral("未知的任务类型(%1)，请升级客户端后重试").arg(type));
+        QCOMPARE(ActionOutcome::of([type] { TaskExecutorFactory::create(type); }).message,
+                 QStringLiteral("未知的任务类型(%1)，请升级客户端后重试").arg(type));
     }
 }
 
@@ -165,13 +160,7 @@ void TestTransform::doJob_failures_failTheTaskWithTheirCause()
     executor.setTask(transcodeTask(TaskType::Transcode, VariantSign::Standard, mac));
     executor.setFile(record);
     executor.setManager(&pipeline);
-    QString thrown;
-    try {
-        executor.doJob();
-    } catch (const QString &message) {
-        thrown = message;
-    }
-    QTEST(thrown, "message");
+    QTEST(ActionOutcome::of([&] { executor.doJob(); }).message, "message");
     QCOMPARE(executor.task()->taskState(), TaskState::Failed);
     QTRY_COMPARE(statusesOf(reports).first(), int(STATUS_TRANSCODING_NR));
     QCOMPARE(statusesOf(reports).last(), int(STATUS_TRANSCODE_NR_FAILED));
@@ -205,7 +194,7 @@ void TestTransform::doJob_stopWhileFfmpegRuns_endsFfmpegAndStops()
 
     stop = true;
     QVERIFY(run.wait(20000));
-    QCOMPARE(int(run.outcome().kind), int(WorkOutcome::Kind::Stopped));
+    QVERIFY2(run.outcome().stopped(), qPrintable(run.outcome().message));
     QCOMPARE(run.outcome().message, QStringLiteral("任务已经停止转码"));
     QCOMPARE(task->taskState(), TaskState::Stopped);
     QVERIFY(!running);
