@@ -246,17 +246,20 @@ void ItemTaskWidget::onUploadDone(const ActionOutcome &outcome)
 {
     qDebug().noquote() << QStringLiteral("ItemTaskWidget::on_btnUpload_clicked doTask after") << outcome.code
                        << outcome.message;
+    // The percentage the last task update shows too: whichever of the two arrives last, a
+    // paused row keeps showing where it stopped.
+    const int progress = m_uploadManager->progress().overall;
     if (outcome.ok()) {
         m_ui->btnUpload->hide();
         m_ui->btnPause->hide();
         m_ui->btnDelete->setEnabled(false);
         m_manager->setStartPermit(true);
         applyStatus(ItemTaskWidgetStatus::Completed, statusText(ItemTaskWidgetStatus::Completed),
-                    QStringLiteral("任务执行完成"), 0);
+                    QStringLiteral("任务执行完成"), progress);
     } else if (outcome.stopped()) {
         m_ui->btnUpload->show();
         m_ui->btnPause->hide();
-        applyStatus(ItemTaskWidgetStatus::Paused, statusText(ItemTaskWidgetStatus::Paused), outcome.message, 0);
+        applyStatus(ItemTaskWidgetStatus::Paused, statusText(ItemTaskWidgetStatus::Paused), outcome.message, progress);
     } else {
         m_ui->btnUpload->show();
         m_ui->btnDelete->show();
