@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "cli/cliarguments.h"
 
+#include "core/media/mediaprobe.h"
+
 CliArguments CliArguments::parse(const QStringList &arguments)
 {
     CliArguments parsed;
@@ -54,6 +56,11 @@ QString CliArguments::versionText()
 
 QString CliArguments::helpText()
 {
+    // Twelve suffixes on the first line, the rest under them.
+    const QStringList &suffixes = MediaProbe::acceptedSuffixes();
+    const QString accepted = QStringLiteral("Accepted suffixes: ") + suffixes.mid(0, 12).join(QLatin1Char(' '))
+                             + QStringLiteral("\n                   ") + suffixes.mid(12).join(QLatin1Char(' '))
+                             + QStringLiteral(" (any letter case)\n");
     return QStringLiteral("Usage: nuvupload-cli [--no-probe] \"<launch command>\" FILE...\n"
                           "       nuvupload-cli --probe FILE\n"
                           "\n"
@@ -68,14 +75,13 @@ QString CliArguments::helpText()
                           "                (for raw uploads and benchmarks of files that are not video)\n"
                           "  --help        show this text\n"
                           "  --version     print the version\n"
-                          "\n"
-                          "Accepted suffixes: .mp4 .mov .mkv .webm .avi .navi .flv .wmv .3gp .mpg .vob .ogg\n"
-                          "                   .rmvb .asf .f4v .rm .ram (any letter case)\n"
-                          "\n"
-                          "Progress goes to stdout, warnings and failures to stderr, the detailed log to the\n"
-                          "daily file in the logs folder. Ctrl-C stops the running upload and reports the exit\n"
-                          "to the server.\n"
-                          "\n"
-                          "Exit codes: 0 every file registered; 1 a file or the session failed; 2 bad arguments,\n"
-                          "launch command or files; 130 (143) stopped by SIGINT (SIGTERM).\n");
+                          "\n")
+           + accepted
+           + QStringLiteral("\n"
+                            "Progress goes to stdout, warnings and failures to stderr, the detailed log to the\n"
+                            "daily file in the logs folder. Ctrl-C stops the running upload and reports the exit\n"
+                            "to the server.\n"
+                            "\n"
+                            "Exit codes: 0 every file registered; 1 a file or the session failed; 2 bad arguments,\n"
+                            "launch command or files; 130 (143) stopped by SIGINT (SIGTERM).\n");
 }

@@ -5,28 +5,16 @@
 #include "cli/progressprinter.h"
 #include "core/session/clientoptions.h"
 
-#include <QMutex>
 #include <QObject>
-#include <QSet>
-#include <QSharedPointer>
 #include <QString>
-#include <QStringList>
-#include <QTimer>
-#include <QVector>
 
-#include <atomic>
-#include <functional>
 #include <memory>
 
-class Manager;
-class QThread;
-class UploadManager;
+class UploadSession;
 
-// Sequences one headless session the way the window does: decode the launch command, load
-// the settings and the token, check every file, then run the files' pipelines one after
-// another, with the status report on its timer. The session's blocking work runs on one
-// worker thread; this object, the coordinator and the pipelines live on the main thread,
-// whose event loop delivers the pipelines' reports, the progress and the signals.
+// The command line's side of a headless session: checks the arguments, prints what the
+// session reports (progress to stdout, failures and warnings to stderr) and turns the
+// session's end and the user's signals into the exit code.
 class CliRunner final : public QObject
 {
     Q_OBJECT
@@ -54,36 +42,13 @@ public slots:
 private:
     bool prepareUpload();
     void runProbe();
-    void runSession();
     void onSessionEnded();
-    void onRefreshTimeout();
-    void printProgress(int index);
-    // Where the file's run stands, from its tasks; false while it has none.
-    bool progressOf(int index, ProgressPrinter::Progress *progress) const;
-    void fileFailed(int index, const QString &message);
-    // The server listed the file among the uploads to remove.
-    void onPipelineRemoved(UploadManager *pipeline);
-    bool isRemoved(int index) const;
-    void leaveSession(int index);
-    void stopPipelines();
-    void post(std::function<void()> call);
     void printError(const QString &text);
     void finish(int exitCode);
 
     CliArguments m_arguments;
     const ClientOptions m_options;
     ProgressPrinter m_printer;
-    QSharedPointer<Manager> m_manager;
-    QVector<QSharedPointer<UploadManager>> m_pipelines;
-    std::unique_ptr<QThread> m_worker;
-    QTimer m_refreshTimer;
-    QTimer m_progressTimer;
-    mutable QMutex m_removedMutex;
-    QSet<const UploadManager *> m_removed;
-    std::atomic_int m_current{-1};
-    std::atomic_bool m_interrupted{false};
+    std::unique_ptr<UploadSession> m_session;
     int m_signal = 0;
-    // Written by the worker, read once it has ended.
-    bool m_sessionFailed = false;
-    int m_registered = 0;
 };

@@ -63,43 +63,44 @@ QString ProgressPrinter::formatLine(const Progress &progress, double bytesPerSec
 {
     const QString speed = bytesPerSecond < 0 ? QStringLiteral("-- MB/s")
                                              : QString::number(bytesPerSecond / 1e6, 'f', 1) + QStringLiteral(" MB/s");
+    const PipelineProgress &task = progress.task;
     return QStringLiteral("[%1/%2] %3  %4 (%5/%6)  %7%  %8  %9 left")
         .arg(QString::number(progress.fileIndex), QString::number(progress.fileCount), printable(progress.file),
-             printable(progress.task), QString::number(progress.taskIndex), QString::number(progress.taskCount),
-             QString::number(progress.percent), speed, formatDuration(progress.remaining));
+             printable(task.title), QString::number(task.taskIndex), QString::number(task.taskCount),
+             QString::number(task.rate), speed, formatDuration(task.remaining));
 }
 
 void ProgressPrinter::update(const Progress &progress)
 {
     const qint64 now = m_clock();
-    const QString key = QString::number(progress.fileIndex) + QLatin1Char('/') + QString::number(progress.taskIndex)
-                        + QLatin1Char('/') + progress.task;
+    const PipelineProgress &task = progress.task;
+    const QString key = QString::number(progress.fileIndex) + QLatin1Char('/') + QString::number(task.taskIndex)
+                        + QLatin1Char('/') + task.title;
     const bool newTask = key != m_taskKey;
     if (newTask) {
         m_taskKey = key;
         m_taskStartMs = now;
-        m_taskStartBytes = qMax<qint64>(0, progress.bytesDone);
+        m_taskStartBytes = qMax<qint64>(0, task.bytesDone);
         m_lastPercent = -1;
     }
 
     if (!newTask) {
-        if (progress.percent == m_lastPercent)
+        if (task.rate == m_lastPercent)
             return;
         // The last step is always shown: it tells that the task got there.
-        const bool last = progress.percent == 100;
+        const bool last = task.rate == 100;
         if (m_terminal && !last && now - m_lastPrintMs < TerminalRedrawMs)
             return;
-        if (!m_terminal && !last
-            && (progress.percent - m_lastPercent < PlainStepPercent || now - m_lastPrintMs < PlainStepMs))
+        if (!m_terminal && !last && (task.rate - m_lastPercent < PlainStepPercent || now - m_lastPrintMs < PlainStepMs))
             return;
     }
 
     double speed = -1;
-    if (progress.bytesDone >= 0 && now > m_taskStartMs)
-        speed = double(progress.bytesDone - m_taskStartBytes) * 1000.0 / double(now - m_taskStartMs);
+    if (task.bytesDone >= 0 && now > m_taskStartMs)
+        speed = double(task.bytesDone - m_taskStartBytes) * 1000.0 / double(now - m_taskStartMs);
     const QString line = formatLine(progress, speed);
     m_lastPrintMs = now;
-    m_lastPercent = progress.percent;
+    m_lastPercent = task.rate;
     if (m_terminal) {
         // Back to the line's start, then clear what a longer earlier line left behind.
         m_sink(QLatin1Char('\r') + line + QStringLiteral("\x1b[K"));

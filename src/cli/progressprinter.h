@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/pipeline/pipelineprogress.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -23,14 +25,8 @@ public:
         QString file;
         int fileIndex = 1;
         int fileCount = 1;
-        QString task;
-        int taskIndex = 1;
-        int taskCount = 1;
-        int percent = 0;
-        // Bytes of the current upload sent so far; -1 while no upload runs.
-        qint64 bytesDone = -1;
-        // Seconds left as the executor estimates them; -1 when unknown.
-        int remaining = -1;
+        // Of the current task: title, index and count, rate, remaining, bytes done.
+        PipelineProgress task;
     };
 
     ProgressPrinter(Sink sink, bool terminal, Clock clock = {});

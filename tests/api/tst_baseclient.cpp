@@ -4,6 +4,7 @@
 #include "core/api/settinginfodto.h"
 #include "core/api/taskcommand.h"
 #include "core/api/uploaddto.h"
+#include "core/pipeline/actionoutcome.h"
 #include "devserver.h"
 
 #include <QDateTime>
@@ -90,17 +91,6 @@ QVariantMap fillProbe(const char *json)
     ProbeDTO probe;
     JsonReflection::fill(&probe, QJsonDocument::fromJson(json).object());
     return probe.calls();
-}
-
-template<typename Call>
-QString thrownBy(Call call)
-{
-    try {
-        call();
-    } catch (const QString &message) {
-        return message;
-    }
-    return QStringLiteral("<nothing thrown>");
 }
 
 QStringList g_warnings;
@@ -265,14 +255,13 @@ void TestBaseClient::fillFromJson_conversionTableAndNullRules()
 void TestBaseClient::fillFromJson_typeErrors_throw()
 {
     OddDTO odd;
-    QCOMPARE(thrownBy([&] { JsonReflection::fill(&odd, QJsonDocument::fromJson(R"({"ratio":1.5})").object()); }),
+    QCOMPARE(ActionOutcome::of([&] {
+                 JsonReflection::fill(&odd, QJsonDocument::fromJson(R"({"ratio":1.5})").object());
+             }).message,
              QStringLiteral("unknow type:double"));
     // The type is only looked at when the key is there.
-    QCOMPARE(thrownBy([&] {
-                 JsonReflection::fill(&odd, QJsonObject{{QStringLiteral("x"), 1}});
-             }),
-             QStringLiteral("<nothing thrown>"));
-    QCOMPARE(thrownBy([] { reply<UploadDTO>(R"({"success":true,"data":5})"); }),
+    QVERIFY(ActionOutcome::of([&] { JsonReflection::fill(&odd, QJsonObject{{QStringLiteral("x"), 1}}); }).ok());
+    QCOMPARE(ActionOutcome::of([] { reply<UploadDTO>(R"({"success":true,"data":5})"); }).message,
              QStringLiteral("unknow json type:UploadDTO"));
 }
 
@@ -288,11 +277,11 @@ void TestBaseClient::transferObjects_fromServerJson()
         &ok);
     const QSharedPointer<TaskCommand> task = tasks->data()->at(0);
     QCOMPARE(task->id(), 5);
-    QCOMPARE(task->type(), 2);
-    QCOMPARE(task->sign(), 0);
+    QCOMPARE(task->taskType(), TaskType::Upload);
+    QCOMPARE(task->variant(), VariantSign::Original);
     QVERIFY(task->mac().isEmpty() && task->title().isEmpty());
     // The run-time fields are the client's own: no server key reaches them.
-    QCOMPARE(task->state(), 0);
+    QCOMPARE(task->taskState(), TaskState::Pending);
     QCOMPARE(task->rate(), 0);
 
     const auto upload = reply<UploadDTO>(R"({"data":{"id":17,"uri":"/v/17"}})");

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The command-line client's own parts: argument parsing and the progress lines.
 #include "cli/cliarguments.h"
-#include "cli/mediaprobe.h"
 #include "cli/progressprinter.h"
 
 #include <QtTest>
@@ -13,7 +12,6 @@ class TestCliParts final : public QObject
 private Q_SLOTS:
     void parse_arguments_modeFilesAndErrors_data();
     void parse_arguments_modeFilesAndErrors();
-    void hasAcceptedSuffix_anyCase_onlyTheVideoSuffixes();
     void update_plainOutput_linesThinnedToStepsAndSeconds();
     void update_terminal_rewritesOneLineInPlace();
 };
@@ -64,29 +62,20 @@ void TestCliParts::parse_arguments_modeFilesAndErrors()
         QCOMPARE(parsed.launchCommand, QStringLiteral("cmd"));
 }
 
-void TestCliParts::hasAcceptedSuffix_anyCase_onlyTheVideoSuffixes()
-{
-    QCOMPARE(MediaProbe::acceptedSuffixes().size(), 17);
-    for (const char *accepted : {"a.MP4", "b.rmvb", "c.rm", "d.RaM", "e.3gp", "/x.y/f.navi"})
-        QVERIFY2(MediaProbe::hasAcceptedSuffix(QString::fromLatin1(accepted)), accepted);
-    for (const char *refused : {"a.txt", "b.mp4.part", "c.mp3", "mp4", "d.m4v"})
-        QVERIFY2(!MediaProbe::hasAcceptedSuffix(QString::fromLatin1(refused)), refused);
-}
-
 void TestCliParts::update_plainOutput_linesThinnedToStepsAndSeconds()
 {
     QStringList lines;
     qint64 now = 0;
     ProgressPrinter printer([&lines](const QString &text) { lines.append(text); }, false, [&now] { return now; });
-    ProgressPrinter::Progress progress;
-    progress.file = QStringLiteral("a.mp4");
-    progress.task = QStringLiteral("上传原视频");
-    progress.taskCount = 2;
+    ProgressPrinter::Progress progress{QStringLiteral("a.mp4"), 1, 1, {}};
+    progress.task.title = QStringLiteral("上传原视频");
+    progress.task.taskIndex = 1;
+    progress.task.taskCount = 2;
 
     const auto at = [&](qint64 ms, int percent) {
         now = ms;
-        progress.percent = percent;
-        progress.bytesDone = qint64(percent) * 10000000;
+        progress.task.rate = percent;
+        progress.task.bytesDone = qint64(percent) * 10000000;
         printer.update(progress);
     };
     at(0, 0);      // a new task: always a line
@@ -95,9 +84,9 @@ void TestCliParts::update_plainOutput_linesThinnedToStepsAndSeconds()
     at(2600, 20);  // 10 % more but after 0.1 s: nothing
     at(4000, 100); // the last step always shows
     at(5000, 100); // unchanged: nothing
-    progress.task = QStringLiteral("登记视频");
-    progress.taskIndex = 2;
-    progress.bytesDone = -1;
+    progress.task.title = QStringLiteral("登记视频");
+    progress.task.taskIndex = 2;
+    progress.task.bytesDone = -1;
     at(5100, 0); // a new task: a line
 
     QCOMPARE(lines, (QStringList{QStringLiteral("[1/1] a.mp4  上传原视频 (1/2)  0%  -- MB/s  -- left\n"),
@@ -111,16 +100,17 @@ void TestCliParts::update_terminal_rewritesOneLineInPlace()
     QString screen;
     qint64 now = 0;
     ProgressPrinter printer([&screen](const QString &text) { screen += text; }, true, [&now] { return now; });
-    ProgressPrinter::Progress progress;
-    progress.file = QStringLiteral("a.mp4");
-    progress.task = QStringLiteral("转码标清");
-    progress.remaining = 3725;
+    ProgressPrinter::Progress progress{QStringLiteral("a.mp4"), 1, 1, {}};
+    progress.task.title = QStringLiteral("转码标清");
+    progress.task.taskIndex = 1;
+    progress.task.taskCount = 1;
+    progress.task.remaining = 3725;
     printer.update(progress);
     now = 50;
-    progress.percent = 1;
+    progress.task.rate = 1;
     printer.update(progress); // within the redraw interval: not drawn
     now = 200;
-    progress.percent = 2;
+    progress.task.rate = 2;
     printer.update(progress);
     printer.println(QStringLiteral("a.mp4: 上传完成"));
 

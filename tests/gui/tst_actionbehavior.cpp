@@ -11,7 +11,6 @@
 #include <QThread>
 
 #include <atomic>
-#include <stdexcept>
 
 using GuiTest::ModalDriver;
 
@@ -36,23 +35,13 @@ struct Calls
     }
 };
 
-struct NotAnException
-{
-};
-
+// How a thrown value becomes (code, message) is ActionOutcome's; here only what the runner
+// does with a success, a failure and a stop.
 void throwKind(int kind)
 {
-    ActionStopSignal stopWithCode(QStringLiteral("stopped with a code"));
-    stopWithCode.code = 3;
     switch (kind) {
     case 1: throw QStringLiteral("x");
-    case 2: throw "x";
-    case 3: throw std::runtime_error("boom");
-    case 4: throw std::invalid_argument("bad argument");
     case 5: throw ActionStopSignal(QStringLiteral("已暂停"));
-    case 6: throw stopWithCode;
-    case 7: throw 42;
-    case 8: throw NotAnException();
     default: return;
     }
 }
@@ -85,13 +74,7 @@ void TestActionBehavior::run_workOutcome_mapsThrownValue_data()
 
     QTest::newRow("returns normally") << 0 << 0 << QString() << false;
     QTest::newRow("QString") << 1 << -1 << QStringLiteral("x") << true;
-    QTest::newRow("const char*") << 2 << -1 << QStringLiteral("x") << true;
-    QTest::newRow("std::exception") << 3 << -1 << QStringLiteral("boom") << true;
-    QTest::newRow("derived std::exception") << 4 << -1 << QStringLiteral("bad argument") << true;
     QTest::newRow("ActionStopSignal") << 5 << 0 << QStringLiteral("已暂停") << false;
-    QTest::newRow("ActionStopSignal with a code") << 6 << 3 << QStringLiteral("stopped with a code") << true;
-    QTest::newRow("int") << 7 << 999 << QStringLiteral("fatal error") << true;
-    QTest::newRow("anything else") << 8 << 999 << QStringLiteral("fatal error") << true;
 }
 
 void TestActionBehavior::run_workOutcome_mapsThrownValue()

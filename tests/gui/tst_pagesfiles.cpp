@@ -115,8 +115,6 @@ private slots:
     void initTestCase();
     void cleanup();
 
-    void acceptedSuffix_paths_matchFirstAcceptedSuffix_data();
-    void acceptedSuffix_paths_matchFirstAcceptedSuffix();
     void addPage_dropMixedEntries_addsVideosAndWarnsOnce();
     void addPage_dropMoreThanAllowed_keepsFirstInDropOrder();
     void addPage_dialog_filterOffersEverySuffixAndCountIsChecked();
@@ -185,26 +183,6 @@ QString TestPagesFiles::makeFile(const QString &name)
     if (file.open(QIODevice::WriteOnly))
         file.write("not a video");
     return path;
-}
-
-void TestPagesFiles::acceptedSuffix_paths_matchFirstAcceptedSuffix_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("suffix");
-    QTest::newRow("rmvb") << QStringLiteral("/v/x.rmvb") << QStringLiteral(".rmvb");
-    QTest::newRow("rm") << QStringLiteral("/v/x.rm") << QStringLiteral(".rm");
-    QTest::newRow("ram") << QStringLiteral("/v/x.ram") << QStringLiteral(".ram");
-    QTest::newRow("capitals") << QStringLiteral("/v/A.MP4") << QStringLiteral(".mp4");
-    QTest::newRow("navi") << QStringLiteral("/v/x.navi") << QStringLiteral(".navi");
-    QTest::newRow("suffix inside the name") << QStringLiteral("/v/x.mp4.txt") << QString();
-    QTest::newRow("no suffix") << QStringLiteral("/v/mp4") << QString();
-}
-
-void TestPagesFiles::acceptedSuffix_paths_matchFirstAcceptedSuffix()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, suffix);
-    QCOMPARE(FilePages::acceptedSuffix(path), suffix);
 }
 
 void TestPagesFiles::addPage_dropMixedEntries_addsVideosAndWarnsOnce()

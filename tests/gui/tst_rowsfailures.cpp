@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Task rows that fail, are deleted or are removed by the server, the copy-log action, and
-// the row's size and progress texts; against a real nuv-devserver and the real ffmpeg.
+// the row's size text; against a real nuv-devserver and the real ffmpeg.
 #include "core/pipeline/uploadmanager.h"
 #include "core/session/manager.h"
 #include "devserver.h"
@@ -52,8 +52,6 @@ private slots:
 
     void sizeText_bytes_leadingDigitsOfRemainder_data();
     void sizeText_bytes_leadingDigitsOfRemainder();
-    void overallProgress_taskShares_data();
-    void overallProgress_taskShares();
 
     void analysis_probeRejectsFile_failsWithoutUploadButton();
     void analysis_serverRefusesCheck_showsCodeAndMessage();
@@ -157,27 +155,6 @@ void TestRowsFailures::sizeText_bytes_leadingDigitsOfRemainder()
     QFETCH(qint64, bytes);
     QFETCH(QString, text);
     QCOMPARE(ItemTaskWidget::sizeText(bytes), text);
-}
-
-void TestRowsFailures::overallProgress_taskShares_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<int>("rate");
-    QTest::addColumn<int>("progress");
-    QTest::newRow("two tasks, first at 30") << 2 << 1 << 30 << 29;
-    QTest::newRow("three tasks, second at 50") << 3 << 2 << 50 << 73;
-    QTest::newRow("three tasks, all done") << 3 << 3 << 0 << 98;
-    QTest::newRow("one task at 40") << 1 << 1 << 40 << 40;
-}
-
-void TestRowsFailures::overallProgress_taskShares()
-{
-    QFETCH(int, count);
-    QFETCH(int, index);
-    QFETCH(int, rate);
-    QFETCH(int, progress);
-    QCOMPARE(ItemTaskWidget::overallProgress(count, index, rate), progress);
 }
 
 void TestRowsFailures::analysis_probeRejectsFile_failsWithoutUploadButton()

@@ -215,12 +215,16 @@ void TestRowsUpload::scheduler_uploadOnAnotherRow_pausesRunningRowAndWrapsToTop(
     // The scheduler starts the top row once the rows are analysed.
     QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Uploading, FlowTimeoutMs);
     QTRY_COMPARE_WITH_TIMEOUT(row(1)->status(), ItemTaskWidgetStatus::Waiting, FlowTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(row(0)->uploadManager()->progress().rate > 0, FlowTimeoutMs);
     QVERIFY(!button(1, "btnUpload")->isHidden());
     QTest::mouseClick(button(1, "btnUpload"), Qt::LeftButton);
 
-    // B stops A and runs.
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Paused, FlowTimeoutMs);
-    QCOMPARE(row(0)->findChild<QLabel *>(QStringLiteral("lblProgress"))->text(), QStringLiteral("暂停上传"));
+    // B stops A and runs. Once A's run has ended (its stop message shows), A still shows
+    // where it stopped, as its task's last update did.
+    const QLabel *progress = row(0)->findChild<QLabel *>(QStringLiteral("lblProgress"));
+    QTRY_COMPARE_WITH_TIMEOUT(progress->toolTip(), QStringLiteral("任务已经停止上传"), FlowTimeoutMs);
+    QCOMPARE(row(0)->status(), ItemTaskWidgetStatus::Paused);
+    QCOMPARE(progress->text(), QStringLiteral("暂停上传 %1%").arg(row(0)->uploadManager()->progress().overall));
     QVERIFY(!button(0, "btnUpload")->isHidden());
     QTRY_COMPARE_WITH_TIMEOUT(row(1)->status(), ItemTaskWidgetStatus::Uploading, FlowTimeoutMs);
     // C has not started: it waits, or on a slow machine is still being analysed.

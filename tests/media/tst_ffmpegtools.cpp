@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "core/media/ffmpegtools.h"
+#include "core/media/mediaprobe.h"
 #include "core/media/transcodetemplate.h"
 #include "core/media/videoinfo.h"
 #include "core/platform/appdirs.h"
@@ -30,6 +31,8 @@ private slots:
 
     void transcodeTemplate_templates_acceptedOrRefused_data();
     void transcodeTemplate_templates_acceptedOrRefused();
+    void hasAcceptedSuffix_paths_videoSuffixesInAnyCase_data();
+    void hasAcceptedSuffix_paths_videoSuffixesInAnyCase();
 
 private:
     QTemporaryDir m_dir;
@@ -225,6 +228,23 @@ void TestFFMpegTools::transcodeTemplate_templates_acceptedOrRefused()
                                    QStringLiteral("/data/tmp/NR_7.mp4"), &refusal),
           "expected");
     QTEST(refusal.argument, "refused");
+}
+
+void TestFFMpegTools::hasAcceptedSuffix_paths_videoSuffixesInAnyCase_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("accepted");
+    for (const char *path : {"/v/x.rmvb", "/v/x.rm", "/v/x.RaM", "/v/A.MP4", "/x.y/x.navi", "e.3gp"})
+        QTest::newRow(path) << QString::fromLatin1(path) << true;
+    for (const char *path : {"/v/x.mp4.txt", "/v/mp4", "b.mp4.part", "c.mp3", "d.m4v"})
+        QTest::newRow(path) << QString::fromLatin1(path) << false;
+}
+
+void TestFFMpegTools::hasAcceptedSuffix_paths_videoSuffixesInAnyCase()
+{
+    QFETCH(QString, path);
+    QTEST(MediaProbe::hasAcceptedSuffix(path), "accepted");
+    QCOMPARE(MediaProbe::acceptedSuffixes().size(), 17);
 }
 
 QTEST_GUILESS_MAIN(TestFFMpegTools)

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "pipelinefixture.h"
 
-#include "core/media/ffmpegtools.h"
-#include "core/media/videoinfo.h"
-#include "core/pipeline/actionstopsignal.h"
+#include "core/media/mediaprobe.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/session/manager.h"
 #include "core/session/schema.h"
@@ -17,26 +15,10 @@
 #include <QTimer>
 
 WorkerRun::WorkerRun(std::function<void()> work)
-    : m_outcome(std::make_shared<WorkOutcome>())
+    : m_outcome(std::make_shared<ActionOutcome>())
 {
-    std::shared_ptr<WorkOutcome> outcome = m_outcome;
-    m_thread.reset(QThread::create([outcome, work] {
-        WorkOutcome result;
-        try {
-            work();
-            result.kind = WorkOutcome::Kind::Done;
-        } catch (const ActionStopSignal &stop) {
-            result.kind = WorkOutcome::Kind::Stopped;
-            result.message = stop.message;
-        } catch (const QString &message) {
-            result.kind = WorkOutcome::Kind::Failed;
-            result.message = message;
-        } catch (...) {
-            result.kind = WorkOutcome::Kind::Failed;
-            result.message = QStringLiteral("<unexpected exception>");
-        }
-        *outcome = result;
-    }));
+    std::shared_ptr<ActionOutcome> outcome = m_outcome;
+    m_thread.reset(QThread::create([outcome, work] { *outcome = ActionOutcome::of(work); }));
     m_thread->start();
 }
 
@@ -62,9 +44,9 @@ bool WorkerRun::wait(int timeoutMs)
     return true;
 }
 
-WorkOutcome WorkerRun::outcome() const
+ActionOutcome WorkerRun::outcome() const
 {
-    return m_thread->isFinished() ? *m_outcome : WorkOutcome();
+    return m_thread->isFinished() ? *m_outcome : ActionOutcome{-1, QStringLiteral("<still running>")};
 }
 
 PipelineFixture::PipelineFixture() = default;
@@ -101,48 +83,28 @@ bool PipelineFixture::start(const QStringList &serverArgs, ClientOptions options
 
 QSharedPointer<UploadManager> PipelineFixture::pipelineFor(const QString &path, bool probe)
 {
-    const QFileInfo info(path);
-    UploadFileInfo record;
-    record.uuid = m_manager->schema()->uuid();
-    record.path = path;
-    record.name = info.fileName();
-    record.suffix = QLatin1Char('.') + info.fileName().section(QLatin1Char('.'), -1);
-    record.size = info.size();
-    if (probe) {
-        FFMpegTools ffmpegTools;
-        VideoInfo videoInfo;
-        if (ffmpegTools.info(&videoInfo, path) == 0) {
-            const VideoStream &video = videoInfo.videoStreams().at(0);
-            record.duration = qint64(videoInfo.duration());
-            record.videoCodec = video.codec.section(QLatin1Char(' '), 0, 0);
-            record.mp4Format = videoInfo.moovAheadMdat();
-            record.rate = video.bitrate.section(QLatin1Char(' '), 0, 0);
-            record.width = video.width;
-            record.height = video.height;
-            record.audioCodec = videoInfo.audioCodec().section(QLatin1Char(' '), 0, 0);
-        }
-    }
+    UploadFileInfo record = MediaProbe::recordOf(path, m_manager->schema()->uuid());
+    if (probe)
+        MediaProbe::probe(&record);
     auto pipeline = QSharedPointer<UploadManager>::create();
     pipeline->setManager(m_manager.get());
     pipeline->setFile(record);
     return pipeline;
 }
 
-WorkOutcome PipelineFixture::checkAndRun(const QSharedPointer<UploadManager> &pipeline)
+ActionOutcome PipelineFixture::checkAndRun(const QSharedPointer<UploadManager> &pipeline)
 {
     WorkerRun check([pipeline] { pipeline->checkVideo(); });
-    if (!check.wait())
-        return WorkOutcome();
-    if (check.outcome().kind != WorkOutcome::Kind::Done)
+    check.wait();
+    if (!check.outcome().ok())
         return check.outcome();
     return run(pipeline);
 }
 
-WorkOutcome PipelineFixture::run(const QSharedPointer<UploadManager> &pipeline)
+ActionOutcome PipelineFixture::run(const QSharedPointer<UploadManager> &pipeline)
 {
-    // As a row asks for a run: an earlier stop is cleared before the worker starts.
-    pipeline->setStopRequested(false);
-    WorkerRun work([pipeline] { pipeline->doTask(); });
+    pipeline->requestRun();
+    WorkerRun work([pipeline] { pipeline->runAlone(); });
     work.wait();
     return work.outcome();
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/pipeline/actionoutcome.h"
 #include "core/pipeline/uploadfileinfo.h"
 #include "core/session/clientoptions.h"
 #include "devserver.h"
@@ -19,14 +20,6 @@ class Manager;
 class QThread;
 class UploadManager;
 
-// How a piece of work that ran on a worker ended: the three outcomes of an action.
-struct WorkOutcome
-{
-    enum class Kind { Running, Done, Failed, Stopped };
-    Kind kind = Kind::Running;
-    QString message;
-};
-
 // Runs work on a thread of its own, as a task row's background action does, while the
 // test's thread keeps delivering the pipeline's queued reports.
 class WorkerRun final
@@ -39,11 +32,12 @@ public:
 
     // Processes events until the work has ended; false on timeout.
     bool wait(int timeoutMs = 120000);
-    WorkOutcome outcome() const;
+    // A failure while the work still runs.
+    ActionOutcome outcome() const;
 
 private:
     std::unique_ptr<QThread> m_thread;
-    std::shared_ptr<WorkOutcome> m_outcome;
+    std::shared_ptr<ActionOutcome> m_outcome;
 };
 
 // A nuv-devserver, a loaded coordinator and a private data folder (tmp) for one test.
@@ -67,9 +61,10 @@ public:
     // A pipeline of the coordinator's session holding the record of path; with probe the
     // media facts come from ffmpeg as the task row takes them.
     QSharedPointer<UploadManager> pipelineFor(const QString &path, bool probe);
-    // checkVideo() then doTask(), each on a worker.
-    WorkOutcome checkAndRun(const QSharedPointer<UploadManager> &pipeline);
-    WorkOutcome run(const QSharedPointer<UploadManager> &pipeline);
+    // checkVideo() then a run, each on a worker.
+    ActionOutcome checkAndRun(const QSharedPointer<UploadManager> &pipeline);
+    // A run asked for as the front ends ask for it.
+    ActionOutcome run(const QSharedPointer<UploadManager> &pipeline);
 
     // A file of size bytes of varying content.
     bool makeDataFile(const QString &path, qint64 size) const;

@@ -20,11 +20,11 @@
 
 namespace {
 
-QSharedPointer<TaskCommand> transcodeTask(int type, int sign, const QString &mac)
+QSharedPointer<TaskCommand> transcodeTask(TaskType type, VariantSign sign, const QString &mac)
 {
     auto task = QSharedPointer<TaskCommand>::create();
-    task->setType(type);
-    task->setSign(sign);
+    task->setType(int(type));
+    task->setSign(int(sign));
     task->setMac(mac);
     return task;
 }
@@ -38,6 +38,8 @@ QList<int> statusesOf(const QSignalSpy &spy)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(TaskType)
 
 class TestTransform final : public QObject
 {
@@ -80,31 +82,26 @@ void TestTransform::cleanup()
 
 void TestTransform::factory_types_executorOrMessage()
 {
-    QVERIFY(qobject_cast<TransformTaskExecutor *>(TaskExecutorFactory::create(1).get()));
-    QVERIFY(qobject_cast<TransformTaskExecutor *>(TaskExecutorFactory::create(4).get()));
-    QVERIFY(qobject_cast<UploadTaskExecutor *>(TaskExecutorFactory::create(2).get()));
-    QVERIFY(qobject_cast<AddVideoTaskExecutor *>(TaskExecutorFactory::create(99).get()));
+    QVERIFY(qobject_cast<TransformTaskExecutor *>(TaskExecutorFactory::create(int(TaskType::Transcode)).get()));
+    QVERIFY(qobject_cast<TransformTaskExecutor *>(TaskExecutorFactory::create(int(TaskType::TranscodeReplace)).get()));
+    QVERIFY(qobject_cast<UploadTaskExecutor *>(TaskExecutorFactory::create(int(TaskType::Upload)).get()));
+    QVERIFY(qobject_cast<AddVideoTaskExecutor *>(TaskExecutorFactory::create(int(TaskType::Register)).get()));
     for (int type : {3, 0, -1}) {
-        QString thrown;
-        try {
-            TaskExecutorFactory::create(type);
-        } catch (const QString &message) {
-            thrown = message;
-        }
-        QCOMPARE(thrown, QStringLiteral("未知的任务类型(%1)，请升级客户端后重试").arg(type));
+        QCOMPARE(ActionOutcome::of([type] { TaskExecutorFactory::create(type); }).message,
+                 QStringLiteral("未知的任务类型(%1)，请升级客户端后重试").arg(type));
     }
 }
 
 void TestTransform::doJob_variantZero_pathReplacedOnlyForType4_data()
 {
-    QTest::addColumn<int>("type");
-    QTest::newRow("type 1 keeps the path") << 1;
-    QTest::newRow("type 4 replaces the path") << 4;
+    QTest::addColumn<TaskType>("type");
+    QTest::newRow("type 1 keeps the path") << TaskType::Transcode;
+    QTest::newRow("type 4 replaces the path") << TaskType::TranscodeReplace;
 }
 
 void TestTransform::doJob_variantZero_pathReplacedOnlyForType4()
 {
-    QFETCH(int, type);
+    QFETCH(TaskType, type);
     // Blanks and quotes in the path: it must stay one ffmpeg argument.
     QVERIFY(QDir().mkpath(m_data->filePath(QStringLiteral("my videos"))));
     const QString source = m_data->filePath(QStringLiteral("my videos/say \"hi\" 1.mp4"));
@@ -121,7 +118,8 @@ void TestTransform::doJob_variantZero_pathReplacedOnlyForType4()
     std::atomic_bool stop{false};
     std::atomic_bool running{true};
     TransformTaskExecutor executor;
-    executor.setTask(transcodeTask(type, 0, QStringLiteral("{ffmpegPath} -y -i \"{source}\" -c copy \"{target}\"")));
+    executor.setTask(transcodeTask(type, VariantSign::Original,
+                                   QStringLiteral("{ffmpegPath} -y -i \"{source}\" -c copy \"{target}\"")));
     executor.setFile(record);
     executor.setManager(&pipeline);
     executor.setStopFlag(&stop);
@@ -130,9 +128,9 @@ void TestTransform::doJob_variantZero_pathReplacedOnlyForType4()
 
     const QString target = m_tmp + QStringLiteral("/_") + record.id + QStringLiteral(".mp4");
     QVERIFY(QFileInfo(target).size() > 0);
-    QCOMPARE(pipeline.file().path, type == 4 ? target : source);
+    QCOMPARE(pipeline.file().path, type == TaskType::TranscodeReplace ? target : source);
     QTRY_COMPARE(statusesOf(reports), QList<int>{STATUS_TRANSCODED_OTHER});
-    QCOMPARE(executor.task()->state(), 0);
+    QCOMPARE(executor.task()->taskState(), TaskState::Pending);
 }
 
 void TestTransform::doJob_failures_failTheTaskWithTheirCause_data()
@@ -164,21 +162,16 @@ void TestTransform::doJob_failures_failTheTaskWithTheirCause()
     record.duration = 1;
     if (fullDisk) {
         QVERIFY(QDir().mkpath(m_tmp));
-        QVERIFY(QFile::link(QStringLiteral("/dev/full"), ITaskExecutor::variantPath(m_tmp, 1, record.id)));
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"),
+                            ITaskExecutor::variantPath(m_tmp, VariantSign::Standard, record.id)));
     }
     QSignalSpy reports(&pipeline, &UploadManager::taskStatusSignal);
     TransformTaskExecutor executor;
-    executor.setTask(transcodeTask(1, 1, mac));
+    executor.setTask(transcodeTask(TaskType::Transcode, VariantSign::Standard, mac));
     executor.setFile(record);
     executor.setManager(&pipeline);
-    QString thrown;
-    try {
-        executor.doJob();
-    } catch (const QString &message) {
-        thrown = message;
-    }
-    QTEST(thrown, "message");
-    QCOMPARE(executor.task()->state(), -1);
+    QTEST(ActionOutcome::of([&] { executor.doJob(); }).message, "message");
+    QCOMPARE(executor.task()->taskState(), TaskState::Failed);
     QTRY_COMPARE(statusesOf(reports).first(), int(STATUS_TRANSCODING_NR));
     QCOMPARE(statusesOf(reports).last(), int(STATUS_TRANSCODE_NR_FAILED));
     QCOMPARE(reports.last().at(6).value<TASK_ERROR>(), TASK_ERROR_TRANSCODE);
@@ -195,7 +188,8 @@ void TestTransform::doJob_stopWhileFfmpegRuns_endsFfmpegAndStops()
     options.audio = false;
     QVERIFY(TestVideos::make(source, options));
     const QString marker = QFileInfo(source).fileName();
-    auto task = transcodeTask(1, 2, QStringLiteral("-re -i {source} -c:v libx264 -preset ultrafast {target}"));
+    auto task = transcodeTask(TaskType::Transcode, VariantSign::High,
+                              QStringLiteral("-re -i {source} -c:v libx264 -preset ultrafast {target}"));
     std::atomic_bool stop{false};
     std::atomic_bool running{true};
     UploadManager pipeline;
@@ -213,9 +207,9 @@ void TestTransform::doJob_stopWhileFfmpegRuns_endsFfmpegAndStops()
 
     stop = true;
     QVERIFY(run.wait(20000));
-    QCOMPARE(int(run.outcome().kind), int(WorkOutcome::Kind::Stopped));
+    QVERIFY2(run.outcome().stopped(), qPrintable(run.outcome().message));
     QCOMPARE(run.outcome().message, QStringLiteral("任务已经停止转码"));
-    QCOMPARE(task->state(), 3);
+    QCOMPARE(task->taskState(), TaskState::Stopped);
     QVERIFY(!running);
     QVERIFY(!TestVideos::processRunningWith(marker));
 }

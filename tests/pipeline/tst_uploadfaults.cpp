@@ -85,10 +85,10 @@ void TestUploadFaults::upload_refusedAttempts_retriedUpToEleven()
     QVERIFY(fixture.makeDataFile(source, 3 * MiB));
     const auto pipeline = fixture.pipelineFor(source, false);
 
-    const WorkOutcome outcome = fixture.checkAndRun(pipeline);
+    const ActionOutcome outcome = fixture.checkAndRun(pipeline);
     const QJsonArray chunks = chunksOf(fixture);
     if (message.isEmpty()) {
-        QVERIFY2(outcome.kind == WorkOutcome::Kind::Done, qPrintable(outcome.message));
+        QVERIFY2(outcome.ok(), qPrintable(outcome.message));
         // Ten refused tries of the first chunk, then both chunks accepted.
         QCOMPARE(chunks.size(), 12);
         QCOMPARE(rejectedChunks(fixture), 10);
@@ -96,11 +96,11 @@ void TestUploadFaults::upload_refusedAttempts_retriedUpToEleven()
                  PipelineFixture::sha256Of(source));
         return;
     }
-    QCOMPARE(int(outcome.kind), int(WorkOutcome::Kind::Failed));
+    QVERIFY2(outcome.failed(), qPrintable(outcome.message));
     QCOMPARE(outcome.message, message);
     QCOMPARE(chunks.size(), 11);
-    QCOMPARE(pipeline->tasks()->first()->state(), -1);
-    QCOMPARE(pipeline->tasks()->last()->state(), 0);
+    QCOMPARE(pipeline->tasks()->first()->taskState(), TaskState::Failed);
+    QCOMPARE(pipeline->tasks()->last()->taskState(), TaskState::Pending);
     QCOMPARE(fixture.reportedStatuses().last(), QStringLiteral("20"));
 }
 
@@ -124,8 +124,8 @@ void TestUploadFaults::upload_droppedOrStalledReply_retriedNotHung()
     QVERIFY(fixture.makeDataFile(source, 3 * MiB));
     const auto pipeline = fixture.pipelineFor(source, false);
 
-    const WorkOutcome outcome = fixture.checkAndRun(pipeline);
-    QVERIFY2(outcome.kind == WorkOutcome::Kind::Done, qPrintable(outcome.message));
+    const ActionOutcome outcome = fixture.checkAndRun(pipeline);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.message));
     const QJsonObject upload = fixture.journal("uploads").first().toObject();
     QVERIFY(upload.value(QStringLiteral("finished")).toBool());
     QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), PipelineFixture::sha256Of(source));
@@ -165,7 +165,7 @@ void TestUploadFaults::upload_fileChangedWhileSent_failsNeverPastTotal()
     file.close();
 
     QVERIFY(run.wait());
-    QCOMPARE(int(run.outcome().kind), int(WorkOutcome::Kind::Failed));
+    QVERIFY2(run.outcome().failed(), qPrintable(run.outcome().message));
     QCOMPARE(run.outcome().message, QStringLiteral("文件在上传过程中被修改：") + source);
     QVERIFY(fixture.journal("registrations").isEmpty());
     for (const QJsonValue &chunk : chunksOf(fixture)) {
@@ -192,8 +192,8 @@ void TestUploadFaults::run_unusableRegistrationEndpoint_failsBeforeUpload()
     fixture.manager()->initSetting();
     const QString source = fixture.dataPath(QStringLiteral("data.mp4"));
     QVERIFY(fixture.makeDataFile(source, MiB));
-    const WorkOutcome outcome = fixture.checkAndRun(fixture.pipelineFor(source, false));
-    QCOMPARE(int(outcome.kind), int(WorkOutcome::Kind::Failed));
+    const ActionOutcome outcome = fixture.checkAndRun(fixture.pipelineFor(source, false));
+    QVERIFY2(outcome.failed(), qPrintable(outcome.message));
     QCOMPARE(outcome.message, QStringLiteral("服务器视频登记接口有误，请联系管理员(%1)").arg(addVideoApi.toString()));
     QVERIFY(fixture.journal("uploads").isEmpty());
 }
@@ -222,21 +222,21 @@ void TestUploadFaults::stop_duringUploadPause_stopsThenResumesAtUnfinishedTask()
     pipeline->stop();
     QVERIFY(!pipeline->isRunning());
     QVERIFY(run.wait(1000));
-    QCOMPARE(int(run.outcome().kind), int(WorkOutcome::Kind::Stopped));
+    QVERIFY2(run.outcome().stopped(), qPrintable(run.outcome().message));
     QCOMPARE(run.outcome().message, QStringLiteral("任务已经停止上传"));
-    QCOMPARE(tasks->at(0)->state(), 1);
-    QCOMPARE(tasks->at(1)->state(), 3);
-    QCOMPARE(tasks->at(2)->state(), 0);
-    const QString nrFile = ITaskExecutor::variantPath(options.tmpFolder(), 1, pipeline->file().id);
+    QCOMPARE(tasks->at(0)->taskState(), TaskState::Done);
+    QCOMPARE(tasks->at(1)->taskState(), TaskState::Stopped);
+    QCOMPARE(tasks->at(2)->taskState(), TaskState::Pending);
+    const QString nrFile = ITaskExecutor::variantPath(options.tmpFolder(), VariantSign::Standard, pipeline->file().id);
     const QDateTime transcoded = QFileInfo(nrFile).lastModified();
     QVERIFY(transcoded.isValid());
     const int reportsBefore = fixture.journal("reports").size();
 
     QVERIFY(fixture.server().configure({{QStringLiteral("rejectChunks"), 0}}));
-    const WorkOutcome resumed = fixture.run(pipeline);
-    QVERIFY2(resumed.kind == WorkOutcome::Kind::Done, qPrintable(resumed.message));
+    const ActionOutcome resumed = fixture.run(pipeline);
+    QVERIFY2(resumed.ok(), qPrintable(resumed.message));
     for (const auto &task : *tasks)
-        QCOMPARE(task->state(), 1);
+        QCOMPARE(task->taskState(), TaskState::Done);
     QCOMPARE(tasks->at(0)->runCount(), 2);
     QCOMPARE(tasks->at(1)->runCount(), 2);
     // The finished transcode was passed over, not run again.
@@ -260,41 +260,41 @@ void TestUploadFaults::stop_atTranscodeStart_stopsThenTranscodesAgain()
     const QSharedPointer<TaskCommand> transcode = pipeline->tasks()->first();
 
     // The run was asked for and its worker is held at the door when the user stops it.
-    pipeline->setStopRequested(false);
+    pipeline->requestRun();
     QSemaphore entered;
     QSemaphore door;
     WorkerRun held([&] {
         entered.release();
         door.acquire();
-        pipeline->doTask();
+        pipeline->runAlone();
     });
     entered.acquire();
     pipeline->stop();
     door.release();
     QVERIFY(held.wait());
-    QCOMPARE(int(held.outcome().kind), int(WorkOutcome::Kind::Stopped));
+    QVERIFY2(held.outcome().stopped(), qPrintable(held.outcome().message));
 
     // The user's stop lands the moment the transcode begins, before ffmpeg has anything to say.
     const QMetaObject::Connection stopper = connect(
         transcode.data(), &TaskCommand::dataUpdate, this,
         [&] {
-            if (transcode->state() == 2)
+            if (transcode->taskState() == TaskState::Running)
                 pipeline->setStopRequested(true);
         },
         Qt::DirectConnection);
-    const WorkOutcome stopped = fixture.run(pipeline);
+    const ActionOutcome stopped = fixture.run(pipeline);
     disconnect(stopper);
-    QCOMPARE(int(stopped.kind), int(WorkOutcome::Kind::Stopped));
+    QVERIFY2(stopped.stopped(), qPrintable(stopped.message));
     QCOMPARE(stopped.message, QStringLiteral("任务已经停止转码"));
-    QCOMPARE(transcode->state(), 3);
+    QCOMPARE(transcode->taskState(), TaskState::Stopped);
     QVERIFY(!pipeline->isRunning());
     QVERIFY(fixture.journal("uploads").isEmpty());
 
-    const WorkOutcome resumed = fixture.run(pipeline);
-    QVERIFY2(resumed.kind == WorkOutcome::Kind::Done, qPrintable(resumed.message));
+    const ActionOutcome resumed = fixture.run(pipeline);
+    QVERIFY2(resumed.ok(), qPrintable(resumed.message));
     QCOMPARE(transcode->runCount(), 3);
     const QString tmp = fixture.manager()->options().tmpFolder();
-    QVERIFY(QFileInfo::exists(ITaskExecutor::variantPath(tmp, 1, pipeline->file().id)));
+    QVERIFY(QFileInfo::exists(ITaskExecutor::variantPath(tmp, VariantSign::Standard, pipeline->file().id)));
     QCOMPARE(fixture.journal("uploads").size(), 2);
 }
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Whole pipeline runs against a real nuv-devserver: check, transcode, chunked upload,
-// registration, as a task row drives them.
+// registration, as the front ends drive them; and the progress and outcome they show.
 #include "core/api/taskcommand.h"
+#include "core/pipeline/actionstopsignal.h"
 #include "core/pipeline/addvideotaskexecutor.h"
 #include "core/pipeline/itaskexecutor.h"
 #include "core/pipeline/uploadmanager.h"
@@ -13,6 +14,8 @@
 #include <QJsonDocument>
 #include <QMutex>
 #include <QtTest>
+
+#include <stdexcept>
 
 namespace {
 
@@ -33,7 +36,14 @@ QJsonObject entryOf(const QJsonObject &upload)
                        {QStringLiteral("id"), upload.value(QStringLiteral("id"))}};
 }
 
+struct NotAnException
+{
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(TaskState)
+Q_DECLARE_METATYPE(std::function<void()>)
 
 class TestUploadPipeline final : public QObject
 {
@@ -51,6 +61,10 @@ private Q_SLOTS:
     void checkVideo_refusedOrEmpty_announcesAndThrows_data();
     void checkVideo_refusedOrEmpty_announcesAndThrows();
     void reset_thenDoTask_raisesNoTasks();
+    void progress_taskStates_currentTaskAndRowPercent_data();
+    void progress_taskStates_currentTaskAndRowPercent();
+    void actionOutcome_thrownValue_codeAndMessage_data();
+    void actionOutcome_thrownValue_codeAndMessage();
 };
 
 void TestUploadPipeline::doTask_originalPlan_uploadsAndRegisters()
@@ -61,16 +75,16 @@ void TestUploadPipeline::doTask_originalPlan_uploadsAndRegisters()
     QVERIFY(TestVideos::make(source));
     const auto pipeline = fixture.pipelineFor(source, true);
 
-    const WorkOutcome outcome = fixture.checkAndRun(pipeline);
-    QVERIFY2(outcome.kind == WorkOutcome::Kind::Done, qPrintable(outcome.message));
+    const ActionOutcome outcome = fixture.checkAndRun(pipeline);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.message));
     const auto tasks = pipeline->tasks();
     QCOMPARE(tasks->size(), 2);
-    QCOMPARE(tasks->last()->type(), 99);
+    QCOMPARE(tasks->last()->taskType(), TaskType::Register);
     QCOMPARE(tasks->last()->id(), 2);
     QCOMPARE(tasks->last()->title(), QStringLiteral("登记视频"));
     QCOMPARE(tasks->last()->rate(), 100);
     for (const auto &task : *tasks)
-        QCOMPARE(task->state(), 1);
+        QCOMPARE(task->taskState(), TaskState::Done);
 
     const QJsonArray uploads = fixture.journal("uploads");
     QCOMPARE(uploads.size(), 1);
@@ -115,12 +129,13 @@ void TestUploadPipeline::doTask_nrPlan_transcodesAndUploadsBothVariants()
     QVERIFY(TestVideos::make(source, options));
     const auto pipeline = fixture.pipelineFor(source, true);
 
-    const WorkOutcome outcome = fixture.checkAndRun(pipeline);
-    QVERIFY2(outcome.kind == WorkOutcome::Kind::Done, qPrintable(outcome.message));
+    const ActionOutcome outcome = fixture.checkAndRun(pipeline);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.message));
     QCOMPARE(pipeline->tasks()->size(), 4);
 
     const QString nrName = QStringLiteral("NR_") + pipeline->file().id + QStringLiteral(".mp4");
-    const QString nrFile = ITaskExecutor::variantPath(fixture.manager()->options().tmpFolder(), 1, pipeline->file().id);
+    const QString nrFile = ITaskExecutor::variantPath(fixture.manager()->options().tmpFolder(), VariantSign::Standard,
+                                                      pipeline->file().id);
     QCOMPARE(QFileInfo(nrFile).fileName(), nrName);
     const QJsonArray uploads = fixture.journal("uploads");
     QCOMPARE(uploads.size(), 2);
@@ -169,33 +184,37 @@ void TestUploadPipeline::upload_chunking_positionsEndsAndProgress()
     const auto pipeline = fixture.pipelineFor(source, false);
     WorkerRun check([pipeline] { pipeline->checkVideo(); });
     QVERIFY(check.wait());
-    QCOMPARE(int(check.outcome().kind), int(WorkOutcome::Kind::Done));
+    QVERIFY2(check.outcome().ok(), qPrintable(check.outcome().message));
 
     const QSharedPointer<TaskCommand> upload = pipeline->tasks()->first();
     QMutex mutex;
     QList<int> seen;
+    qint64 total = -1;
     connect(
         upload.data(), &TaskCommand::dataUpdate, this,
         [&] {
             QMutexLocker locker(&mutex);
-            if (upload->rate() != 0 && (seen.isEmpty() || seen.last() != upload->rate()))
+            if (upload->rate() != 0 && (seen.isEmpty() || seen.last() != upload->rate())) {
                 seen.append(upload->rate());
+                total = pipeline->progress().bytesTotal;
+            }
         },
         Qt::DirectConnection);
-    const WorkOutcome outcome = fixture.run(pipeline);
-    QCOMPARE(upload->state(), 1);
+    const ActionOutcome outcome = fixture.run(pipeline);
+    QCOMPARE(upload->taskState(), TaskState::Done);
     QCOMPARE(seen, rates);
+    QCOMPARE(total, rates.isEmpty() ? qint64(-1) : size);
 
     const QJsonArray uploads = fixture.journal("uploads");
     if (size == 0) {
         // Nothing went up, so the registration has nothing to name and the server refuses it.
         QVERIFY(uploads.isEmpty());
-        QCOMPARE(int(outcome.kind), int(WorkOutcome::Kind::Failed));
+        QVERIFY2(outcome.failed(), qPrintable(outcome.message));
         QVERIFY2(outcome.message.startsWith(QStringLiteral("视频登记失败:(400)")), qPrintable(outcome.message));
         QVERIFY(fixture.reportedStatuses().contains(QStringLiteral("16")));
         return;
     }
-    QVERIFY2(outcome.kind == WorkOutcome::Kind::Done, qPrintable(outcome.message));
+    QVERIFY2(outcome.ok(), qPrintable(outcome.message));
     QCOMPARE(uploads.size(), 1);
     const QJsonArray chunks = uploads.first().toObject().value(QStringLiteral("chunks")).toArray();
     QCOMPARE(chunks.size(), positions.size());
@@ -224,8 +243,8 @@ void TestUploadPipeline::addVideo_awkwardFileNames_validJsonWithExactName()
     const QString source = fixture.dataPath(name);
     QVERIFY(fixture.makeDataFile(source, 1000));
     const auto pipeline = fixture.pipelineFor(source, false);
-    const WorkOutcome outcome = fixture.checkAndRun(pipeline);
-    QVERIFY2(outcome.kind == WorkOutcome::Kind::Done, qPrintable(outcome.message));
+    const ActionOutcome outcome = fixture.checkAndRun(pipeline);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.message));
 
     const QJsonArray registrations = fixture.journal("registrations");
     QCOMPARE(registrations.size(), 1);
@@ -270,17 +289,17 @@ void TestUploadPipeline::doTask_registrationRefused_retriesOnlyRegistration()
                        QJsonObject{{QStringLiteral("status"), 500}, {QStringLiteral("count"), 1}}}}}}));
     const auto pipeline = fixture.pipelineFor(source, false);
 
-    const WorkOutcome failed = fixture.checkAndRun(pipeline);
-    QCOMPARE(int(failed.kind), int(WorkOutcome::Kind::Failed));
+    const ActionOutcome failed = fixture.checkAndRun(pipeline);
+    QVERIFY2(failed.failed(), qPrintable(failed.message));
     QCOMPARE(failed.message, QStringLiteral("视频登记失败:(401)(服务器遇到了一个意外情况，因此服务器无法满足该请求)"));
     const auto tasks = pipeline->tasks();
-    QCOMPARE(tasks->at(0)->state(), 1);
-    QCOMPARE(tasks->at(1)->state(), -1);
+    QCOMPARE(tasks->at(0)->taskState(), TaskState::Done);
+    QCOMPARE(tasks->at(1)->taskState(), TaskState::Failed);
     QVERIFY(!pipeline->isRunning());
     QCOMPARE(fixture.reportedStatuses().last(), QStringLiteral("1"));
 
-    const WorkOutcome retried = fixture.run(pipeline);
-    QVERIFY2(retried.kind == WorkOutcome::Kind::Done, qPrintable(retried.message));
+    const ActionOutcome retried = fixture.run(pipeline);
+    QVERIFY2(retried.ok(), qPrintable(retried.message));
     QCOMPARE(tasks->at(0)->runCount(), 2);
     QCOMPARE(tasks->at(1)->runCount(), 2);
     const QJsonArray uploads = fixture.journal("uploads");
@@ -312,7 +331,7 @@ void TestUploadPipeline::checkVideo_refusedOrEmpty_announcesAndThrows()
     const auto pipeline = fixture.pipelineFor(source, false);
     WorkerRun check([pipeline] { pipeline->checkVideo(); });
     QVERIFY(check.wait());
-    QCOMPARE(int(check.outcome().kind), int(WorkOutcome::Kind::Failed));
+    QVERIFY2(check.outcome().failed(), qPrintable(check.outcome().message));
     QCOMPARE(check.outcome().message, message);
     QVERIFY(!pipeline->tasks());
     QCOMPARE(fixture.reportedStatuses(), QStringList{QStringLiteral("1")});
@@ -334,10 +353,77 @@ void TestUploadPipeline::reset_thenDoTask_raisesNoTasks()
     QVERIFY(pipeline->tasks()->isEmpty());
     QVERIFY(pipeline->file().name.isEmpty());
     QCOMPARE(pipeline->file().id, id);
-    const WorkOutcome outcome = fixture.run(pipeline);
-    QCOMPARE(int(outcome.kind), int(WorkOutcome::Kind::Failed));
+    const ActionOutcome outcome = fixture.run(pipeline);
+    QVERIFY2(outcome.failed(), qPrintable(outcome.message));
     QCOMPARE(outcome.message, QStringLiteral("未有上传执行任务"));
     QCOMPARE(fixture.reportedStatuses(), (QStringList{QStringLiteral("9"), QStringLiteral("1")}));
+}
+
+void TestUploadPipeline::progress_taskStates_currentTaskAndRowPercent_data()
+{
+    QTest::addColumn<QList<TaskState>>("states");
+    QTest::addColumn<int>("rate"); // of every task not done
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("overall");
+    const TaskState done = TaskState::Done;
+    QTest::newRow("two tasks, first at 30")
+        << QList<TaskState>{TaskState::Running, TaskState::Pending} << 30 << 1 << 29;
+    QTest::newRow("three tasks, second stopped at 50")
+        << QList<TaskState>{done, TaskState::Stopped, TaskState::Pending} << 50 << 2 << 73;
+    QTest::newRow("three tasks, all done") << QList<TaskState>{done, done, done} << 0 << 3 << 98;
+    QTest::newRow("one failed task at 40") << QList<TaskState>{TaskState::Failed} << 40 << 1 << 40;
+}
+
+void TestUploadPipeline::progress_taskStates_currentTaskAndRowPercent()
+{
+    QFETCH(QList<TaskState>, states);
+    QFETCH(int, rate);
+    QFETCH(int, index);
+    QFETCH(int, overall);
+    QVector<QSharedPointer<TaskCommand>> tasks;
+    for (const TaskState state : states) {
+        tasks.append(QSharedPointer<TaskCommand>::create());
+        tasks.last()->setTitle(QString::number(tasks.size()));
+        tasks.last()->setTaskState(state);
+        tasks.last()->setRate(state == TaskState::Done ? 100 : rate);
+    }
+    const PipelineProgress progress = PipelineProgress::of(tasks);
+    QVERIFY(progress.valid);
+    QCOMPARE(progress.taskIndex, index);
+    QCOMPARE(progress.title, QString::number(index));
+    QCOMPARE(progress.state, progress.allDone ? TaskState::Done : states.at(index - 1));
+    QCOMPARE(progress.rate, progress.allDone ? 100 : rate);
+    QCOMPARE(progress.overall, overall);
+}
+
+void TestUploadPipeline::actionOutcome_thrownValue_codeAndMessage_data()
+{
+    QTest::addColumn<std::function<void()>>("work");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    ActionStopSignal stopWithCode(QStringLiteral("stopped with a code"));
+    stopWithCode.code = 3;
+    QTest::newRow("returns normally") << std::function<void()>([] {}) << 0 << QString();
+    QTest::newRow("QString") << std::function<void()>([] { throw QStringLiteral("x"); }) << -1 << QStringLiteral("x");
+    QTest::newRow("const char*") << std::function<void()>([] { throw "x"; }) << -1 << QStringLiteral("x");
+    QTest::newRow("derived std::exception")
+        << std::function<void()>([] { throw std::invalid_argument("bad argument"); }) << -1
+        << QStringLiteral("bad argument");
+    QTest::newRow("ActionStopSignal") << std::function<void()>([] { throw ActionStopSignal(QStringLiteral("已暂停")); })
+                                      << 0 << QStringLiteral("已暂停");
+    QTest::newRow("ActionStopSignal with a code")
+        << std::function<void()>([stopWithCode] { throw stopWithCode; }) << 3 << QStringLiteral("stopped with a code");
+    QTest::newRow("int") << std::function<void()>([] { throw 42; }) << 999 << QStringLiteral("fatal error");
+    QTest::newRow("anything else") << std::function<void()>([] { throw NotAnException(); }) << 999
+                                   << QStringLiteral("fatal error");
+}
+
+void TestUploadPipeline::actionOutcome_thrownValue_codeAndMessage()
+{
+    QFETCH(std::function<void()>, work);
+    const ActionOutcome outcome = ActionOutcome::of(work);
+    QTEST(outcome.code, "code");
+    QTEST(outcome.message, "message");
 }
 
 QTEST_GUILESS_MAIN(TestUploadPipeline)

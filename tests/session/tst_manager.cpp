@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/api/api.h"
 #include "core/api/taskcommand.h"
-#include "core/pipeline/actionstopsignal.h"
+#include "core/pipeline/actionoutcome.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/session/manager.h"
 #include "core/session/schema.h"
@@ -27,17 +27,6 @@ QSharedPointer<Schema> schemaOf(const QString &command)
 {
     auto schema = QSharedPointer<Schema>::create();
     return schema->decode(command) == Schema::Valid ? schema : QSharedPointer<Schema>();
-}
-
-template<typename Call>
-QString thrownBy(Call call)
-{
-    try {
-        call();
-    } catch (const QString &message) {
-        return message;
-    }
-    return QStringLiteral("<nothing thrown>");
 }
 
 QString field(const QJsonValue &object, const char *key)
@@ -167,7 +156,7 @@ void TestManager::initSetting_failures_throwMessages()
     QVERIFY(m_server->configure(config));
     Manager manager;
     manager.setSchema(schemaOf(m_server->launchCommand()));
-    const QString thrown = thrownBy([&] { manager.initSetting(); });
+    const QString thrown = ActionOutcome::of([&] { manager.initSetting(); }).message;
     QVERIFY2(thrown.startsWith(message), qPrintable(thrown));
     QCOMPARE(manager.refreshSecond(), Manager::DefaultRefreshSecond);
 }
@@ -199,37 +188,41 @@ void TestManager::initSetting_refreshSecond_adoptedAboveEight()
 void TestManager::initToken_failures_throwMessages()
 {
     Manager manager;
-    QCOMPARE(thrownBy([&] { manager.initSetting(); }),
+    QCOMPARE(ActionOutcome::of([&] { manager.initSetting(); }).message,
              QStringLiteral("启动参数未初始化，请确认从平台粘贴的的启动参数正确!"));
-    QCOMPARE(thrownBy([&] { manager.initToken(); }),
+    QCOMPARE(ActionOutcome::of([&] { manager.initToken(); }).message,
              QStringLiteral("未定义服务器令牌接口，请确认从平台粘贴的的启动参数正确!"));
 
     manager.setSchema(schemaOf(QString(m_server->launchCommand())
                                    .replace(QStringLiteral(":%1/").arg(m_server->port()), QStringLiteral(":1/"))));
-    QCOMPARE(thrownBy([&] { manager.initSetting(); }),
+    QCOMPARE(ActionOutcome::of([&] { manager.initSetting(); }).message,
              QStringLiteral("服务器配置信息获取失败:远程服务器拒绝了连接（服务器不接受请求）"));
 
     manager.setSchema(schemaOf(QString(m_server->launchCommand())
                                    .replace(QStringLiteral("code=") + m_server->code(), QStringLiteral("code=wrong"))));
     manager.initSetting();
-    QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("获取令牌失败:授权码无效或已过期"));
+    QCOMPARE(ActionOutcome::of([&] { manager.initToken(); }).message,
+             QStringLiteral("获取令牌失败:授权码无效或已过期"));
     QVERIFY(manager.token().isEmpty());
 
     QVERIFY(m_server->configure(fault("fail", "token", 404)));
-    QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("获取令牌失败:在服务器上找不到远程内容"));
+    QCOMPARE(ActionOutcome::of([&] { manager.initToken(); }).message,
+             QStringLiteral("获取令牌失败:在服务器上找不到远程内容"));
 
     // Only a non-empty string is a token.
     manager.setSchema(schemaOf(m_server->launchCommand()));
     for (const QJsonValue &odd :
          {QJsonValue(5), QJsonValue(QJsonObject{{QStringLiteral("t"), 1}}), QJsonValue(QString())}) {
         QVERIFY(m_server->configure({{QStringLiteral("tokenData"), odd}, {QStringLiteral("fail"), QJsonValue()}}));
-        QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("未能取得接口令牌，请重新获取后尝试。"));
+        QCOMPARE(ActionOutcome::of([&] { manager.initToken(); }).message,
+                 QStringLiteral("未能取得接口令牌，请重新获取后尝试。"));
     }
 
     // A successful envelope without data: the status test endpoint answers exactly that.
     QVERIFY(m_server->configure(settings("getTokenApi", m_server->url(QStringLiteral("/test/status/200")))));
     manager.initSetting();
-    QCOMPARE(thrownBy([&] { manager.initToken(); }), QStringLiteral("未能取得接口令牌，请重新获取后尝试。"));
+    QCOMPARE(ActionOutcome::of([&] { manager.initToken(); }).message,
+             QStringLiteral("未能取得接口令牌，请重新获取后尝试。"));
 }
 
 void TestManager::requests_tokenHeader_onlyAfterExchange()
@@ -466,20 +459,15 @@ void TestManager::stopAllAndRemove_runningPipeline_stopThenReport20()
     pipeline->setFile(record);
     // Every chunk refused: a run stays in its attempts and pauses until it is stopped.
     QVERIFY(m_server->configure({{QStringLiteral("rejectChunks"), 100000}}));
-    QString outcome;
+    ActionOutcome outcome;
     const auto startRun = [&] {
-        outcome.clear();
-        pipeline->setStopRequested(false);
+        pipeline->requestRun();
         return std::unique_ptr<QThread>(QThread::create([&] {
-            try {
+            outcome = ActionOutcome::of([&] {
                 if (!pipeline->tasks())
                     pipeline->checkVideo();
-                pipeline->doTask();
-            } catch (const ActionStopSignal &stop) {
-                outcome = stop.message;
-            } catch (const QString &message) {
-                outcome = QStringLiteral("failed: ") + message;
-            }
+                pipeline->runAlone();
+            });
         }));
     };
 
@@ -488,8 +476,9 @@ void TestManager::stopAllAndRemove_runningPipeline_stopThenReport20()
     QTRY_VERIFY_WITH_TIMEOUT(manager->hasRunningTask(), 20000);
     manager->stopAll();
     QVERIFY(run->wait(10000));
-    QCOMPARE(outcome, QStringLiteral("任务已经停止上传"));
-    QCOMPARE(pipeline->tasks()->first()->state(), 3);
+    QVERIFY(outcome.stopped());
+    QCOMPARE(outcome.message, QStringLiteral("任务已经停止上传"));
+    QCOMPARE(pipeline->tasks()->first()->taskState(), TaskState::Stopped);
     QVERIFY(!manager->hasRunningTask());
 
     run = startRun();
@@ -499,7 +488,8 @@ void TestManager::stopAllAndRemove_runningPipeline_stopThenReport20()
     // Back only once the run has ended.
     QVERIFY(!pipeline->isRunning());
     QVERIFY(run->wait(10000));
-    QCOMPARE(outcome, QStringLiteral("任务已经停止上传"));
+    QVERIFY(outcome.stopped());
+    QCOMPARE(outcome.message, QStringLiteral("任务已经停止上传"));
     QCOMPARE(*manager->uploadManagers(), QList<QSharedPointer<UploadManager>>{kept});
     QVERIFY(manager->flushReports(10000));
     const QJsonObject last = reportList(*m_server).last().toObject();

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/api/taskenums.h"
+
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -36,10 +38,13 @@ public:
     int sign() const { return m_sign; }
     QString title() const { return m_title; }
     int type() const { return m_type; }
+    TaskType taskType() const { return static_cast<TaskType>(m_type); }
+    VariantSign variant() const { return static_cast<VariantSign>(m_sign); }
 
-    // 0 pending, 2 running, 1 done, 3 stopped, -1 failed.
     int state() const { return m_state; }
     void setState(int value) { m_state = value; }
+    TaskState taskState() const { return static_cast<TaskState>(m_state.load()); }
+    void setTaskState(TaskState value) { m_state = static_cast<int>(value); }
     int runCount() const { return m_runCount; }
     void setRunCount(int value) { m_runCount = value; }
     // Returns the new count.

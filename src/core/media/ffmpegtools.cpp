@@ -115,14 +115,6 @@ QString FFMpegTools::failureCause(int result)
     }
 }
 
-QString FFMpegTools::infoFailureText(int result)
-{
-    const QString cause = failureCause(result);
-    return QStringLiteral("获取上传文件信息失败,%1(%2)")
-        .arg(cause.isEmpty() ? QStringLiteral("请确认文件为有效视频") : cause)
-        .arg(result);
-}
-
 int FFMpegTools::endLeftovers()
 {
     const QString executable = program();

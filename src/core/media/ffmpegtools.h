@@ -39,8 +39,6 @@ public:
     // The known cause behind a result of info() or checkInput(), for the user; empty when
     // the result is success or says no more than "not a valid video".
     static QString failureCause(int result);
-    // The message a task row and the command line show when info() fails.
-    static QString infoFailureText(int result);
 
     // Ends the marked ffmpeg processes that earlier runs of this program left behind.
     static int endLeftovers();

@@ -108,19 +108,18 @@ QString AddVideoTaskExecutor::createAddVideoData() const
     const auto list = m_manager ? m_manager->tasks() : nullptr;
     if (list) {
         for (const QSharedPointer<TaskCommand> &task : *list) {
-            if (task->type() != 2)
+            if (task->taskType() != TaskType::Upload)
                 continue;
             const QString uri = task->uploadUri();
             const QString id = task->uploadId();
             if (uri.isEmpty() && id.isEmpty())
                 continue;
             const QString entry = substitute(entryTemplate, {jsonEscaped(uri), jsonEscaped(id)});
-            switch (task->sign()) {
-            case 0:
-            case 3: entries[0] = entry; break;
-            case 2: entries[1] = entry; break;
-            case 1: entries[2] = entry; break;
-            default: break;
+            switch (task->variant()) {
+            case VariantSign::Original:
+            case VariantSign::SuperHigh: entries[0] = entry; break;
+            case VariantSign::High: entries[1] = entry; break;
+            case VariantSign::Standard: entries[2] = entry; break;
             }
         }
     }
@@ -137,7 +136,7 @@ void AddVideoTaskExecutor::doJob()
     if (!reply || !reply->success()) {
         const QString message = QStringLiteral("视频登记失败:") + (reply ? reply->errorText() : QString());
         sendError(STATUS_NO_TASKS, TASK_ERROR_REGISTER, message);
-        fail(-1, message);
+        fail(TaskState::Failed, message);
     }
     if (m_task)
         m_task->setRate(100);

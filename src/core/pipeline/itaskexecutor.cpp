@@ -62,17 +62,22 @@ void ITaskExecutor::sendError(STATUS status, TASK_ERROR errorCode, const QString
     emit m_manager->taskStatusSignal(m_task.data(), m_file.name, m_file.size, status, 0, 0, errorCode, msg);
 }
 
-void ITaskExecutor::fail(int state, const QString &msg)
+void ITaskExecutor::fail(TaskState state, const QString &msg)
 {
     if (m_task) {
-        m_task->setState(state);
+        m_task->setTaskState(state);
         emit m_task->dataUpdate();
     }
     if (msg.isEmpty())
         return;
-    if (state == 3)
+    if (state == TaskState::Stopped)
         throw ActionStopSignal(msg);
     throw QString(msg);
+}
+
+void ITaskExecutor::fail(int state, const QString &msg)
+{
+    fail(static_cast<TaskState>(state), msg);
 }
 
 void ITaskExecutor::warn(const QString &msg)
@@ -81,17 +86,7 @@ void ITaskExecutor::warn(const QString &msg)
         emit m_manager->warringMessageSignal(msg);
 }
 
-QString ITaskExecutor::variantTag(int sign)
-{
-    switch (sign) {
-    case 1: return QStringLiteral("NR");
-    case 2: return QStringLiteral("HD");
-    case 3: return QStringLiteral("SHD");
-    default: return QString();
-    }
-}
-
-QString ITaskExecutor::variantPath(const QString &tmpFolder, int sign, const QString &id)
+QString ITaskExecutor::variantPath(const QString &tmpFolder, VariantSign sign, const QString &id)
 {
     return tmpFolder + QLatin1Char('/') + variantTag(sign) + QLatin1Char('_') + id + QStringLiteral(".mp4");
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/api/taskenums.h"
 #include "core/pipeline/uploadfileinfo.h"
 #include "core/session/clientoptions.h"
 #include "core/session/status.h"
@@ -41,15 +42,14 @@ public:
 
     void sendStatus(STATUS status, int rate, int remaining);
     void sendError(STATUS status, TASK_ERROR errorCode, const QString &msg);
-    // Records the task's state; with a message it also ends the job: a stop for state 3,
+    // Records the task's state; with a message it also ends the job: a stop for Stopped,
     // a failure otherwise.
+    void fail(TaskState state, const QString &msg);
     void fail(int state, const QString &msg);
     void warn(const QString &msg);
 
-    // The transcoded variant of a file: "<tmpFolder>/<tag>_<id>.mp4", tag "NR", "HD", "SHD"
-    // for signs 1 to 3 and empty for any other sign.
-    static QString variantTag(int sign);
-    static QString variantPath(const QString &tmpFolder, int sign, const QString &id);
+    // The transcoded variant of a file: "<tmpFolder>/<tag>_<id>.mp4" (see variantTag).
+    static QString variantPath(const QString &tmpFolder, VariantSign sign, const QString &id);
 
 protected:
     // The limits and folders this job runs under: its pipeline's (UploadManager::options).

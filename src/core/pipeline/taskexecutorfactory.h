@@ -5,8 +5,8 @@
 
 class ITaskExecutor;
 
-// Maps a task's type to the executor that runs it: 1 and 4 transcode, 2 upload,
-// 99 registration. Any other type throws a message that names the type.
+// Maps a task's type (TaskType's wire value) to the executor that runs it. Any other type
+// throws a message that names the type.
 class TaskExecutorFactory final
 {
 public:

@@ -47,15 +47,12 @@ void TransformTaskExecutor::doJob()
 
     const QString tmpDir = options().tmpFolder();
     if (!QDir().mkpath(tmpDir))
-        fail(-1, QStringLiteral("创建临时文件夹(%1)出错,请确认应用有足够权限!").arg(tmpDir));
+        fail(TaskState::Failed, QStringLiteral("创建临时文件夹(%1)出错,请确认应用有足够权限!").arg(tmpDir));
     sweepTemporaryFolder(tmpDir);
 
     FFMpegTools ffmpegTools;
-    const int sign = m_task->sign();
-    if (sign == 1)
-        sendStatus(STATUS_TRANSCODING_NR, 0, 0);
-    else if (sign == 2 || sign == 3)
-        sendStatus(STATUS_TRANSCODING_HD, 0, 0);
+    const VariantSign sign = m_task->variant();
+    reportTranscoding(0, 0);
 
     const QString target = variantPath(tmpDir, sign, m_file.id);
     qDebug().noquote() << QStringLiteral("TransformTaskExecutor::doJob:target:") + target;
@@ -86,7 +83,7 @@ void TransformTaskExecutor::doJob()
         formatted = ffmpegTools.format(arguments);
     } catch (...) {
         clearRunning();
-        fail(3, QStringLiteral("任务已经停止转码"));
+        fail(TaskState::Stopped, QStringLiteral("任务已经停止转码"));
     }
     if (formatted != 0)
         failTranscode(QStringLiteral("视频转码失败：") + ffmpegTools.formatError());
@@ -97,37 +94,49 @@ void TransformTaskExecutor::doJob()
     if (result != 0 || video.width == 0 || video.height == 0)
         failTranscode(QStringLiteral("视频转码失败，请确认文件是否为有效视频，或可尝试先使用其他转码工具进行转码"));
 
-    if (sign == 1) {
-        sendStatus(STATUS_TRANSCODED_NR, 0, 0);
-    } else if (sign == 2 || sign == 3) {
+    switch (sign) {
+    case VariantSign::Standard: sendStatus(STATUS_TRANSCODED_NR, 0, 0); break;
+    case VariantSign::High:
+    case VariantSign::SuperHigh: sendStatus(STATUS_TRANSCODED_OTHER, 0, 0); break;
+    case VariantSign::Original:
         sendStatus(STATUS_TRANSCODED_OTHER, 0, 0);
-    } else if (sign == 0) {
-        sendStatus(STATUS_TRANSCODED_OTHER, 0, 0);
-        if (m_task->type() == 4 && m_manager)
+        if (m_task->taskType() == TaskType::TranscodeReplace && m_manager)
             m_manager->setFilePath(target);
+        break;
+    }
+}
+
+void TransformTaskExecutor::reportTranscoding(int rate, int remaining)
+{
+    switch (m_task->variant()) {
+    case VariantSign::Standard: sendStatus(STATUS_TRANSCODING_NR, rate, remaining); break;
+    case VariantSign::High:
+    case VariantSign::SuperHigh: sendStatus(STATUS_TRANSCODING_HD, rate, remaining); break;
+    case VariantSign::Original: break;
     }
 }
 
 void TransformTaskExecutor::failTranscode(const QString &message)
 {
-    const int sign = m_task->sign();
-    if (sign == 1)
+    switch (m_task->variant()) {
+    case VariantSign::Standard:
         sendError(STATUS_TRANSCODE_NR_FAILED, TASK_ERROR_TRANSCODE, QStringLiteral("视频转码失败"));
-    else if (sign == 2 || sign == 3)
+        break;
+    case VariantSign::High:
+    case VariantSign::SuperHigh:
         sendError(STATUS_TRANSCODE_HD_FAILED, TASK_ERROR_TRANSCODE, QStringLiteral("视频转码失败"));
-    fail(-1, message);
+        break;
+    case VariantSign::Original: break;
+    }
+    fail(TaskState::Failed, message);
 }
 
 void TransformTaskExecutor::onProgress(int rate, int remaining)
 {
-    if (m_task) {
-        m_task->setRate(rate);
-        m_task->setRemaining(remaining);
-        emit m_task->dataUpdate();
-    }
-    const int sign = m_task ? m_task->sign() : -1;
-    if (sign == 1)
-        sendStatus(STATUS_TRANSCODING_NR, rate, remaining);
-    else if (sign == 2 || sign == 3)
-        sendStatus(STATUS_TRANSCODING_HD, rate, remaining);
+    if (!m_task)
+        return;
+    m_task->setRate(rate);
+    m_task->setRemaining(remaining);
+    emit m_task->dataUpdate();
+    reportTranscoding(rate, remaining);
 }

@@ -27,5 +27,7 @@ public:
 private:
     // Reports the variant's failure to the server and ends the job with message.
     void failTranscode(const QString &message);
+    // The variant's "transcoding" status; the original's transcode has none.
+    void reportTranscoding(int rate, int remaining);
     void onProgress(int rate, int remaining);
 };

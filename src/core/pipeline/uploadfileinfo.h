@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QtGlobal>
 
@@ -32,3 +33,5 @@ struct UploadFileInfo
     QString audioCodec;
     QString id;
 };
+
+Q_DECLARE_METATYPE(UploadFileInfo)

@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "core/pipeline/uploadmanager.h"
 
-#include "core/api/api.h"
-#include "core/api/baseclient.h"
 #include "core/api/taskcommand.h"
 #include "core/api/uploaddto.h"
+#include "core/media/mediaprobe.h"
 #include "core/pipeline/itaskexecutor.h"
+#include "core/pipeline/pipelinerequests.h"
 #include "core/pipeline/taskexecutorfactory.h"
 #include "core/session/manager.h"
-#include "core/session/schema.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QScopeGuard>
 #include <QThread>
@@ -28,14 +28,6 @@ constexpr int StopSliceMs = 200;
 
 } // namespace
 
-struct UploadManager::Session
-{
-    BaseClient *client = nullptr;
-    QSharedPointer<Api> api;
-    QSharedPointer<Schema> schema;
-    QString token;
-};
-
 UploadManager::UploadManager(QObject *parent)
     : QObject(parent)
     , m_id(UploadFileInfo::newId())
@@ -43,6 +35,7 @@ UploadManager::UploadManager(QObject *parent)
     registerStatusMetaTypes();
     qRegisterMetaType<TaskCommand *>();
     qRegisterMetaType<UploadManager *>();
+    qRegisterMetaType<UploadFileInfo>();
     connect(this, &UploadManager::taskStatusSignal, this, &UploadManager::taskStatus);
     connect(this, &UploadManager::warringMessageSignal, this, &UploadManager::warringMessage);
 }
@@ -143,41 +136,66 @@ void UploadManager::announce(STATUS status)
     emit taskStatusSignal(nullptr, record.name, record.size, status, 0, 0, TASK_ERROR_NONE, QString());
 }
 
-bool UploadManager::loadSession(Session *session) const
+bool UploadManager::isRunRequested() const
 {
-    const QPointer<Manager> manager = m_manager;
-    if (!manager)
+    return m_runRequested;
+}
+
+bool UploadManager::canStart() const
+{
+    if (m_finished || m_running || m_runRequested)
         return false;
-    session->client = manager->client();
-    session->api = manager->api();
-    session->schema = manager->schema();
-    session->token = manager->token();
-    return session->client && session->api && session->schema;
+    const QSharedPointer<TaskList> list = tasks();
+    if (!list || list->isEmpty())
+        return false;
+    for (const QSharedPointer<TaskCommand> &task : *list) {
+        if (task->taskState() == TaskState::Failed)
+            return false;
+    }
+    return true;
+}
+
+PipelineProgress UploadManager::progress() const
+{
+    const QSharedPointer<TaskList> list = tasks();
+    PipelineProgress progress = PipelineProgress::of(list ? *list : TaskList());
+    if (progress.valid && progress.type == TaskType::Upload) {
+        const UploadFileInfo record = file();
+        // The file that goes up: a replacing transcode may have changed the original's path.
+        const QString path = progress.sign == VariantSign::Original
+                                 ? record.path
+                                 : ITaskExecutor::variantPath(options().tmpFolder(), progress.sign, record.id);
+        progress.bytesTotal = QFileInfo(path).size();
+        progress.bytesDone = progress.bytesTotal * progress.rate / 100;
+    }
+    return progress;
+}
+
+void UploadManager::analyse(bool probe)
+{
+    Q_ASSERT(QThread::currentThread() != thread());
+    try {
+        if (probe) {
+            UploadFileInfo record = file();
+            const int result = MediaProbe::probe(&record);
+            if (result != 0)
+                throw MediaProbe::failureText(result);
+            setFile(record);
+            emit probed(record);
+        }
+        checkVideo();
+    } catch (...) {
+        // Without a task list the file cannot run; only its removal is left.
+        reset();
+        throw;
+    }
 }
 
 void UploadManager::checkVideo()
 {
     qDebug("UploadManager::checkVideo");
-    const UploadFileInfo record = file();
-    QSharedPointer<AjaxListDTO<TaskCommand>> reply;
-    Session session;
-    if (loadSession(&session)) {
-        auto data = QSharedPointer<QueryData>::create();
-        data->addHeader(QStringLiteral("token"), session.token);
-        data->add(QStringLiteral("uuid"), record.uuid);
-        data->add(QStringLiteral("name"), record.name);
-        data->add(QStringLiteral("suffix"), record.suffix);
-        data->add(QStringLiteral("size"), record.size);
-        data->add(QStringLiteral("duration"), record.duration);
-        data->add(QStringLiteral("videoCodec"), record.videoCodec);
-        data->add(QStringLiteral("mp4Format"), record.mp4Format);
-        data->add(QStringLiteral("nuvVideo"), record.nuvVideo);
-        data->add(QStringLiteral("rate"), record.rate);
-        data->add(QStringLiteral("width"), record.width);
-        data->add(QStringLiteral("height"), record.height);
-        data->add(QStringLiteral("audioCodec"), record.audioCodec);
-        reply = session.client->postList<TaskCommand>(session.api->validVideoInfoApi(), data);
-    }
+    Q_ASSERT(QThread::currentThread() != thread());
+    const QSharedPointer<AjaxListDTO<TaskCommand>> reply = PipelineRequests(m_manager).checkVideo(file());
     if (!reply || !reply->success()) {
         announce(STATUS_NO_TASKS);
         throw QString(QStringLiteral("视频检测失败:") + (reply ? reply->errorText() : QString()));
@@ -189,7 +207,7 @@ void UploadManager::checkVideo()
 
     auto list = QSharedPointer<TaskList>::create(*reply->data());
     auto registration = QSharedPointer<TaskCommand>::create();
-    registration->setType(99);
+    registration->setType(int(TaskType::Register));
     registration->setId(list->size() + 1);
     registration->setTitle(QStringLiteral("登记视频"));
     list->append(registration);
@@ -214,28 +232,44 @@ void UploadManager::reportState()
         return;
     }
     for (const QSharedPointer<TaskCommand> &task : *list) {
-        if (task->state() == 1)
+        if (task->taskState() == TaskState::Done)
             continue;
-        if (task->type() == 1)
+        if (task->taskType() == TaskType::Transcode)
             announce(STATUS_TRANSCODE_PENDING);
-        else if (task->type() == 2)
+        else if (task->taskType() == TaskType::Upload)
             announce(STATUS_UPLOAD_PENDING);
         return;
     }
 }
 
+void UploadManager::requestRun()
+{
+    m_stopRequested = false;
+    m_runRequested = true;
+}
+
+void UploadManager::runAlone()
+{
+    const auto leave = qScopeGuard([this] { m_runRequested = false; });
+    // Asked before this run starts, so it is not among the running ones.
+    if (Manager *manager = m_manager)
+        manager->stopAll();
+    doTask();
+    m_finished = true;
+}
+
 void UploadManager::doTask()
 {
     qDebug().noquote() << this << QStringLiteral(":UploadManager::doTask():") + file().name;
+    Q_ASSERT(QThread::currentThread() != thread());
     m_finished = false;
-    // The stop flag is left alone: it was cleared where this run was asked for, before the
-    // worker started, so a stop asked in between holds.
+    // The stop flag is left alone: requestRun() cleared it before the worker started, so a
+    // stop asked in between holds.
     const QSharedPointer<TaskList> list = tasks();
     if (!list || list->isEmpty())
         throw QStringLiteral("未有上传执行任务");
     // Found out before the file goes up, not after.
-    Session session;
-    const QString registration = loadSession(&session) ? session.api->addVideoApi() : QString();
+    const QString registration = PipelineRequests(m_manager).addVideoApi();
     const QUrl registrationUrl(registration, QUrl::StrictMode);
     if ((registrationUrl.scheme() != QLatin1String("http") && registrationUrl.scheme() != QLatin1String("https"))
         || registrationUrl.host().isEmpty())
@@ -252,9 +286,9 @@ void UploadManager::doTask()
     for (int i = 0; i < list->size(); ++i) {
         const QSharedPointer<TaskCommand> task = list->at(i);
         task->incrementRunCount();
-        if (task->state() == 1)
+        if (task->taskState() == TaskState::Done)
             continue;
-        task->setState(2);
+        task->setTaskState(TaskState::Running);
         task->setRate(0);
         task->setRemaining(0);
         emit task->dataUpdate();
@@ -267,7 +301,7 @@ void UploadManager::doTask()
         executor->setRunningFlag(&m_running);
         executor->doJob();
 
-        task->setState(1);
+        task->setTaskState(TaskState::Done);
         emit task->dataUpdate();
     }
     reportState();
@@ -308,48 +342,18 @@ void UploadManager::reset()
 QSharedPointer<AjaxDTO<UploadDTO>> UploadManager::uploadChunk(const QString &name, qint64 pos, qint64 total, bool end,
                                                               const QByteArray &data)
 {
-    Session session;
-    if (!loadSession(&session))
-        return {};
-    auto query = QSharedPointer<QueryData>::create();
-    query->addHeader(QStringLiteral("token"), session.token);
-    query->add(QStringLiteral("uuid"), session.schema->uuid());
-    query->add(QStringLiteral("name"), name);
-    query->add(QStringLiteral("total"), total);
-    query->add(QStringLiteral("pos"), pos);
-    query->add(QStringLiteral("end"), end);
-    return session.client->postData<UploadDTO>(session.api->uploadApi(), query, data);
+    return PipelineRequests(m_manager).uploadChunk(name, pos, total, end, data);
 }
 
 QSharedPointer<AjaxDTO<QString>> UploadManager::addVideo(const QString &data, const QString &form)
 {
-    Session session;
-    if (!loadSession(&session))
-        return {};
-    auto query = QSharedPointer<QueryData>::create();
-    query->addHeader(QStringLiteral("token"), session.token);
-    query->add(QStringLiteral("uuid"), session.schema->uuid());
-    query->add(QStringLiteral("filename"), file().name);
-    query->add(QStringLiteral("Type"), int(session.schema->type()));
-    query->add(QStringLiteral("moduleId"), int(session.schema->moduleId()));
-    query->add(QStringLiteral("parentId"), session.schema->parentId());
-    query->add(QStringLiteral("extras"), session.schema->extras());
-    query->add(QStringLiteral("data"), data);
-    query->add(QStringLiteral("form"), form);
-    return session.client->post<QString>(session.api->addVideoApi(), query);
+    return PipelineRequests(m_manager).addVideo(file().name, data, form);
 }
 
 void UploadManager::removeFile()
 {
     qDebug("UploadManager::removeFile");
-    Session session;
-    if (!loadSession(&session))
-        return;
-    auto query = QSharedPointer<QueryData>::create();
-    query->addHeader(QStringLiteral("token"), session.token);
-    query->add(QStringLiteral("fileId"), m_id);
-    query->add(QStringLiteral("uuid"), session.schema->uuid());
-    session.client->post<QString>(session.api->removeFileApi(), query);
+    PipelineRequests(m_manager).removeFile(m_id);
 }
 
 void UploadManager::taskStatus(TaskCommand *taskCommand, QString fileName, qlonglong fileSize, STATUS status, int rate,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/api/ajaxdto.h"
+#include "core/pipeline/pipelineprogress.h"
 #include "core/pipeline/uploadfileinfo.h"
 #include "core/session/clientoptions.h"
 #include "core/session/status.h"
@@ -24,10 +25,14 @@ class UploadDTO;
 // the registration task appended here), the run of the unfinished tasks through their
 // executors, and the hub of their reports.
 //
-// The object lives on the user-interface thread; checkVideo() and doTask() block a worker
-// thread. Everything both sides touch is atomic or behind a lock, and a published task list
-// is never changed again (a new check or a reset replaces it), so a run can walk its list
-// without holding a lock across a request.
+// Both front ends drive a file the same way: analyse() on a worker (probe, then the check);
+// requestRun() where the run is decided, then runAlone() on a worker; progress() to show
+// where it stands; canStart() for a scheduler.
+//
+// The object lives on the user-interface thread; analyse(), checkVideo(), runAlone() and
+// doTask() block a worker thread. Everything both sides touch is atomic or behind a lock,
+// and a published task list is never changed again (a new check or a reset replaces it),
+// so a run can walk its list without holding a lock across a request.
 class UploadManager final : public QObject
 {
     Q_OBJECT
@@ -62,10 +67,27 @@ public:
     bool finished() const;
     void setFinished(bool value);
 
+    // Probes the record's file into the record (probed() follows), then checkVideo(). Worker
+    // thread. Throws the user-facing text; a file that fails either step is reset. Without
+    // probe the check goes out with empty media facts.
+    void analyse(bool probe = true);
     // Sends the record's facts to the server and adopts the task list it returns. Worker thread.
     void checkVideo();
     // Runs every unfinished task in order. Worker thread. Throws what the failing executor threw.
     void doTask();
+
+    // Asks for a run of this file, before its worker starts: a stop from now on holds for
+    // that run, and the pipeline counts as started until runAlone() has left.
+    void requestRun();
+    // The requested run: every other running pipeline of the session gives way, then
+    // doTask(); a run that got through marks the file finished. Worker thread.
+    void runAlone();
+    bool isRunRequested() const;
+    // Whether a scheduler may start this file: not finished, not started, tasks present and
+    // none of them failed (a failed file waits for the user).
+    bool canStart() const;
+    // Where the file's run stands; invalid while it has no tasks.
+    PipelineProgress progress() const;
     // Asks the run to stop and returns once it has ended, processing events meanwhile.
     void stop();
     void reset();
@@ -86,6 +108,8 @@ signals:
     void warningRaised(QString msg);
     // A doTask() call has left, whichever way.
     void runEnded(QPrivateSignal);
+    // analyse() has probed the file; emitted on the worker.
+    void probed(UploadFileInfo record);
 
 public slots:
     void taskStatus(TaskCommand *taskCommand, QString fileName, qlonglong fileSize, STATUS status, int rate,
@@ -93,11 +117,7 @@ public slots:
     void warringMessage(QString msg);
 
 private:
-    struct Session;
-
     void announce(STATUS status);
-    // What every request needs from the coordinator; false while the session is not loaded.
-    bool loadSession(Session *session) const;
 
     mutable QMutex m_mutex; // guards m_tasks and m_file
     QSharedPointer<TaskList> m_tasks;
@@ -109,6 +129,7 @@ private:
     std::atomic_bool m_stopRequested{false};
     std::atomic_int m_status{STATUS_UPLOAD_FAILED};
     std::atomic_bool m_finished{false};
+    std::atomic_bool m_runRequested{false};
     // Calls of doTask() that have not left yet. Executors clear m_running as soon as they
     // see a stop; stop() also waits for the call itself, so a new run never overlaps it.
     std::atomic_int m_activeRuns{0};

@@ -44,25 +44,27 @@ int UploadTaskExecutor::remainingSeconds(float percent, quint32 elapsed)
 
 QString UploadTaskExecutor::sourcePath(const QString &tmpFolder, STATUS *startStatus, QString *openFailure) const
 {
-    switch (m_task->sign()) {
-    case 0:
+    const VariantSign sign = m_task->variant();
+    switch (sign) {
+    case VariantSign::Original:
         *startStatus = STATUS_UPLOADING_ORIGINAL;
         *openFailure = QStringLiteral("原视频打开失败");
         return m_manager ? m_manager->file().path : m_file.path;
-    case 1:
+    case VariantSign::Standard:
         *startStatus = STATUS_UPLOADING_NR;
         *openFailure = QStringLiteral("标清视频打开失败");
-        return variantPath(tmpFolder, 1, m_file.id);
-    case 2:
+        return variantPath(tmpFolder, sign, m_file.id);
+    case VariantSign::High:
         *startStatus = STATUS_UPLOADING_HD;
         *openFailure = QStringLiteral("高清视频打开失败");
-        return variantPath(tmpFolder, 2, m_file.id);
-    case 3:
+        return variantPath(tmpFolder, sign, m_file.id);
+    case VariantSign::SuperHigh:
         *startStatus = STATUS_UPLOADING_HD;
         *openFailure = QStringLiteral("超清视频打开失败");
-        return variantPath(tmpFolder, 3, m_file.id);
-    default: *startStatus = STATUS_NONE; return QString();
+        return variantPath(tmpFolder, sign, m_file.id);
     }
+    *startStatus = STATUS_NONE;
+    return QString();
 }
 
 void UploadTaskExecutor::doJob()
@@ -78,13 +80,13 @@ void UploadTaskExecutor::doJob()
         sendStatus(startStatus, 0, 0);
     if (path.isEmpty()) {
         sendError(STATUS_UPLOAD_NO_PATH, TASK_ERROR_FILE, QStringLiteral("文件不存在"));
-        fail(-1, QStringLiteral("文件不存在"));
+        fail(TaskState::Failed, QStringLiteral("文件不存在"));
     }
 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         sendError(startStatus, TASK_ERROR_FILE, openFailure);
-        fail(-1, openFailure);
+        fail(TaskState::Failed, openFailure);
     }
     const qint64 total = file.size();
     // Size and modification time as announced: a file that changes while it goes up would
@@ -103,13 +105,13 @@ void UploadTaskExecutor::doJob()
         chunk.resize(int(wanted));
         const qint64 read = file.read(chunk.data(), wanted);
         if (read <= 0)
-            fail(-1, QStringLiteral("文件读取出错：") + path);
+            fail(TaskState::Failed, QStringLiteral("文件读取出错：") + path);
         chunk.resize(int(read));
         const QFileInfo now(path);
         if (now.size() != total || now.lastModified() != modified) {
             const QString message = QStringLiteral("文件在上传过程中被修改：") + path;
             sendError(STATUS_UPLOAD_FAILED, TASK_ERROR_FILE, message);
-            fail(-1, message);
+            fail(TaskState::Failed, message);
         }
         const bool end = pos + read >= total;
 
@@ -127,7 +129,7 @@ void UploadTaskExecutor::doJob()
                 qWarning().noquote() << QStringLiteral("receiveTime ") + stamp(receiveTime);
                 qDebug().noquote() << QStringLiteral("receiveTime - sendTime:")
                                           + QString::number(sendTime.secsTo(receiveTime));
-                fail(2, QString());
+                fail(TaskState::Running, QString());
                 if (const QSharedPointer<UploadDTO> uploaded = reply->data()) {
                     m_task->setUploadId(uploaded->id());
                     m_task->setUploadUri(uploaded->uri());
@@ -144,16 +146,15 @@ void UploadTaskExecutor::doJob()
         if (!accepted) {
             const QString message = QStringLiteral("多次上传重试失败(%1)").arg(errorText);
             sendError(STATUS_UPLOAD_FAILED, TASK_ERROR_UPLOAD, message);
-            fail(-1, message);
+            fail(TaskState::Failed, message);
         }
     }
 
-    switch (m_task->sign()) {
-    case 0: sendStatus(STATUS_UPLOADED_ORIGINAL, 0, 0); break;
-    case 1: sendStatus(STATUS_UPLOADED_NR, 0, 0); break;
-    case 2:
-    case 3: sendStatus(STATUS_UPLOADED_HD, 0, 0); break;
-    default: break;
+    switch (m_task->variant()) {
+    case VariantSign::Original: sendStatus(STATUS_UPLOADED_ORIGINAL, 0, 0); break;
+    case VariantSign::Standard: sendStatus(STATUS_UPLOADED_NR, 0, 0); break;
+    case VariantSign::High:
+    case VariantSign::SuperHigh: sendStatus(STATUS_UPLOADED_HD, 0, 0); break;
     }
 }
 
@@ -162,7 +163,7 @@ void UploadTaskExecutor::stopIfRequested()
     if (!stopRequested())
         return;
     clearRunning();
-    fail(3, QStringLiteral("任务已经停止上传"));
+    fail(TaskState::Stopped, QStringLiteral("任务已经停止上传"));
 }
 
 void UploadTaskExecutor::pause(int milliseconds)

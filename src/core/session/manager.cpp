@@ -11,10 +11,13 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
 #include <QThread>
+#include <QTimer>
 
 #include <utility>
 
@@ -265,6 +268,13 @@ void Manager::refreshStatus()
     requestRunLocked();
 }
 
+void Manager::refreshIfReady()
+{
+    const QSharedPointer<Schema> launch = schema();
+    if (launch && !launch->uuid().isEmpty() && !token().isEmpty())
+        refreshStatus();
+}
+
 void Manager::requestRunLocked()
 {
     m_runWanted = true;
@@ -451,6 +461,33 @@ void Manager::stopAll()
         if (pipeline->isRunning())
             pipeline->setStopRequested(true);
     }
+}
+
+bool Manager::stopForExit(int waitMs)
+{
+    qInfo("Manager Stop");
+    // A run whose worker is only about to start is stopped too: an ffmpeg left running
+    // would outlive the process.
+    setStartPermit(false);
+    for (const QSharedPointer<UploadManager> &pipeline : pipelines())
+        pipeline->setStopRequested(true);
+    QElapsedTimer waited;
+    waited.start();
+    while (hasRunningTask() && waited.elapsed() < waitMs) {
+        // Events keep flowing: a worker may be waiting for this thread.
+        QEventLoop slice;
+        QTimer::singleShot(50, &slice, &QEventLoop::quit);
+        slice.exec();
+    }
+    return !hasRunningTask();
+}
+
+bool Manager::reportExit()
+{
+    qInfo("Client Exit");
+    setStatus(STATUS_CLIENT_EXIT, 0, QString(), 0);
+    // setStatus has waited already; this only tells whether the report went.
+    return flushReports(0);
 }
 
 QString Manager::pipelinesJson() const

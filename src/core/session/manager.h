@@ -84,6 +84,13 @@ public:
     bool hasRunningTask() const;
     // Asks every working pipeline to stop; does not wait.
     void stopAll();
+    // The session ends: nothing may start any more, every pipeline is asked to stop (one
+    // about to start as well), then up to waitMs pass, events flowing, until none runs.
+    // False when one still runs. Logs "Manager Stop".
+    bool stopForExit(int waitMs);
+    // Reports the client's exit (21) and waits for it to be sent; false when it was not
+    // sent in time. Logs "Client Exit".
+    bool reportExit();
 
     STATUS status() const;
     // Queues a status change and reports at once when the status differs from the previous
@@ -93,6 +100,8 @@ public:
     // Asks for a report run: the removed-files poll, then the queued entries or, with an
     // empty queue, the current state. Returns at once; the run happens on the reporting thread.
     void refreshStatus();
+    // The report timer's tick: refreshStatus() once the session has its uuid and its token.
+    void refreshIfReady();
     // Waits until every queued entry has been sent and no run is in progress. False on timeout.
     bool flushReports(int timeoutMs);
 

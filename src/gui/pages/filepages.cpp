@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "gui/pages/filepages.h"
 
+#include "core/media/mediaprobe.h"
 #include "core/session/schema.h"
 #include "gui/frame/frmmessagebox.h"
 #include "gui/toolkit/helpers.h"
@@ -16,35 +17,6 @@ namespace FilePages {
 
 namespace {
 constexpr int CaptionWidth = 500;
-}
-
-const QStringList &acceptedSuffixes()
-{
-    static const QStringList suffixes{
-        QStringLiteral(".mp4"),  QStringLiteral(".mov"),  QStringLiteral(".mkv"), QStringLiteral(".webm"),
-        QStringLiteral(".avi"),  QStringLiteral(".navi"), QStringLiteral(".flv"), QStringLiteral(".wmv"),
-        QStringLiteral(".3gp"),  QStringLiteral(".mpg"),  QStringLiteral(".vob"), QStringLiteral(".ogg"),
-        QStringLiteral(".rmvb"), QStringLiteral(".asf"),  QStringLiteral(".f4v"), QStringLiteral(".rm"),
-        QStringLiteral(".ram"),
-    };
-    return suffixes;
-}
-
-QString acceptedSuffix(const QString &path)
-{
-    for (const QString &suffix : acceptedSuffixes()) {
-        if (path.endsWith(suffix, Qt::CaseInsensitive))
-            return suffix;
-    }
-    return QString();
-}
-
-QString nameFilter()
-{
-    // No ";" after the closing parenthesis: with it the dialog no longer reads the text as
-    // "name (patterns)" and offers none of these files.
-    return QStringLiteral("Video File( *.mp4 *.mov *.mkv *.webm *.avi *.navi *.flv *.wmv *.3gp *.mpg *.vob *.ogg "
-                          "*.rmvb *.asf *.f4v *.rm *.ram)");
 }
 
 QString caption(const Schema &schema)
@@ -83,7 +55,7 @@ QStringList droppedPaths(const QList<QUrl> &urls, int maxUploadNum, int current,
     *invalid = false;
     for (const QUrl &url : urls) {
         const QString path = url.toLocalFile();
-        if (acceptedSuffix(path).isEmpty()) {
+        if (!MediaProbe::hasAcceptedSuffix(path)) {
             *invalid = true;
             continue;
         }
@@ -100,7 +72,7 @@ void showInvalidDrop()
 
 QStringList chooseFiles(int maxUploadNum)
 {
-    QFileDialog dialog(nullptr, QStringLiteral("选择上传视频"), QStringLiteral("."), nameFilter());
+    QFileDialog dialog(nullptr, QStringLiteral("选择上传视频"), QStringLiteral("."), MediaProbe::nameFilter());
     dialog.setViewMode(QFileDialog::Detail);
     dialog.setFileMode(maxUploadNum > 1 || maxUploadNum == -1 ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted)

@@ -11,15 +11,10 @@ class QLabel;
 class QWidget;
 class Schema;
 
-// The rules the empty file page and the task list share: which files are videos, how
-// many may still be added, the file dialog and the caption above the files.
+// The rules the empty file page and the task list share: how many files may still be
+// added, the drop and the file dialog, and the caption above the files. Which files are
+// videos is MediaProbe's.
 namespace FilePages {
-
-// The accepted suffixes, in the order they are tried.
-const QStringList &acceptedSuffixes();
-// The first accepted suffix `path` ends with (any letter case); empty for none.
-QString acceptedSuffix(const QString &path);
-QString nameFilter();
 
 // Module and parent names as "module - parent", "module - " or "parent".
 QString caption(const Schema &schema);

@@ -14,8 +14,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QTimer>
 
 #include <cstdio>
@@ -153,13 +151,10 @@ bool FrmApp::onValidatedMsg()
 
 void FrmApp::onTimeRefreshTimeoutMsg()
 {
-    const QSharedPointer<Schema> schema = m_manager->schema();
-    if (!schema || schema->uuid().isEmpty() || m_manager->token().isEmpty())
-        return;
     auto *action = new ActionBehavior(this);
     action->setWait(false);
     const QSharedPointer<Manager> manager = m_manager;
-    action->run([manager] { manager->refreshStatus(); });
+    action->run([manager] { manager->refreshIfReady(); });
 }
 
 void FrmApp::onValidatedErrorMsg(const QString &msg)
@@ -205,7 +200,7 @@ bool FrmApp::hasUnfinishedTask() const
         if (!tasks)
             continue;
         for (const QSharedPointer<TaskCommand> &task : *tasks) {
-            if (task->state() != 1)
+            if (task->taskState() != TaskState::Done)
                 return true;
         }
     }
@@ -248,26 +243,7 @@ void FrmApp::stopForExit(bool unfinished)
     // Hidden first: the wait below must not look like a hung window.
     hide();
     ActionBehavior::appClosing = true;
-    qInfo("Manager Stop");
-    // Nothing may start while we wait, and a run whose worker is only about to start is
-    // stopped too: an ffmpeg left running would outlive the process.
-    m_manager->setStartPermit(false);
-    const auto pipelines = m_manager->uploadManagers();
-    if (pipelines) {
-        for (const QSharedPointer<UploadManager> &pipeline : *pipelines)
-            pipeline->setStopRequested(true);
-    }
-    QElapsedTimer waited;
-    waited.start();
-    while (m_manager->hasRunningTask() && waited.elapsed() < ExitStopWaitMs) {
-        // Events keep flowing: a worker may be waiting for this thread.
-        QEventLoop slice;
-        QTimer::singleShot(50, &slice, &QEventLoop::quit);
-        slice.exec();
-    }
-    if (!unfinished)
-        return;
-    qInfo("Client Exit");
-    // Returns once the final report has reached the server (or its wait ran out).
-    m_manager->setStatus(STATUS_CLIENT_EXIT, 0, QString(), 0);
+    m_manager->stopForExit(ExitStopWaitMs);
+    if (unfinished)
+        m_manager->reportExit();
 }

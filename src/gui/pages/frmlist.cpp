@@ -2,6 +2,7 @@
 #include "gui/pages/frmlist.h"
 #include "ui_frmlist.h"
 
+#include "core/media/mediaprobe.h"
 #include "core/pipeline/uploadfileinfo.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/session/manager.h"
@@ -17,7 +18,6 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QMimeData>
 #include <QScopeGuard>
 #include <QTimer>
@@ -92,13 +92,7 @@ void FrmList::addFiles(const QStringList &files)
         const QSharedPointer<UploadManager> pipeline = manager->addUploadManager();
         connect(pipeline.data(), &UploadManager::warningRaised, this, &FrmList::showWarning);
 
-        const QFileInfo file(path);
-        UploadFileInfo record;
-        record.uuid = schema ? schema->uuid() : QString();
-        record.path = path;
-        record.name = file.fileName();
-        record.suffix = QStringLiteral(".") + file.suffix();
-        record.size = file.size();
+        const UploadFileInfo record = MediaProbe::recordOf(path, schema ? schema->uuid() : QString());
 
         auto *item = new QListWidgetItem;
         auto *row = new ItemTaskWidget(m_ui->listTask);

@@ -3,8 +3,7 @@
 #include "ui_itemtaskwidget.h"
 
 #include "core/api/taskcommand.h"
-#include "core/media/ffmpegtools.h"
-#include "core/media/videoinfo.h"
+#include "core/pipeline/actionoutcome.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/session/manager.h"
 #include "gui/toolkit/actionbehavior.h"
@@ -19,10 +18,10 @@ namespace {
 
 constexpr int ColumnWidth = 339;
 
-QString firstWord(const QString &text)
+// The row shows a task's state as it is: the numbers are the same.
+ItemTaskWidgetStatus rowStatusOf(TaskState state)
 {
-    const int blank = text.indexOf(QLatin1Char(' '));
-    return blank < 0 ? text : text.left(blank);
+    return static_cast<ItemTaskWidgetStatus>(static_cast<qint32>(state));
 }
 
 } // namespace
@@ -62,6 +61,16 @@ void ItemTaskWidget::setManager(const QSharedPointer<Manager> &manager)
 void ItemTaskWidget::setUploadManager(const QSharedPointer<UploadManager> &uploadManager)
 {
     m_uploadManager = uploadManager;
+    if (!m_uploadManager)
+        return;
+    connect(
+        m_uploadManager.data(), &UploadManager::probed, this,
+        [this](const UploadFileInfo &record) {
+            m_fileInfo = record;
+            applyStatus(ItemTaskWidgetStatus::Analysing, statusText(ItemTaskWidgetStatus::Analysing),
+                        QStringLiteral("正在分析任务..."), 0);
+        },
+        Qt::QueuedConnection);
 }
 
 QSharedPointer<UploadManager> ItemTaskWidget::uploadManager() const
@@ -91,47 +100,21 @@ void ItemTaskWidget::setFileInfo(const UploadFileInfo &fileInfo)
 
 void ItemTaskWidget::analyse()
 {
+    if (m_uploadManager)
+        m_uploadManager->setFile(m_fileInfo);
     auto *action = new ActionBehavior(this);
     action->setErrorHandler([this](int, const QString &message) {
-        if (m_uploadManager)
-            m_uploadManager->reset();
         m_ui->btnUpload->hide();
         m_ui->btnPause->hide();
         sendMessage(ItemTaskWidgetStatus::Failed, message, 0);
     });
-    // The worker gets copies and the pipeline; `row` only addresses the queued hand-overs.
+    // The worker gets the pipeline; `row` only addresses the queued hand-over.
     ItemTaskWidget *row = this;
     const QSharedPointer<UploadManager> pipeline = m_uploadManager;
-    action->run([row, pipeline, record = m_fileInfo]() mutable {
-        FFMpegTools ffmpegTools;
-        VideoInfo info;
-        const int result = ffmpegTools.info(&info, record.path);
-        if (result != 0) {
-            qDebug().noquote() << QStringLiteral("ffmpegTools.info:") << record.path;
-            throw FFMpegTools::infoFailureText(result);
-        }
-        const VideoStream &video = info.videoStreams().at(0);
-        record.duration = qint64(info.duration());
-        record.videoCodec = firstWord(video.codec);
-        record.mp4Format = info.moovAheadMdat();
-        record.nuvVideo = info.nuvMp4();
-        record.rate = firstWord(video.bitrate);
-        record.width = video.width;
-        record.height = video.height;
-        record.audioCodec = firstWord(info.audioCodec());
-        QMetaObject::invokeMethod(
-            row,
-            [row, record] {
-                row->m_fileInfo = record;
-                row->applyStatus(ItemTaskWidgetStatus::Analysing, statusText(ItemTaskWidgetStatus::Analysing),
-                                 QStringLiteral("正在分析任务..."), 0);
-            },
-            Qt::QueuedConnection);
-
+    action->run([row, pipeline] {
         if (!pipeline)
             throw QStringLiteral("未有上传执行任务");
-        pipeline->setFile(record);
-        pipeline->checkVideo();
+        pipeline->analyse();
         QMetaObject::invokeMethod(
             row,
             [row] {
@@ -225,15 +208,8 @@ bool ItemTaskWidget::tryStart()
 {
     const bool permit = m_manager && m_manager->startPermit();
     qDebug().noquote() << QStringLiteral("bool ItemTaskWidget::tryStart") << (permit ? "T" : "F");
-    if (!m_uploadManager || !permit || m_uploadManager->finished() || m_uploadManager->isRunning() || m_uploading)
+    if (!m_uploadManager || !permit || !m_uploadManager->canStart())
         return false;
-    const auto tasks = m_uploadManager->tasks();
-    if (!tasks || tasks->isEmpty())
-        return false;
-    for (const auto &task : *tasks) {
-        if (task->state() == -1)
-            return false;
-    }
     m_manager->setStartPermit(false);
     qDebug("bool ItemTaskWidget::tryStart on_btnUpload_clicked");
     on_btnUpload_clicked();
@@ -246,49 +222,49 @@ void ItemTaskWidget::on_btnUpload_clicked()
     if (!m_lock.try_lock())
         return;
     const auto unlock = qScopeGuard([this] { m_lock.unlock(); });
-    // The pipeline says it runs only once its worker got going; until then this row's own
-    // flag keeps a second start (a click and a scheduler pass) from running it twice.
-    if (!m_uploadManager || !m_manager || m_uploadManager->isRunning() || m_uploading)
+    // A requested run counts as started: a click and a scheduler pass never run it twice.
+    if (!m_uploadManager || !m_manager || m_uploadManager->isRunning() || m_uploadManager->isRunRequested())
         return;
-    m_uploading = true;
     m_ui->btnUpload->hide();
     m_ui->btnPause->show();
     auto *action = new ActionBehavior(this);
     action->clearErrorHandler();
-    const QSharedPointer<Manager> manager = m_manager;
     const QSharedPointer<UploadManager> pipeline = m_uploadManager;
     // A pause or delete from here on stops this run, even one asked before its worker runs.
-    pipeline->setStopRequested(false);
+    pipeline->requestRun();
     action->run(
-        [manager, pipeline] {
-            manager->stopAll();
-            pipeline->doTask();
+        [pipeline] {
+            pipeline->runAlone();
             qDebug("ItemTaskWidget::on_btnUpload_clicked doTask end");
         },
-        [this](int code, const QString &message) { onUploadDone(code, message); });
+        [this](int code, const QString &message) {
+            onUploadDone(ActionOutcome{code, message});
+        });
 }
 
-void ItemTaskWidget::onUploadDone(int code, const QString &message)
+void ItemTaskWidget::onUploadDone(const ActionOutcome &outcome)
 {
-    qDebug().noquote() << QStringLiteral("ItemTaskWidget::on_btnUpload_clicked doTask after") << code << message;
-    m_uploading = false;
-    if (code == 0 && message.isEmpty()) {
+    qDebug().noquote() << QStringLiteral("ItemTaskWidget::on_btnUpload_clicked doTask after") << outcome.code
+                       << outcome.message;
+    // The percentage the last task update shows too: whichever of the two arrives last, a
+    // paused row keeps showing where it stopped.
+    const int progress = m_uploadManager->progress().overall;
+    if (outcome.ok()) {
         m_ui->btnUpload->hide();
         m_ui->btnPause->hide();
         m_ui->btnDelete->setEnabled(false);
-        m_uploadManager->setFinished(true);
         m_manager->setStartPermit(true);
         applyStatus(ItemTaskWidgetStatus::Completed, statusText(ItemTaskWidgetStatus::Completed),
-                    QStringLiteral("任务执行完成"), 0);
-    } else if (code == 0) {
+                    QStringLiteral("任务执行完成"), progress);
+    } else if (outcome.stopped()) {
         m_ui->btnUpload->show();
         m_ui->btnPause->hide();
-        applyStatus(ItemTaskWidgetStatus::Paused, statusText(ItemTaskWidgetStatus::Paused), message, 0);
+        applyStatus(ItemTaskWidgetStatus::Paused, statusText(ItemTaskWidgetStatus::Paused), outcome.message, progress);
     } else {
         m_ui->btnUpload->show();
         m_ui->btnDelete->show();
         m_ui->btnPause->hide();
-        sendMessage(ItemTaskWidgetStatus::Failed, message, 0);
+        sendMessage(ItemTaskWidgetStatus::Failed, outcome.message, 0);
     }
     qDebug().noquote() << QStringLiteral("ItemTaskWidget::on_btnUpload_clicked:")
                        << (m_manager->startPermit() ? "T" : "F");
@@ -342,37 +318,10 @@ void ItemTaskWidget::onCompleteMsg(const QObject *widget)
 
 void ItemTaskWidget::onDataUpdateMsg()
 {
-    const auto tasks = m_uploadManager ? m_uploadManager->tasks() : nullptr;
-    if (!tasks || tasks->isEmpty())
+    const PipelineProgress progress = m_uploadManager ? m_uploadManager->progress() : PipelineProgress();
+    if (!progress.valid)
         return;
-    int index = 0;
-    int rate = 0;
-    int state = 1;
-    QString message;
-    bool found = false;
-    for (const auto &task : *tasks) {
-        ++index;
-        const int taskState = task->state();
-        if (taskState == 0 || taskState == 2 || taskState == 3 || taskState == -1) {
-            rate = task->rate();
-            message = task->title();
-            state = taskState;
-            found = true;
-            break;
-        }
-    }
-    if (!found)
-        index = int(tasks->size());
-    sendMessage(static_cast<ItemTaskWidgetStatus>(state), message, overallProgress(int(tasks->size()), index, rate));
-}
-
-int ItemTaskWidget::overallProgress(int count, int index, int rate)
-{
-    // One task has no share to split: its own rate is the row's.
-    if (count <= 1)
-        return qBound(0, rate, 100);
-    const int step = 98 / (count - 1);
-    return (step * rate) / 100 + (index - 1) * step;
+    sendMessage(rowStatusOf(progress.state), progress.allDone ? QString() : progress.title, progress.overall);
 }
 
 QString ItemTaskWidget::sizeText(qint64 bytes)

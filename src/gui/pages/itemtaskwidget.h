@@ -16,11 +16,12 @@ class ItemTaskWidget;
 }
 class Manager;
 class UploadManager;
+struct ActionOutcome;
 
 // One file of the task list: name, size, state and the upload / pause / delete buttons.
-// It analyses its file in the background, lets its pipeline fetch the task list, runs the
-// pipeline when the user or the list's scheduler starts it, and shows progress, failure or
-// completion.
+// A view of its pipeline: it has the pipeline analyse its file and run in the background
+// when the user or the list's scheduler starts it, and shows the pipeline's progress,
+// failure or completion.
 //
 // Work on worker threads never touches the row itself: it gets copies and the pipeline,
 // and hands its results back queued. A row that is deleted while one of its actions still
@@ -53,9 +54,6 @@ public:
     // "385000000" bytes read "367.16MB": the digits after the point are the leading digits
     // of the last remainder, as the platform shows sizes.
     static QString sizeText(qint64 bytes);
-    // The row's percentage for a pipeline at task `index` (1-based) of `count` with that
-    // task at `rate` percent.
-    static int overallProgress(int count, int index, int rate);
 
 signals:
     void deleteItemMsg(ItemTaskWidget *itemTaskWidget);
@@ -77,7 +75,7 @@ private:
     void applyStatus(ItemTaskWidgetStatus status, const QString &text, const QString &message, int progress);
     void showButtonsForStatus();
     void analyse();
-    void onUploadDone(int code, const QString &message);
+    void onUploadDone(const ActionOutcome &outcome);
     bool hasTasks() const;
 
     Ui::ItemTaskWidget *m_ui = nullptr;
@@ -86,6 +84,4 @@ private:
     UploadFileInfo m_fileInfo;
     QRecursiveMutex m_lock;
     QSharedPointer<Manager> m_manager;
-    // An upload action of this row is under way (its worker may not have started yet).
-    bool m_uploading = false;
 };

@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "gui/toolkit/actionbehavior.h"
 
-#include "core/pipeline/actionstopsignal.h"
+#include "core/pipeline/actionoutcome.h"
 #include "gui/frame/frmmessagebox.h"
 
 #include <QDebug>
 #include <QEventLoop>
 #include <QThread>
-
-#include <exception>
 
 ActionBehavior::Outcome ActionBehavior::defaultErrorHandler = [](int code, const QString &message) {
     Q_UNUSED(code)
@@ -118,25 +116,9 @@ void ActionBehavior::start()
 void ActionBehavior::runStage(const std::function<void()> &stage)
 {
     // Nothing may leave a worker thread: every thrown value becomes the outcome.
-    try {
-        if (stage)
-            stage();
-    } catch (const ActionStopSignal &stop) {
-        m_code = stop.code;
-        m_message = stop.message;
-    } catch (const QString &text) {
-        m_code = -1;
-        m_message = text;
-    } catch (const char *text) {
-        m_code = -1;
-        m_message = QString::fromUtf8(text);
-    } catch (const std::exception &error) {
-        m_code = -1;
-        m_message = QString::fromUtf8(error.what());
-    } catch (...) {
-        m_code = 999;
-        m_message = QStringLiteral("fatal error");
-    }
+    const ActionOutcome outcome = ActionOutcome::of(stage);
+    m_code = outcome.code;
+    m_message = outcome.message;
 }
 
 void ActionBehavior::complete()

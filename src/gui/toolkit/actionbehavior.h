@@ -12,11 +12,8 @@
 class QThread;
 
 // Runs one user action off the user-interface thread. The work runs on a thread of its
-// own; whatever it throws becomes an outcome (code, message) that comes back on the
-// calling thread: the error handler for a failure, then the done callback always.
-//   (0, empty) success, (0, text) stopped by the user, (non-zero, text) failure.
-// Thrown QString, const char* and std::exception give -1 with their text;
-// ActionStopSignal gives its own code and text; anything else gives (999, "fatal error").
+// own; whatever it throws becomes an outcome (code, message; see ActionOutcome) that comes
+// back on the calling thread: the error handler for a failure, then the done callback always.
 // A runner with a parent returns from run() at once and deletes itself after its
 // callbacks; one without a parent waits in a local event loop and belongs to its creator.
 class ActionBehavior final : public QObject

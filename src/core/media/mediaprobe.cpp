@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "cli/mediaprobe.h"
+#include "core/media/mediaprobe.h"
 
 #include "core/media/ffmpegtools.h"
 #include "core/media/videoinfo.h"
 
+#include <QDebug>
 #include <QFileInfo>
 
 namespace {
@@ -38,6 +39,16 @@ bool hasAcceptedSuffix(const QString &path)
     return false;
 }
 
+QString nameFilter()
+{
+    // No ";" after the closing parenthesis: with it the dialog no longer reads the text as
+    // "name (patterns)" but as blank-separated patterns, the last one "*.ram);".
+    QStringList patterns;
+    for (const QString &suffix : acceptedSuffixes())
+        patterns.append(QLatin1Char('*') + suffix);
+    return QStringLiteral("Video File( ") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
+
 UploadFileInfo recordOf(const QString &path, const QString &uuid)
 {
     const QFileInfo info(path);
@@ -55,8 +66,10 @@ int probe(UploadFileInfo *record)
     FFMpegTools ffmpegTools;
     VideoInfo info;
     const int result = ffmpegTools.info(&info, record->path);
-    if (result != 0)
+    if (result != 0) {
+        qDebug().noquote() << QStringLiteral("ffmpegTools.info:") << record->path;
         return result;
+    }
     const VideoStream &video = info.videoStreams().at(0);
     record->duration = qint64(info.duration());
     record->videoCodec = firstWord(video.codec);
@@ -67,6 +80,14 @@ int probe(UploadFileInfo *record)
     record->height = video.height;
     record->audioCodec = firstWord(info.audioCodec());
     return 0;
+}
+
+QString failureText(int result)
+{
+    const QString cause = FFMpegTools::failureCause(result);
+    return QStringLiteral("获取上传文件信息失败,%1(%2)")
+        .arg(cause.isEmpty() ? QStringLiteral("请确认文件为有效视频") : cause)
+        .arg(result);
 }
 
 QJsonObject facts(const UploadFileInfo &record)
