@@ -234,12 +234,17 @@ void FrmList::onCompleteMsg(const QObject *widget)
         return;
     if (!s_schedulerMutex.tryLock()) {
         qDebug("FrmList::onCompleteMsg lock");
+        deferPass(widget);
         return;
     }
     const auto unlock = qScopeGuard([] { s_schedulerMutex.unlock(); });
-    if (s_schedulerBusy)
+    if (s_schedulerBusy) {
+        deferPass(widget);
         return;
+    }
     s_schedulerBusy = true;
+    m_passPending = false;
+    m_pendingWidget = nullptr;
 
     const int count = m_ui->listTask->count();
     const int location = widget ? indexOf(widget) : -1;
@@ -260,6 +265,10 @@ void FrmList::onCompleteMsg(const QObject *widget)
             continue;
         qDebug("itemTaskWidget->tryStart()");
         waitWhileAnalysing(row);
+        // A row finished while we waited: the rows after it come first, not the rest of
+        // this pass's order (which would start a later row before an earlier one).
+        if (m_passPending)
+            break;
         // A row being deleted is hidden at once; its pipeline is on its way out.
         const int index = row ? indexOf(row) : -1;
         if (index < 0 || m_ui->listTask->item(index)->isHidden())
@@ -271,4 +280,18 @@ void FrmList::onCompleteMsg(const QObject *widget)
     }
     s_schedulerBusy = false;
     qDebug("FrmList::onCompleteMsg end");
+    if (m_passPending) {
+        const QObject *next = m_pendingWidget;
+        m_passPending = false;
+        m_pendingWidget = nullptr;
+        QMetaObject::invokeMethod(
+            this, [this, next] { onCompleteMsg(next); }, Qt::QueuedConnection);
+    }
+}
+
+void FrmList::deferPass(const QObject *widget)
+{
+    if (widget || !m_passPending)
+        m_pendingWidget = widget;
+    m_passPending = true;
 }

@@ -57,6 +57,7 @@ private:
     void finishRemoval(const QPointer<ItemTaskWidget> &row);
     void updateListHeight();
     void waitWhileAnalysing(const QPointer<ItemTaskWidget> &row);
+    void deferPass(const QObject *widget);
     void showWarning(const QString &message);
 
     Ui::FrmList *m_ui = nullptr;
@@ -67,4 +68,9 @@ private:
     // events it processes while waiting finds the lock taken and returns.
     static QMutex s_schedulerMutex;
     static bool s_schedulerBusy;
+    // A call that found a pass running is not lost: the running pass gives way to it at its
+    // next row (it may have waited there while the finished row's call arrived), or it runs
+    // once the pass ends. A call naming a row wins over one from the top.
+    bool m_passPending = false;
+    const QObject *m_pendingWidget = nullptr;
 };
