@@ -250,6 +250,7 @@ void UploadManager::requestRun()
 
 void UploadManager::runAlone()
 {
+    Q_ASSERT(QThread::currentThread() != thread());
     const auto leave = qScopeGuard([this] { m_runRequested = false; });
     // Asked before this run starts, so it is not among the running ones.
     if (Manager *manager = m_manager)

@@ -465,6 +465,8 @@ void Manager::stopAll()
 
 bool Manager::stopForExit(int waitMs)
 {
+    // Its wait lets the pipelines' queued reports in, which only this object's thread gets.
+    Q_ASSERT(QThread::currentThread() == thread());
     qInfo("Manager Stop");
     // A run whose worker is only about to start is stopped too: an ffmpeg left running
     // would outlive the process.
