@@ -1,17 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "core/api/requestprovider.h"
 #include "devserver.h"
+#include "logcapture.h"
+#include "testsupport.h"
 
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutex>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -22,16 +21,6 @@
 #include <memory>
 
 namespace {
-
-QMutex g_logMutex;
-QStringList g_warnings;
-
-void captureWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    QMutexLocker locker(&g_logMutex);
-    if (type == QtWarningMsg)
-        g_warnings.append(message);
-}
 
 // A TCP relay in front of the devserver, on a thread of its own (the client blocks the test's
 // thread): it counts the connections the client opens and can cut them all, as a server
@@ -100,13 +89,6 @@ private:
     bool m_dropNext = false;
 };
 
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
-
 } // namespace
 
 class TestChunkConnection final : public QObject
@@ -130,7 +112,6 @@ private Q_SLOTS:
 private:
     QString uploadUrl(const QString &base, const QString &name, qint64 total, qint64 pos, bool end) const;
     int post(const QString &url, const QByteArray &data, QByteArray *body = nullptr);
-    QJsonObject uploadEntry(const QString &name) const;
 
     DevServer m_server;
     RequestProvider m_provider;
@@ -198,16 +179,6 @@ int TestChunkConnection::post(const QString &url, const QByteArray &data, QByteA
     return code;
 }
 
-QJsonObject TestChunkConnection::uploadEntry(const QString &name) const
-{
-    const QJsonArray uploads = m_server.journal().value(QStringLiteral("uploads")).toArray();
-    for (const QJsonValue &upload : uploads) {
-        if (upload.toObject().value(QStringLiteral("name")).toString() == name)
-            return upload.toObject();
-    }
-    return {};
-}
-
 void TestChunkConnection::postMultipart_consecutiveChunks_oneConnectionIntactFile()
 {
     const QString base = QStringLiteral("http://127.0.0.1:%1").arg(m_relay->port);
@@ -222,10 +193,9 @@ void TestChunkConnection::postMultipart_consecutiveChunks_oneConnectionIntactFil
     }
     QCOMPARE(m_relay->accepted.load(), 1);
 
-    const QJsonObject upload = uploadEntry(QStringLiteral("keep.bin"));
+    const QJsonObject upload = m_server.journalEntry("uploads", "name", QStringLiteral("keep.bin"));
     QVERIFY(upload.value(QStringLiteral("finished")).toBool());
-    QCOMPARE(upload.value(QStringLiteral("sha256")).toString().toLatin1(),
-             QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex());
+    QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), sha256Of(file));
 }
 
 void TestChunkConnection::postMultipart_serverClosedIdleConnection_resentOnceOnNewConnection()
@@ -243,11 +213,10 @@ void TestChunkConnection::postMultipart_serverClosedIdleConnection_resentOnceOnN
                  200);
         QCOMPARE(m_relay->accepted.load(), i + 1);
     }
-    const QJsonObject upload = uploadEntry(QStringLiteral("idle.bin"));
+    const QJsonObject upload = m_server.journalEntry("uploads", "name", QStringLiteral("idle.bin"));
     // Each chunk reached the server exactly once.
     QCOMPARE(upload.value(QStringLiteral("chunks")).toArray().size(), 3);
-    QCOMPARE(upload.value(QStringLiteral("sha256")).toString().toLatin1(),
-             QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex());
+    QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), sha256Of(file));
 }
 
 void TestChunkConnection::postMultipart_serverFaults_mappedLikeAccessManager()
@@ -260,15 +229,13 @@ void TestChunkConnection::postMultipart_serverFaults_mappedLikeAccessManager()
     // arrived, so it must not be sent again.
     QCOMPARE(post(url, chunk), 200);
     QVERIFY(m_server.configure({{QStringLiteral("drop"), QJsonArray{QStringLiteral("upload:1")}}}));
-    g_warnings.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(captureWarnings);
     QByteArray body;
-    const int dropped = post(url, chunk, &body);
-    qInstallMessageHandler(previous);
+    int dropped = 0;
+    const QStringList warnings = LogCapture::during([&] { dropped = post(url, chunk, &body); });
     QCOMPARE(dropped, int(QNetworkReply::RemoteHostClosedError));
     QVERIFY(!body.isEmpty());
-    QCOMPARE(g_warnings.size(), 1);
-    QVERIFY2(g_warnings.first().startsWith(url + QLatin1Char(':')), qPrintable(g_warnings.first()));
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings.first().startsWith(url + QLatin1Char(':')), qPrintable(warnings.first()));
 
     ClientOptions options;
     options.stallTimeoutMs = 500;
@@ -290,11 +257,11 @@ void TestChunkConnection::postMultipart_serverFaults_mappedLikeAccessManager()
                                                                                     {QStringLiteral("count"), 1}}}}}}));
         QVERIFY(m_server.resetJournal());
         QCOMPARE(post(url, chunk), status == 302 ? int(QNetworkReply::ProtocolInvalidOperationError) : 200);
-        const QJsonArray requests = m_server.journal().value(QStringLiteral("requests")).toArray();
+        const QJsonArray requests = m_server.journalList("requests");
         QCOMPARE(requests.size(), status == 302 ? 1 : 2);
     }
-    QCOMPARE(uploadEntry(QStringLiteral("faults.bin")).value(QStringLiteral("sha256")).toString().toLatin1(),
-             QCryptographicHash::hash(chunk, QCryptographicHash::Sha256).toHex());
+    const QJsonObject upload = m_server.journalEntry("uploads", "name", QStringLiteral("faults.bin"));
+    QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), sha256Of(chunk));
 }
 
 void TestChunkConnection::postMultipart_statuses_codeAndBody_data()

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "core/api/requestprovider.h"
 #include "devserver.h"
+#include "logcapture.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutex>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
@@ -18,16 +18,6 @@
 #include <vector>
 
 namespace {
-
-QMutex g_logMutex;
-QStringList g_warnings;
-
-void captureWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    QMutexLocker locker(&g_logMutex);
-    if (type == QtWarningMsg)
-        g_warnings.append(message);
-}
 
 // A URL that answers with /test/empty after `hops` redirects.
 QString redirectChain(const DevServer &server, int hops)
@@ -89,16 +79,14 @@ int TestRequestProvider::codeOf(const QString &url, QByteArray *body)
 void TestRequestProvider::get_unresolvableHost_hostNotFoundWithWarning()
 {
     const QString url = QStringLiteral("http://nuv-no-such-host.invalid/platform/settings");
-    g_warnings.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(captureWarnings);
     QByteArray body;
-    const int code = codeOf(url, &body);
-    qInstallMessageHandler(previous);
+    int code = 0;
+    const QStringList warnings = LogCapture::during([&] { code = codeOf(url, &body); });
 
     QCOMPARE(code, int(QNetworkReply::HostNotFoundError));
     QVERIFY(!body.isEmpty());
-    QCOMPARE(g_warnings.size(), 1);
-    QVERIFY2(g_warnings.first().startsWith(url + QLatin1Char(':')), qPrintable(g_warnings.first()));
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings.first().startsWith(url + QLatin1Char(':')), qPrintable(warnings.first()));
 }
 
 void TestRequestProvider::redirects_followedOnlyWhereSafe_data()

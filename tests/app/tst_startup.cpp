@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Runs the real NUVUpload executable and reads what it leaves in its log folder.
 #include "core/platform/appdirs.h"
+#include "programcopy.h"
 
-#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -13,28 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-// A private copy of the program, so its program folder (logs, setting.ini) is the test's own.
-struct Installed
-{
-    QTemporaryDir dir;
-    QString program;
-
-    bool install()
-    {
-        program = dir.filePath(QStringLiteral("NUVUpload"));
-        const QString built = qEnvironmentVariable("NUV_BIN_DIR") + QStringLiteral("/NUVUpload");
-        return QFile::copy(built, program)
-               && QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-
-    QString logText() const
-    {
-        QFile file(dir.filePath(QStringLiteral("logs/") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
-                                + QStringLiteral(".log")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-};
 
 QString lineAfter(const QString &log, const QString &marker)
 {
@@ -86,8 +64,8 @@ void TestStartup::start_arguments_pickLaunchTextAndWriteBanners()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, launchText);
-    Installed app;
-    QVERIFY(app.install());
+    ProgramCopy app;
+    QVERIFY(app.install(QStringLiteral("NUVUpload")));
     QTemporaryDir elsewhere;
 
     QProcess process;
@@ -125,8 +103,8 @@ void TestStartup::start_arguments_pickLaunchTextAndWriteBanners()
 
 void TestStartup::start_logsFolder_createdAndSubfolderKept()
 {
-    Installed app;
-    QVERIFY(app.install());
+    ProgramCopy app;
+    QVERIFY(app.install(QStringLiteral("NUVUpload")));
     QVERIFY(!QFile::exists(app.dir.filePath(QStringLiteral("logs"))));
 
     QProcess first;

@@ -2,9 +2,9 @@
 // The real nuvupload-cli process against a real nuv-devserver.
 #include "core/media/processsweep.h"
 #include "devserver.h"
+#include "programcopy.h"
 #include "testvideos.h"
 
-#include <QDate>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,27 +18,6 @@
 
 namespace {
 
-// A private copy of the program: its logs, tmp and setting.ini stay in the test's folder.
-struct Installed
-{
-    QTemporaryDir dir;
-    QString program;
-
-    bool install()
-    {
-        program = dir.filePath(QStringLiteral("nuvupload-cli"));
-        return QFile::copy(qEnvironmentVariable("NUV_BIN_DIR") + QStringLiteral("/nuvupload-cli"), program)
-               && QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-
-    QString logText() const
-    {
-        QFile file(dir.filePath(QStringLiteral("logs/") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
-                                + QStringLiteral(".log")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-};
-
 struct Run
 {
     int exitCode = -1;
@@ -46,7 +25,7 @@ struct Run
     QString err;
 };
 
-Run runCli(const Installed &app, const QStringList &arguments, int timeoutMs = 120000)
+Run runCli(const ProgramCopy &app, const QStringList &arguments, int timeoutMs = 120000)
 {
     QProcess process;
     process.start(app.program, arguments);
@@ -60,14 +39,6 @@ Run runCli(const Installed &app, const QStringList &arguments, int timeoutMs = 1
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
-}
-
-QStringList statusesOf(const DevServer &server)
-{
-    QStringList statuses;
-    for (const QJsonValue &report : server.journal().value(QStringLiteral("reports")).toArray())
-        statuses.append(report.toObject().value(QStringLiteral("status")).toString());
-    return statuses;
 }
 
 } // namespace
@@ -90,7 +61,7 @@ private Q_SLOTS:
     void upload_sigint_stopsEndsFfmpegAndReportsExit();
 
 private:
-    Installed m_app;
+    ProgramCopy m_app;
     QTemporaryDir m_media;
     QString m_first;
     QString m_second;
@@ -98,7 +69,7 @@ private:
 
 void TestCli::initTestCase()
 {
-    QVERIFY(m_app.install());
+    QVERIFY(m_app.install(QStringLiteral("nuvupload-cli")));
     QVERIFY(m_media.isValid());
     m_first = m_media.filePath(QStringLiteral("first clip.mp4"));
     m_second = m_media.filePath(QStringLiteral("second.MKV"));
@@ -128,11 +99,8 @@ void TestCli::upload_twoFiles_registersBothAndPrintsProgress()
     QVERIFY2(run.out.endsWith(QStringLiteral("2/2 files registered\n")), qPrintable(run.out));
     QVERIFY2(run.out.count(QLatin1Char('\n')) < 20, qPrintable(run.out));
 
-    const QJsonArray registrations = server.journal().value(QStringLiteral("registrations")).toArray();
-    QCOMPARE(registrations.size(), 2);
-    QCOMPARE(registrations.at(0).toObject().value(QStringLiteral("filename")).toString(),
-             QStringLiteral("first clip.mp4"));
-    QCOMPARE(registrations.at(1).toObject().value(QStringLiteral("filename")).toString(), QStringLiteral("second.MKV"));
+    QCOMPARE(server.registeredNames(), (QStringList{QStringLiteral("first clip.mp4"), QStringLiteral("second.MKV")}));
+    const QJsonArray registrations = server.journalList("registrations");
     QCOMPARE(registrations.at(1)
                  .toObject()
                  .value(QStringLiteral("formJson"))
@@ -140,15 +108,9 @@ void TestCli::upload_twoFiles_registersBothAndPrintsProgress()
                  .value(QStringLiteral("suffix"))
                  .toString(),
              QStringLiteral(".MKV"));
-    QCOMPARE(statusesOf(server).last(), QStringLiteral("19"));
+    QCOMPARE(server.reportedStatuses().last(), QStringLiteral("19"));
     // The last report lists both files as registered.
-    const QJsonObject journal = server.journal();
-    const QJsonArray list = journal.value(QStringLiteral("reports"))
-                                .toArray()
-                                .last()
-                                .toObject()
-                                .value(QStringLiteral("listJson"))
-                                .toArray();
+    const QJsonArray list = server.journalList("reports").last().toObject().value(QStringLiteral("listJson")).toArray();
     QCOMPARE(list.size(), 2);
     for (const QJsonValue &entry : list)
         QCOMPARE(entry.toObject().value(QStringLiteral("status")).toInt(), 19);
@@ -156,8 +118,7 @@ void TestCli::upload_twoFiles_registersBothAndPrintsProgress()
     QVERIFY(m_app.logText().contains(QStringLiteral("FFMpegTools::info")));
     QVERIFY(!run.out.contains(QStringLiteral("FFMpegTools")));
     // Neither the token nor the launch code is in any log file; the lines that held them stay.
-    const QString token =
-        journal.value(QStringLiteral("tokens")).toArray().first().toObject().value(QStringLiteral("token")).toString();
+    const QString token = server.journalValues("tokens", "token").value(0);
     QVERIFY(token.size() >= 8);
     for (const QFileInfo &log : QDir(m_app.dir.filePath(QStringLiteral("logs"))).entryInfoList(QDir::Files)) {
         QFile file(log.filePath());
@@ -204,7 +165,7 @@ void TestCli::upload_refusedFiles_exitWithMessagesBeforeAnyRequest()
     QCOMPARE(tooMany.exitCode, 2);
     QVERIFY2(tooMany.err.contains(QStringLiteral("选择的文件数量，超出当前最大可上传数量(1)。")),
              qPrintable(tooMany.err));
-    QVERIFY(server.journal().value(QStringLiteral("requests")).toArray().isEmpty());
+    QVERIFY(server.journalList("requests").isEmpty());
 }
 
 void TestCli::upload_serverTextWithControls_printedHarmless_data()
@@ -317,11 +278,7 @@ void TestCli::upload_sigint_stopsEndsFfmpegAndReportsExit()
     const auto busy = [&server, transcode, &variants] {
         if (transcode)
             return TestVideos::processRunningWith(variants);
-        for (const QJsonValue &request : server.journal().value(QStringLiteral("requests")).toArray()) {
-            if (request.toObject().value(QStringLiteral("path")).toString() == QStringLiteral("/api/upload"))
-                return true;
-        }
-        return false;
+        return !server.requestsTo(QStringLiteral("/api/upload")).isEmpty();
     };
     QTRY_VERIFY_WITH_TIMEOUT(busy(), 60000);
 
@@ -336,11 +293,11 @@ void TestCli::upload_sigint_stopsEndsFfmpegAndReportsExit()
     // No ffmpeg of the run outlives it, however impatient the user. One killed as the
     // program left may take a moment to go.
     QTRY_VERIFY(!TestVideos::processRunningWith(variants));
-    QVERIFY(server.journal().value(QStringLiteral("registrations")).toArray().isEmpty());
+    QVERIFY(server.registeredNames().isEmpty());
     if (second != 0)
         return;
     // The exit report went out before the process ended, after the file's last state.
-    const QStringList statuses = statusesOf(server);
+    const QStringList statuses = server.reportedStatuses();
     QCOMPARE(statuses.last(), QStringLiteral("21"));
     QVERIFY2(statuses.contains(transcode ? QStringLiteral("3") : QStringLiteral("10")),
              qPrintable(statuses.join(QLatin1Char(','))));

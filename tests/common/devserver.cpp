@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "devserver.h"
 
+#include "testsupport.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -97,13 +99,7 @@ void DevServer::stop()
 {
     if (!m_process)
         return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5000)) {
-            m_process->kill();
-            m_process->waitForFinished(5000);
-        }
-    }
+    endProcess(m_process.get());
     m_process.reset();
 }
 
@@ -152,6 +148,49 @@ QString DevServer::uuid() const
 QJsonObject DevServer::journal() const
 {
     return getObject(QStringLiteral("/admin/journal"));
+}
+
+QJsonArray DevServer::journalList(const char *list) const
+{
+    return journal().value(QString::fromLatin1(list)).toArray();
+}
+
+QStringList DevServer::journalValues(const char *list, const char *field) const
+{
+    QStringList values;
+    for (const QJsonValue &entry : journalList(list))
+        values.append(entry.toObject().value(QString::fromLatin1(field)).toString());
+    return values;
+}
+
+QJsonArray DevServer::journalWhere(const char *list, const char *field, const QString &value) const
+{
+    QJsonArray found;
+    for (const QJsonValue &entry : journalList(list)) {
+        if (entry.toObject().value(QString::fromLatin1(field)).toString() == value)
+            found.append(entry);
+    }
+    return found;
+}
+
+QJsonObject DevServer::journalEntry(const char *list, const char *field, const QString &value) const
+{
+    return journalWhere(list, field, value).first().toObject();
+}
+
+QStringList DevServer::registeredNames() const
+{
+    return journalValues("registrations", "filename");
+}
+
+QStringList DevServer::reportedStatuses() const
+{
+    return journalValues("reports", "status");
+}
+
+QJsonArray DevServer::requestsTo(const QString &path) const
+{
+    return journalWhere("requests", "path", path);
 }
 
 QJsonObject DevServer::config() const

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -40,6 +41,18 @@ public:
     QString uuid() const;
 
     QJsonObject journal() const;
+    // One list of the journal ("reports", "requests", "uploads", ...); empty when unanswered.
+    QJsonArray journalList(const char *list) const;
+    // The text of `field` in every entry of one journal list, in order.
+    QStringList journalValues(const char *list, const char *field) const;
+    // The entries of one journal list whose `field` is value, and the first of them (or none).
+    QJsonArray journalWhere(const char *list, const char *field, const QString &value) const;
+    QJsonObject journalEntry(const char *list, const char *field, const QString &value) const;
+    // The file names registered, and the statuses reported, in order.
+    QStringList registeredNames() const;
+    QStringList reportedStatuses() const;
+    // The requests that asked for path, in order.
+    QJsonArray requestsTo(const QString &path) const;
     QJsonObject config() const;
     bool configure(const QJsonObject &config) const;
     bool markRemoved(const QString &id) const;

@@ -1,30 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "tst_devserver.h"
 
-#include <QCryptographicHash>
 #include <QJsonArray>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
 
 using Params = QList<QPair<QString, QString>>;
-
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(QRandomGenerator::global()->generate() & 0xFF);
-    return bytes;
-}
-
-QJsonObject findUpload(const QJsonObject &journal, const QString &id)
-{
-    for (const QJsonValue &upload : journal.value(QStringLiteral("uploads")).toArray()) {
-        if (upload.toObject().value(QStringLiteral("id")).toString() == id)
-            return upload.toObject();
-    }
-    return {};
-}
 
 QString TestDevServer::fetchToken(HttpProbe &probe, DevServer &server)
 {
@@ -289,7 +270,7 @@ void TestDevServer::refresh_report_keepsRawAndParsedList()
     QCOMPARE(report(list).json().value(QStringLiteral("data")).toString(), QStringLiteral("ok"));
     QCOMPARE(report(QString()).json().value(QStringLiteral("data")).toString(), QStringLiteral("ok"));
 
-    const QJsonArray reports = m_server.journal().value(QStringLiteral("reports")).toArray();
+    const QJsonArray reports = m_server.journalList("reports");
     QCOMPARE(reports.size(), 2);
     const QJsonObject first = reports.at(0).toObject();
     QCOMPARE(first.value(QStringLiteral("fileName")).toString(), QStringLiteral("演示 a&b.mp4"));
@@ -325,11 +306,10 @@ void TestDevServer::upload_threeChunksWithRetry_sha256Matches()
     }
     QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(id).hasMatch());
 
-    const QJsonObject upload = findUpload(m_server.journal(), id);
+    const QJsonObject upload = m_server.journalEntry("uploads", "id", id);
     QCOMPARE(upload.value(QStringLiteral("finished")).toBool(), true);
     QCOMPARE(upload.value(QStringLiteral("received")).toDouble(), double(total));
-    QCOMPARE(upload.value(QStringLiteral("sha256")).toString(),
-             QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex()));
+    QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), sha256Of(file));
     const QJsonArray chunks = upload.value(QStringLiteral("chunks")).toArray();
     QCOMPARE(chunks.size(), 4);
     QCOMPARE(chunks.at(1).toObject().value(QStringLiteral("pos")).toInt(), chunkSize);
@@ -381,7 +361,7 @@ void TestDevServer::upload_badChunk_refused()
     QCOMPARE(
         m_probe.get(base() + QStringLiteral("/platform/settings")).json().value(QStringLiteral("success")).toBool(),
         true);
-    for (const QJsonValue &upload : m_server.journal().value(QStringLiteral("uploads")).toArray()) {
+    for (const QJsonValue &upload : m_server.journalList("uploads")) {
         QCOMPARE(upload.toObject().value(QStringLiteral("finished")).toBool(), false);
         QCOMPARE(upload.toObject()
                      .value(QStringLiteral("chunks"))
@@ -405,12 +385,10 @@ void TestDevServer::upload_endWithShortFile_refusedButKept()
     // The 60 bytes were kept; the rest completes the upload.
     const HttpResult rest = m_probe.uploadChunk(base(), QStringLiteral("short.mp4"), 100, 60, true, file.mid(60));
     QCOMPARE(rest.json().value(QStringLiteral("success")).toBool(), true);
-    const QJsonObject upload =
-        findUpload(m_server.journal(),
-                   rest.json().value(QStringLiteral("data")).toObject().value(QStringLiteral("id")).toString());
+    const QJsonObject upload = m_server.journalEntry(
+        "uploads", "id", rest.json().value(QStringLiteral("data")).toObject().value(QStringLiteral("id")).toString());
     QCOMPARE(upload.value(QStringLiteral("finished")).toBool(), true);
-    QCOMPARE(upload.value(QStringLiteral("sha256")).toString(),
-             QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex()));
+    QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), sha256Of(file));
 }
 
 void TestDevServer::addVideo_validation_data()
@@ -463,7 +441,7 @@ void TestDevServer::addVideo_validation()
                         {QStringLiteral("data"), data},
                         {QStringLiteral("form"), form}};
     const QJsonObject envelope = m_probe.postForm(base() + QStringLiteral("/api/addVideo"), params).json();
-    const QJsonArray registrations = m_server.journal().value(QStringLiteral("registrations")).toArray();
+    const QJsonArray registrations = m_server.journalList("registrations");
     if (message.isEmpty()) {
         QCOMPARE(envelope.value(QStringLiteral("success")).toBool(), true);
         QCOMPARE(envelope.value(QStringLiteral("data")).toString(), QStringLiteral("ok"));

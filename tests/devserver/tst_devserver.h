@@ -3,6 +3,7 @@
 
 #include "devserver.h"
 #include "httpprobe.h"
+#include "testsupport.h"
 
 #include <QObject>
 
@@ -65,6 +66,3 @@ private:
     HttpProbe m_probe;
     QString m_token;
 };
-
-QByteArray randomBytes(int size);
-QJsonObject findUpload(const QJsonObject &journal, const QString &id);

@@ -40,7 +40,7 @@ void TestDevServer::faults_rejectChunks_countThenAccepted()
             id = envelope.value(QStringLiteral("data")).toObject().value(QStringLiteral("id")).toString();
         }
     }
-    const QJsonArray chunks = findUpload(m_server.journal(), id).value(QStringLiteral("chunks")).toArray();
+    const QJsonArray chunks = m_server.journalEntry("uploads", "id", id).value(QStringLiteral("chunks")).toArray();
     QCOMPARE(chunks.size(), 3);
     QCOMPARE(chunks.at(0).toObject().value(QStringLiteral("accepted")).toBool(), false);
     QCOMPARE(chunks.at(1).toObject().value(QStringLiteral("reason")).toString(), QStringLiteral("rejectChunks"));
@@ -255,7 +255,7 @@ void TestDevServer::removed_markedIds_returnedOnce()
                       {{QStringLiteral("fileId"), QStringLiteral("p-1")}, {QStringLiteral("uuid"), m_server.uuid()}})
             .json();
     QCOMPARE(removal.value(QStringLiteral("data")).toString(), QStringLiteral("ok"));
-    const QJsonArray removals = m_server.journal().value(QStringLiteral("removals")).toArray();
+    const QJsonArray removals = m_server.journalList("removals");
     QCOMPARE(removals.size(), 1);
     QCOMPARE(removals.at(0).toObject().value(QStringLiteral("fileId")).toString(), QStringLiteral("p-1"));
 }

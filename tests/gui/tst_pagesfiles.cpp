@@ -32,25 +32,10 @@
 #include <memory>
 
 using GuiTest::ModalDriver;
-using GuiTest::ModalSteps;
 
 namespace {
 
 constexpr int FlowTimeoutMs = 20000;
-
-QString messageOf(QWidget *box)
-{
-    return box->findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
-}
-
-// Presses OK on the next message box and keeps its text.
-std::unique_ptr<ModalDriver> answerOk(QStringList *texts)
-{
-    return std::make_unique<ModalDriver>([texts](QWidget *box) {
-        *texts << messageOf(box);
-        box->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
-    });
-}
 
 // The names the file dialog lists in its current folder, once its model has loaded.
 QStringList listedNames(QFileDialog *dialog)
@@ -88,20 +73,6 @@ std::function<void(QWidget *)> chooseInDialog(const QStringList &expected, const
         }
         dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(names);
         static_cast<QDialog *>(dialog)->accept();
-    };
-}
-
-std::function<void(QWidget *)> pressOk(QStringList *texts)
-{
-    return [texts](QWidget *box) {
-        auto *ok = box->findChild<QPushButton *>(QStringLiteral("btnOk"));
-        if (!ok) {
-            *texts << QStringLiteral("<not our message box>");
-            box->close();
-            return;
-        }
-        *texts << messageOf(box);
-        ok->click();
     };
 }
 
@@ -191,7 +162,7 @@ void TestPagesFiles::addPage_dropMixedEntries_addsVideosAndWarnsOnce()
     auto *frmAdd = static_cast<FrmAdd *>(page("frmAdd"));
     QSignalSpy added(frmAdd, &FrmAdd::addFilesMsg);
     QStringList boxes;
-    const auto driver = answerOk(&boxes);
+    ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &boxes));
     const QStringList dropped{m_files.filePath(QStringLiteral("A.MP4")), m_files.filePath(QStringLiteral("b.txt")),
                               m_files.filePath(QStringLiteral("clip.mkv"))};
     QVERIFY(GuiTest::drop(frmAdd, dropped));
@@ -212,7 +183,7 @@ void TestPagesFiles::addPage_dropMoreThanAllowed_keepsFirstInDropOrder()
     auto *frmAdd = static_cast<FrmAdd *>(page("frmAdd"));
     QSignalSpy added(frmAdd, &FrmAdd::addFilesMsg);
     QStringList boxes;
-    const auto driver = answerOk(&boxes);
+    ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &boxes));
     QStringList dropped;
     for (int i = 1; i <= 5; ++i)
         dropped << m_files.filePath(QStringLiteral("v%1.mp4").arg(i));
@@ -221,7 +192,7 @@ void TestPagesFiles::addPage_dropMoreThanAllowed_keepsFirstInDropOrder()
     QCOMPARE(added.count(), 1);
     QCOMPARE(added.first().first().toStringList(), dropped.mid(0, 3));
     // A message would have been answered inside the drop.
-    QCOMPARE(driver->seen(), 0);
+    QCOMPARE(driver.seen(), 0);
 }
 
 void TestPagesFiles::addPage_dialog_filterOffersEverySuffixAndCountIsChecked()
@@ -244,10 +215,10 @@ void TestPagesFiles::addPage_dialog_filterOffersEverySuffixAndCountIsChecked()
 
     // Three chosen with a limit of 2: refused with the limit, nothing added.
     {
-        ModalSteps steps({chooseInDialog(offered, QStringLiteral("\"x.ram\" \"y.mp4\" \"z.mkv\""), &listed, &mode),
-                          pressOk(&boxes)});
+        ModalDriver steps({chooseInDialog(offered, QStringLiteral("\"x.ram\" \"y.mp4\" \"z.mkv\""), &listed, &mode),
+                           GuiTest::answer(QStringLiteral("btnOk"), &boxes)});
         QTest::mouseClick(addButton, Qt::LeftButton);
-        QCOMPARE(steps.done(), 2);
+        QCOMPARE(steps.seen(), 2);
     }
     QCOMPARE(listed, offered);
     QCOMPARE(mode, QFileDialog::ExistingFiles);
@@ -256,9 +227,9 @@ void TestPagesFiles::addPage_dialog_filterOffersEverySuffixAndCountIsChecked()
 
     // Two of them: both taken, .ram as well.
     {
-        ModalSteps steps({chooseInDialog(offered, QStringLiteral("\"x.ram\" \"y.mp4\""), &listed, &mode)});
+        ModalDriver steps(chooseInDialog(offered, QStringLiteral("\"x.ram\" \"y.mp4\""), &listed, &mode));
         QTest::mouseClick(addButton, Qt::LeftButton);
-        QCOMPARE(steps.done(), 1);
+        QCOMPARE(steps.seen(), 1);
     }
     QCOMPARE(added.count(), 1);
     QStringList names;
@@ -274,22 +245,22 @@ void TestPagesFiles::listPage_dropOnFullList_addsNothingSilently()
     // With one file allowed the dialog takes one file only.
     QFileDialog::FileMode mode = QFileDialog::AnyFile;
     {
-        ModalSteps steps({[&mode](QWidget *modal) {
+        ModalDriver steps([&mode](QWidget *modal) {
             auto *dialog = qobject_cast<QFileDialog *>(modal);
             QVERIFY(dialog);
             mode = dialog->fileMode();
             static_cast<QDialog *>(dialog)->reject();
-        }});
+        });
         QTest::mouseClick(page("frmAdd")->findChild<QPushButton *>(QStringLiteral("btnAdd")), Qt::LeftButton);
-        QCOMPARE(steps.done(), 1);
+        QCOMPARE(steps.seen(), 1);
     }
     QCOMPARE(mode, QFileDialog::ExistingFile);
     m_window->onAddFilesMsg({makeFile(QStringLiteral("one.mp4"))});
     QCOMPARE(listTask()->count(), 1);
     QStringList boxes;
-    const auto driver = answerOk(&boxes);
+    ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &boxes));
     QVERIFY(GuiTest::drop(page("frmList"), {makeFile(QStringLiteral("two.mp4"))}));
-    QCOMPARE(driver->seen(), 0);
+    QCOMPARE(driver.seen(), 0);
     QCOMPARE(listTask()->count(), 1);
     QVERIFY(!page("frmList")->findChild<QPushButton *>(QStringLiteral("btnAddList"))->isEnabled());
 }
@@ -313,10 +284,10 @@ void TestPagesFiles::listPage_dialogOverRemainingPlaces_rejectedWithWholeLimit()
     QStringList boxes;
     const QStringList offered{QStringLiteral("r1.mp4"), QStringLiteral("r2.mp4"), QStringLiteral("r3.mp4"),
                               QStringLiteral("r4.mp4")};
-    ModalSteps steps(
-        {chooseInDialog(offered, QStringLiteral("\"r3.mp4\" \"r4.mp4\""), &listed, &mode), pressOk(&boxes)});
+    ModalDriver steps({chooseInDialog(offered, QStringLiteral("\"r3.mp4\" \"r4.mp4\""), &listed, &mode),
+                       GuiTest::answer(QStringLiteral("btnOk"), &boxes)});
     QTest::mouseClick(page("frmList")->findChild<QPushButton *>(QStringLiteral("btnAddList")), Qt::LeftButton);
-    QCOMPARE(steps.done(), 2);
+    QCOMPARE(steps.seen(), 2);
     // One place is left, but the message names the whole limit.
     QCOMPARE(listed, offered);
     QCOMPARE(boxes, QStringList{QStringLiteral("选择的文件数量，超出当前最大可上传数量(3)。")});
@@ -360,13 +331,9 @@ void TestPagesFiles::pipelineWarning_showsWarningBox()
     m_window->onAddFilesMsg({makeFile(QStringLiteral("w.mp4"))});
     const auto pipelines = m_window->manager()->uploadManagers();
     QVERIFY(pipelines && pipelines->size() == 1);
-    QString title;
-    QString text;
-    ModalDriver driver([&](QWidget *box) {
-        title = box->findChild<QLabel *>(QStringLiteral("lblDialogTitle"))->text();
-        text = messageOf(box);
-        box->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
-    });
+    QStringList titles;
+    QStringList texts;
+    ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &texts, &titles));
     // Executors warn from their worker thread.
     QThread *worker = QThread::create(
         [pipeline = pipelines->first()] { emit pipeline->warringMessageSignal(QStringLiteral("转码文件过大")); });
@@ -374,8 +341,8 @@ void TestPagesFiles::pipelineWarning_showsWarningBox()
     QTRY_COMPARE(driver.seen(), 1);
     worker->wait();
     delete worker;
-    QCOMPARE(title, QStringLiteral("警告"));
-    QCOMPARE(text, QStringLiteral("转码文件过大"));
+    QCOMPARE(titles, QStringList{QStringLiteral("警告")});
+    QCOMPARE(texts, QStringList{QStringLiteral("转码文件过大")});
 }
 
 QTEST_MAIN(TestPagesFiles)

@@ -34,28 +34,6 @@ namespace {
 
 constexpr int FlowTimeoutMs = 20000;
 
-// What a message box showed; the driver presses `button` on it.
-struct BoxSeen
-{
-    QString title;
-    QString text;
-};
-
-std::unique_ptr<ModalDriver> answerBox(const QString &button, BoxSeen *seen)
-{
-    return std::make_unique<ModalDriver>([button, seen](QWidget *box) {
-        seen->title = box->findChild<QLabel *>(QStringLiteral("lblDialogTitle"))->text();
-        seen->text = box->findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
-        box->findChild<QPushButton *>(button)->click();
-    });
-}
-
-QString journalTokenOf(const DevServer &server)
-{
-    const QJsonArray tokens = server.journal().value(QStringLiteral("tokens")).toArray();
-    return tokens.isEmpty() ? QString() : tokens.last().toObject().value(QStringLiteral("token")).toString();
-}
-
 // A launch command of the server that lacks the uuid.
 QString commandWithoutUuid(const DevServer &server)
 {
@@ -162,7 +140,7 @@ void TestPagesFlow::launchText_valid_reachesFilePageWithoutClick()
              QStringLiteral("加载中：65%"));
 
     QVERIFY(!window->manager()->token().isEmpty());
-    QCOMPARE(window->manager()->token(), journalTokenOf(m_server));
+    QCOMPARE(window->manager()->token(), m_server.journalValues("tokens", "token").value(0));
     const QList<QTimer *> timers = window->findChildren<QTimer *>(QStringLiteral("refreshTimer"));
     QCOMPARE(timers.size(), 1);
     QVERIFY(timers.first()->isActive());
@@ -184,22 +162,23 @@ void TestPagesFlow::loading_expiredCommand_returnsToCommandPageWithTextKept()
     MyApplication *app = MyApplication::instance();
     FrmApp *window = openWindow(m_server.launchCommand());
     QSignalSpy errors(static_cast<FrmLoading *>(page("frmLoading")), &FrmLoading::validatedErrorMsg);
-    BoxSeen box;
-    const auto driver = answerBox(QStringLiteral("btnOk"), &box);
+    QStringList titles;
+    QStringList texts;
+    ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &texts, &titles));
     window->show();
 
-    QTRY_COMPARE_WITH_TIMEOUT(driver->seen(), 1, FlowTimeoutMs);
-    QCOMPARE(box.title, QStringLiteral("提示"));
-    QCOMPARE(box.text, QStringLiteral("当前启动参数可能已过期，请重新获取后尝试。"));
+    QTRY_COMPARE_WITH_TIMEOUT(driver.seen(), 1, FlowTimeoutMs);
+    QCOMPARE(titles.value(0), QStringLiteral("提示"));
+    QCOMPARE(texts.value(0), QStringLiteral("当前启动参数可能已过期，请重新获取后尝试。"));
     QTRY_COMPARE(currentPage(), page("frmEnterKey"));
     QCOMPARE(errors.count(), 1);
-    QCOMPARE(errors.first().first().toString(), box.text);
+    QCOMPARE(errors.first().first().toString(), texts.value(0));
     QCOMPARE(page("frmEnterKey")->findChild<QPlainTextEdit *>(QStringLiteral("txtKey"))->toPlainText(),
              m_server.launchCommand());
     // Back to waiting: no session record, idle again, and no token was asked for.
     QCOMPARE(app->getRunningPid(m_server.uuid()), qint64(-1));
     QCOMPARE(app->getFreePid(), QCoreApplication::applicationPid());
-    QVERIFY(m_server.journal().value(QStringLiteral("tokens")).toArray().isEmpty());
+    QVERIFY(m_server.journalList("tokens").isEmpty());
     QVERIFY(window->manager()->token().isEmpty());
 }
 
@@ -216,12 +195,13 @@ void TestPagesFlow::confirmButton_badCommand_showsUuidMessage()
     box->setPlainText(commandWithoutUuid(m_server));
     QVERIFY(confirm->isEnabled());
     QSignalSpy confirmed(static_cast<FrmEnterKey *>(page("frmEnterKey")), &FrmEnterKey::keyConfirmMsg);
-    BoxSeen seen;
-    const auto driver = answerBox(QStringLiteral("btnOk"), &seen);
+    QStringList titles;
+    QStringList texts;
+    ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &texts, &titles));
     QTest::mouseClick(confirm, Qt::LeftButton);
-    QCOMPARE(driver->seen(), 1);
-    QCOMPARE(seen.title, QStringLiteral("提示"));
-    QCOMPARE(seen.text, QStringLiteral("启动指令无效,uuid格式有误"));
+    QCOMPARE(driver.seen(), 1);
+    QCOMPARE(titles.value(0), QStringLiteral("提示"));
+    QCOMPARE(texts.value(0), QStringLiteral("启动指令无效,uuid格式有误"));
     QCOMPARE(confirmed.count(), 0);
     QCOMPARE(currentPage(), page("frmEnterKey"));
 
@@ -329,16 +309,17 @@ void TestPagesFlow::versionPrompt_announcedRelease_promptsOnlyForAnotherWebRelea
     FrmApp *window = openWindow(m_server.launchCommand());
     int exits = 0;
     window->setExitFunction([&exits](int) { ++exits; });
-    BoxSeen box;
-    const auto driver = answerBox(QStringLiteral("btnNo"), &box);
+    QStringList titles;
+    QStringList texts;
+    ModalDriver driver(GuiTest::answer(QStringLiteral("btnNo"), &texts, &titles));
     window->show();
 
     // Declining goes on loading: the token is fetched and the file page follows.
     QTRY_COMPARE_WITH_TIMEOUT(currentPage(), page("frmAdd"), FlowTimeoutMs);
-    QCOMPARE(driver->seen(), prompted ? 1 : 0);
+    QCOMPARE(driver.seen(), prompted ? 1 : 0);
     if (prompted) {
-        QCOMPARE(box.title, QStringLiteral("版本提示"));
-        QCOMPARE(box.text, QStringLiteral("发现有新版本(%1)，是否进行下载安装！").arg(version));
+        QCOMPARE(titles.value(0), QStringLiteral("版本提示"));
+        QCOMPARE(texts.value(0), QStringLiteral("发现有新版本(%1)，是否进行下载安装！").arg(version));
     }
     QCOMPARE(exits, 0);
     QVERIFY(!window->manager()->token().isEmpty());
@@ -351,11 +332,11 @@ void TestPagesFlow::close_noFiles_closesWithoutQuestion()
     window->setExitFunction([&exits](int) { ++exits; });
     window->show();
     QTRY_COMPARE_WITH_TIMEOUT(currentPage(), page("frmAdd"), FlowTimeoutMs);
-    BoxSeen box;
-    const auto driver = answerBox(QStringLiteral("btnCancel"), &box);
+    QStringList texts;
+    ModalDriver driver(GuiTest::answer(QStringLiteral("btnCancel"), &texts));
     QVERIFY(window->close());
     QVERIFY(!window->isVisible());
-    QCOMPARE(driver->seen(), 0);
+    QCOMPARE(driver.seen(), 0);
     QCOMPARE(exits, 0);
     QVERIFY(!ActionBehavior::appClosing);
 }

@@ -2,6 +2,7 @@
 // Several real NUVUpload processes finding each other through the single-instance records:
 // the idle hand-over at start and the duplicate-session check when a command is confirmed.
 #include "devserver.h"
+#include "testsupport.h"
 
 #include <QDate>
 #include <QDir>
@@ -34,27 +35,8 @@ struct Instance
     qint64 pid() const { return process->processId(); }
     bool running() const { return process->state() == QProcess::Running; }
 
-    ~Instance()
-    {
-        if (process->state() == QProcess::NotRunning)
-            return;
-        process->terminate();
-        if (!process->waitForFinished(10000)) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
-    }
+    ~Instance() { endProcess(process.get(), 10000); }
 };
-
-int countRequests(const DevServer &server, const QString &path)
-{
-    int count = 0;
-    for (const QJsonValue &request : server.journal().value(QStringLiteral("requests")).toArray()) {
-        if (request.toObject().value(QStringLiteral("path")).toString() == path)
-            ++count;
-    }
-    return count;
-}
 
 } // namespace
 
@@ -118,7 +100,7 @@ void TestPagesProcess::secondStart_sameSessionWithVisibleWindow_activatesFirstAn
     Instance first;
     QVERIFY(first.start(m_program, {m_server.launchCommand()}));
     // Loaded: the session record was written before the settings were asked for.
-    QTRY_COMPARE_WITH_TIMEOUT(m_server.journal().value(QStringLiteral("tokens")).toArray().size(), 1, StartTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.journalList("tokens").size(), 1, StartTimeoutMs);
 
     Instance second;
     QVERIFY(second.start(m_program, {m_server.launchCommand()}));
@@ -129,7 +111,7 @@ void TestPagesProcess::secondStart_sameSessionWithVisibleWindow_activatesFirstAn
 
     QVERIFY(first.running());
     // The second never loaded the session itself.
-    QCOMPARE(countRequests(m_server, QStringLiteral("/platform/settings")), 1);
+    QCOMPARE(m_server.requestsTo(QStringLiteral("/platform/settings")).size(), 1);
 
     first.process->terminate();
     QVERIFY(first.process->waitForFinished(StartTimeoutMs));
@@ -165,7 +147,7 @@ void TestPagesProcess::start_withoutLaunchText_leavesWorkingInstanceAlone()
 {
     Instance working;
     QVERIFY(working.start(m_program, {m_server.launchCommand()}));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server.journal().value(QStringLiteral("tokens")).toArray().size(), 1, StartTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.journalList("tokens").size(), 1, StartTimeoutMs);
 
     // The newcomer finds no idle instance (the working one gave its record up) and waits.
     const int idleBefore = logText().count(QStringLiteral("MyApplication::setFree"));

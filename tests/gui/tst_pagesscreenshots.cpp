@@ -12,7 +12,6 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QListWidget>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -21,16 +20,6 @@
 #include <QTest>
 
 namespace {
-
-// Translucent pictures are laid on a desktop-like grey so the shadow shows.
-QImage onDesktop(const QImage &picture)
-{
-    QImage composed(picture.size(), QImage::Format_ARGB32_Premultiplied);
-    composed.fill(QColor(QStringLiteral("#E4E8EE")));
-    QPainter painter(&composed);
-    painter.drawImage(0, 0, picture);
-    return composed;
-}
 
 QPoint centreOf(const QWidget *widget, const QWidget *window)
 {
@@ -86,7 +75,7 @@ void TestPagesScreenshots::initTestCase()
 
 bool TestPagesScreenshots::save(const QImage &image, const QString &name) const
 {
-    return onDesktop(image).save(QDir(m_folder).filePath(name));
+    return GuiTest::onDesktop(image).save(QDir(m_folder).filePath(name));
 }
 
 void TestPagesScreenshots::commandPage()

@@ -28,7 +28,6 @@
 #include <memory>
 
 using GuiTest::ModalDriver;
-using GuiTest::ModalSteps;
 
 namespace {
 
@@ -174,9 +173,8 @@ void TestRowsFailures::analysis_probeRejectsFile_failsWithoutUploadButton()
     QVERIFY(button(row(0), "btnDelete")->isVisible());
     QVERIFY(button(row(0), "btnDelete")->isEnabled());
     // The server never heard of it.
-    QVERIFY(m_server.journal().value(QStringLiteral("registrations")).toArray().isEmpty());
-    for (const QJsonValue &request : m_server.journal().value(QStringLiteral("requests")).toArray())
-        QVERIFY(request.toObject().value(QStringLiteral("path")).toString() != QLatin1String("/api/check"));
+    QVERIFY(m_server.registeredNames().isEmpty());
+    QVERIFY(m_server.requestsTo(QStringLiteral("/api/check")).isEmpty());
 }
 
 void TestRowsFailures::analysis_serverRefusesCheck_showsCodeAndMessage()
@@ -233,7 +231,7 @@ void TestRowsFailures::delete_onlyRow_returnsToAddPageAfterPipelineLeft()
                  ->findChild<QLabel *>(QStringLiteral("lblCurrentCount"))
                  ->text(),
              QStringLiteral("0"));
-    const QJsonArray removals = m_server.journal().value(QStringLiteral("removals")).toArray();
+    const QJsonArray removals = m_server.journalList("removals");
     QCOMPARE(removals.size(), 1);
     QCOMPARE(removals.first().toObject().value(QStringLiteral("fileId")).toString(), pipelineId);
 }
@@ -297,18 +295,11 @@ void TestRowsFailures::copyLog_newestLogFileOrMessage()
     QDir logs(m_options.logsFolder());
     QVERIFY(logs.removeRecursively());
     QStringList seen;
-    auto copyLog = [&seen](QWidget *box) {
-        seen << box->findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
-        box->findChild<QPushButton *>(QStringLiteral("btn1"))->click();
-    };
-    auto pressOk = [&seen](QWidget *box) {
-        seen << box->findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
-        box->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
-    };
+    const auto copyLog = GuiTest::answer(QStringLiteral("btn1"), &seen);
     {
-        ModalSteps steps({copyLog, pressOk});
+        ModalDriver steps({copyLog, GuiTest::answer(QStringLiteral("btnOk"), &seen)});
         QTest::mouseClick(viewError, Qt::LeftButton);
-        QCOMPARE(steps.done(), 2);
+        QCOMPARE(steps.seen(), 2);
     }
     QCOMPARE(seen, (QStringList{errorOf(row(0)), QStringLiteral("日志文件不存在，复制失败")}));
 
@@ -331,9 +322,9 @@ void TestRowsFailures::copyLog_newestLogFileOrMessage()
     QVERIFY(text.setFileTime(now, QFileDevice::FileModificationTime));
     QGuiApplication::clipboard()->clear();
     {
-        ModalSteps steps({copyLog});
+        ModalDriver steps(copyLog);
         QTest::mouseClick(viewError, Qt::LeftButton);
-        QCOMPARE(steps.done(), 1);
+        QCOMPARE(steps.seen(), 1);
     }
     QCOMPARE(seen.size(), 3);
     const QMimeData *data = QGuiApplication::clipboard()->mimeData();

@@ -9,9 +9,9 @@
 #include "gui/pages/itemtaskwidget.h"
 #include "gui/toolkit/actionbehavior.h"
 #include "guitest.h"
+#include "testsupport.h"
 #include "testvideos.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -34,38 +34,6 @@ namespace {
 
 constexpr int FlowTimeoutMs = 20000;
 constexpr int UploadTimeoutMs = 60000;
-
-QString sha256Of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return QString::fromLatin1(hash.result().toHex());
-}
-
-QJsonArray journalList(const DevServer &server, const QString &key)
-{
-    return server.journal().value(key).toArray();
-}
-
-QStringList registeredNames(const DevServer &server)
-{
-    QStringList names;
-    for (const QJsonValue &entry : journalList(server, QStringLiteral("registrations")))
-        names << entry.toObject().value(QStringLiteral("filename")).toString();
-    return names;
-}
-
-bool reportedStatus(const DevServer &server, int status)
-{
-    for (const QJsonValue &entry : journalList(server, QStringLiteral("reports"))) {
-        if (entry.toObject().value(QStringLiteral("status")).toVariant().toInt() == status)
-            return true;
-    }
-    return false;
-}
 
 } // namespace
 
@@ -175,11 +143,11 @@ void TestRowsUpload::upload_threeFiles_runOneAtATimeInOrder()
         QVERIFY(button(i, "btnPause")->isHidden());
         QVERIFY(row(i)->findChild<QWidget *>(QStringLiteral("wdgComplete"))->isVisible());
     }
-    QCOMPARE(registeredNames(m_server),
+    QCOMPARE(m_server.registeredNames(),
              (QStringList{QStringLiteral("a.mp4"), QStringLiteral("b.mp4"), QStringLiteral("c.mp4")}));
 
     // Each file arrived whole, and no upload began before the previous one had ended.
-    const QJsonArray uploads = journalList(m_server, QStringLiteral("uploads"));
+    const QJsonArray uploads = m_server.journalList("uploads");
     QCOMPARE(uploads.size(), 3);
     double previousEnd = 0;
     for (int i = 0; i < 3; ++i) {
@@ -233,9 +201,9 @@ void TestRowsUpload::scheduler_uploadOnAnotherRow_pausesRunningRowAndWrapsToTop(
     // B's end passes the start to the row below it, C; C's end wraps to A, which resumes.
     for (int i = 0; i < 3; ++i)
         QTRY_COMPARE_WITH_TIMEOUT(row(i)->status(), ItemTaskWidgetStatus::Completed, UploadTimeoutMs);
-    QCOMPARE(registeredNames(m_server),
+    QCOMPARE(m_server.registeredNames(),
              (QStringList{QStringLiteral("B.mkv"), QStringLiteral("C.mkv"), QStringLiteral("A.mkv")}));
-    for (const QJsonValue &upload : journalList(m_server, QStringLiteral("uploads"))) {
+    for (const QJsonValue &upload : m_server.journalList("uploads")) {
         const QJsonObject entry = upload.toObject();
         if (!entry.value(QStringLiteral("finished")).toBool())
             continue; // A's interrupted first attempt
@@ -273,11 +241,11 @@ void TestRowsUpload::pause_thenUpload_resumesUnfinishedTask()
     QCoreApplication::sendPostedEvents();
     QCOMPARE(row(0)->status(), ItemTaskWidgetStatus::Paused);
     QVERIFY(!row(0)->uploadManager()->isRunning());
-    QVERIFY(registeredNames(m_server).isEmpty());
+    QVERIFY(m_server.registeredNames().isEmpty());
 
     QTest::mouseClick(button(0, "btnUpload"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Completed, UploadTimeoutMs);
-    QCOMPARE(registeredNames(m_server), QStringList{QStringLiteral("P.mkv")});
+    QCOMPARE(m_server.registeredNames(), QStringList{QStringLiteral("P.mkv")});
 }
 
 void TestRowsUpload::close_duringTranscode_stopsFfmpegThenReportsExit_data()
@@ -309,13 +277,7 @@ void TestRowsUpload::close_duringTranscode_stopsFfmpegThenReportsExit()
     window->onAddFilesMsg(files);
     QTRY_VERIFY_WITH_TIMEOUT(TestVideos::processRunningWith(variants), UploadTimeoutMs);
 
-    QString question;
-    auto answer = [&question](const char *button) {
-        return std::make_unique<ModalDriver>([&question, button](QWidget *box) {
-            question = box->findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
-            box->findChild<QPushButton *>(QString::fromLatin1(button))->click();
-        });
-    };
+    QStringList questions;
     if (signalled) {
         // As the program runs: the signal reaches the window in the event loop, which ends
         // once the window has stopped (the timer only guards against a hang).
@@ -327,26 +289,26 @@ void TestRowsUpload::close_duringTranscode_stopsFfmpegThenReportsExit()
         ::raise(SIGTERM);
         QCOMPARE(QCoreApplication::exec(), 0);
         leftBehind = window->isVisible() || TestVideos::processRunningWith(variants);
-        QVERIFY(reportedStatus(m_server, 21));
+        QVERIFY(m_server.reportedStatuses().contains(QStringLiteral("21")));
         QVERIFY(exits.isEmpty());
     } else {
         {
-            const auto driver = answer("btnCancel");
+            ModalDriver driver(GuiTest::answer(QStringLiteral("btnCancel"), &questions));
             QVERIFY(!window->close());
-            QCOMPARE(driver->seen(), 1);
+            QCOMPARE(driver.seen(), 1);
         }
-        QCOMPARE(question, QStringLiteral("有任务还未执行完成,确认退出上传工具吗?"));
+        QCOMPARE(questions, QStringList{QStringLiteral("有任务还未执行完成,确认退出上传工具吗?")});
         QVERIFY(window->isVisible());
         QVERIFY(exits.isEmpty());
         QVERIFY(!ActionBehavior::appClosing);
-        QVERIFY(!reportedStatus(m_server, 21));
+        QVERIFY(!m_server.reportedStatuses().contains(QStringLiteral("21")));
 
-        const auto driver = answer("btnOk");
+        ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &questions));
         QVERIFY(window->close());
-        QCOMPARE(driver->seen(), 1);
+        QCOMPARE(driver.seen(), 1);
         QCOMPARE(exits, QList<int>{0});
         // The final report was at the server before the process would have ended.
-        QVERIFY(reportedStatus(m_server, 21));
+        QVERIFY(m_server.reportedStatuses().contains(QStringLiteral("21")));
     }
     QVERIFY(ActionBehavior::appClosing);
     // Hidden, and ffmpeg ended, before the process would have gone.

@@ -13,7 +13,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -65,16 +64,6 @@ QPushButton *iconButton(const QString &name, int state, QWidget *parent)
     return b;
 }
 
-// Translucent pictures are laid on a desktop-like grey so the shadow shows.
-QImage onDesktop(const QImage &picture)
-{
-    QImage composed(picture.size(), QImage::Format_ARGB32_Premultiplied);
-    composed.fill(QColor(QStringLiteral("#E4E8EE")));
-    QPainter painter(&composed);
-    painter.drawImage(0, 0, picture);
-    return composed;
-}
-
 int darkPixels(const QImage &image, const QRect &area)
 {
     int dark = 0;
@@ -118,7 +107,7 @@ void TestScreenshots::initTestCase()
 
 bool TestScreenshots::save(const QImage &image, const QString &name)
 {
-    return onDesktop(image).save(QDir(m_folder).filePath(name));
+    return GuiTest::onDesktop(image).save(QDir(m_folder).filePath(name));
 }
 
 void TestScreenshots::messageBox_data()

@@ -3,13 +3,13 @@
 #include "core/media/processsweep.h"
 #include "core/media/videoinfo.h"
 #include "testvideos.h"
+#include "workerrun.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QUuid>
 #include <QtTest>
 
@@ -21,30 +21,6 @@ QString uniqueMarker()
 {
     return QStringLiteral("nuv-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
-
-// format() on a worker thread, as the pipeline runs it.
-struct BackgroundFormat
-{
-    std::atomic_bool stop{false};
-    std::atomic_bool done{false};
-    QString thrown;
-    QScopedPointer<QThread> thread;
-
-    void start(const QStringList &arguments)
-    {
-        thread.reset(QThread::create([this, arguments] {
-            FFMpegTools tools;
-            tools.setStopFlag(&stop);
-            try {
-                tools.format(arguments);
-            } catch (const QString &text) {
-                thrown = text;
-            }
-            done = true;
-        }));
-        thread->start();
-    }
-};
 
 } // namespace
 
@@ -193,18 +169,20 @@ void TestFFMpegFormat::format_stopWhileRunning_throwsStopAndLeavesNoFfmpeg()
     if (!silent)
         arguments << QStringLiteral("-loglevel") << QStringLiteral("info") << QStringLiteral("-stats");
 
-    BackgroundFormat run;
-    run.start(arguments);
-    const auto cleanup = qScopeGuard([&] {
-        run.stop = true;
-        run.thread->wait();
+    // format() on a worker thread, as the pipeline runs it.
+    std::atomic_bool stop{false};
+    WorkerRun run([&stop, arguments] {
+        FFMpegTools tools;
+        tools.setStopFlag(&stop);
+        tools.format(arguments);
     });
+    const auto cleanup = qScopeGuard([&] { stop = true; });
     QTRY_VERIFY(TestVideos::processRunningWith(marker));
-    QVERIFY(!run.done);
+    QVERIFY(!run.finished());
 
-    run.stop = true;
-    QTRY_VERIFY_WITH_TIMEOUT(run.done, 1000);
-    QCOMPARE(run.thrown, QStringLiteral("停止"));
+    stop = true;
+    QTRY_VERIFY_WITH_TIMEOUT(run.finished(), 1000);
+    QCOMPARE(run.outcome().message, QStringLiteral("停止"));
     QVERIFY(!TestVideos::processRunningWith(marker));
 }
 
@@ -214,13 +192,8 @@ void TestFFMpegFormat::format_stopBeforeStart_throwsStop()
     std::atomic_bool stop{true};
     FFMpegTools tools;
     tools.setStopFlag(&stop);
-    QString thrown;
-    try {
-        tools.format(TestVideos::silentRunArguments(marker, 60));
-    } catch (const QString &text) {
-        thrown = text;
-    }
-    QCOMPARE(thrown, QStringLiteral("停止"));
+    QCOMPARE(ActionOutcome::of([&] { tools.format(TestVideos::silentRunArguments(marker, 60)); }).message,
+             QStringLiteral("停止"));
     QVERIFY(!TestVideos::processRunningWith(marker));
 }
 

@@ -6,48 +6,7 @@
 #include "core/session/manager.h"
 #include "core/session/schema.h"
 
-#include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
-#include <QThread>
-#include <QTimer>
-
-WorkerRun::WorkerRun(std::function<void()> work)
-    : m_outcome(std::make_shared<ActionOutcome>())
-{
-    std::shared_ptr<ActionOutcome> outcome = m_outcome;
-    m_thread.reset(QThread::create([outcome, work] { *outcome = ActionOutcome::of(work); }));
-    m_thread->start();
-}
-
-WorkerRun::~WorkerRun()
-{
-    m_thread->wait();
-}
-
-bool WorkerRun::wait(int timeoutMs)
-{
-    if (!m_thread->isFinished()) {
-        QEventLoop loop;
-        QObject::connect(m_thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-        if (!m_thread->isFinished())
-            loop.exec();
-    }
-    // finished() comes just before the thread is done; the rest is a matter of moments.
-    if (!m_thread->isFinished() || !m_thread->wait(10000))
-        return false;
-    // Reports the worker emitted are queued to this thread: deliver them too.
-    QCoreApplication::processEvents();
-    return true;
-}
-
-ActionOutcome WorkerRun::outcome() const
-{
-    return m_thread->isFinished() ? *m_outcome : ActionOutcome{-1, QStringLiteral("<still running>")};
-}
 
 PipelineFixture::PipelineFixture() = default;
 
@@ -71,14 +30,12 @@ bool PipelineFixture::start(const QStringList &serverArgs, ClientOptions options
     options.dataFolder = m_data.path();
     m_manager->setOptions(options);
     m_manager->setSchema(schema);
-    try {
+    const ActionOutcome loaded = ActionOutcome::of([this] {
         m_manager->initSetting();
         m_manager->initToken();
-    } catch (const QString &message) {
-        m_error = message;
-        return false;
-    }
-    return true;
+    });
+    m_error = loaded.message;
+    return loaded.ok();
 }
 
 QSharedPointer<UploadManager> PipelineFixture::pipelineFor(const QString &path, bool probe)
@@ -126,27 +83,11 @@ bool PipelineFixture::makeDataFile(const QString &path, qint64 size) const
     return true;
 }
 
-QString PipelineFixture::sha256Of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return QString::fromLatin1(hash.result().toHex());
-}
-
-QJsonArray PipelineFixture::journal(const char *kind) const
-{
-    return m_server.journal().value(QString::fromLatin1(kind)).toArray();
-}
-
 QStringList PipelineFixture::reportedStatuses() const
 {
     m_manager->flushReports(30000);
     QStringList statuses;
-    for (const QJsonValue &report : journal("reports")) {
-        const QString status = report.toObject().value(QStringLiteral("status")).toString();
+    for (const QString &status : m_server.reportedStatuses()) {
         if (statuses.isEmpty() || statuses.last() != status)
             statuses.append(status);
     }

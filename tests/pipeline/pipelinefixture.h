@@ -5,6 +5,7 @@
 #include "core/pipeline/uploadfileinfo.h"
 #include "core/session/clientoptions.h"
 #include "devserver.h"
+#include "workerrun.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -17,28 +18,7 @@
 #include <memory>
 
 class Manager;
-class QThread;
 class UploadManager;
-
-// Runs work on a thread of its own, as a task row's background action does, while the
-// test's thread keeps delivering the pipeline's queued reports.
-class WorkerRun final
-{
-    Q_DISABLE_COPY_MOVE(WorkerRun)
-
-public:
-    explicit WorkerRun(std::function<void()> work);
-    ~WorkerRun();
-
-    // Processes events until the work has ended; false on timeout.
-    bool wait(int timeoutMs = 120000);
-    // A failure while the work still runs.
-    ActionOutcome outcome() const;
-
-private:
-    std::unique_ptr<QThread> m_thread;
-    std::shared_ptr<ActionOutcome> m_outcome;
-};
 
 // A nuv-devserver, a loaded coordinator and a private data folder (tmp) for one test.
 class PipelineFixture final
@@ -55,6 +35,7 @@ public:
     QString error() const { return m_error; }
 
     DevServer &server() { return m_server; }
+    const DevServer &server() const { return m_server; }
     Manager *manager() const { return m_manager.get(); }
     QString dataPath(const QString &name) const { return m_data.filePath(name); }
 
@@ -68,9 +49,8 @@ public:
 
     // A file of size bytes of varying content.
     bool makeDataFile(const QString &path, qint64 size) const;
-    static QString sha256Of(const QString &path);
 
-    QJsonArray journal(const char *kind) const;
+    QJsonArray journal(const char *list) const { return m_server.journalList(list); }
     // The statuses the server received, with runs of the same status folded into one.
     QStringList reportedStatuses() const;
 

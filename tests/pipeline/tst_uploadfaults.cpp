@@ -7,6 +7,7 @@
 #include "core/pipeline/uploadtaskexecutor.h"
 #include "core/session/manager.h"
 #include "pipelinefixture.h"
+#include "testsupport.h"
 #include "testvideos.h"
 
 #include <QSemaphore>
@@ -41,10 +42,7 @@ ClientOptions quickRetries(int stallMs = ClientOptions().stallTimeoutMs)
 
 int uploadRequests(const PipelineFixture &fixture)
 {
-    int requests = 0;
-    for (const QJsonValue &request : fixture.journal("requests"))
-        requests += request.toObject().value(QStringLiteral("path")).toString() == QStringLiteral("/api/upload");
-    return requests;
+    return fixture.server().requestsTo(QStringLiteral("/api/upload")).size();
 }
 
 } // namespace
@@ -93,7 +91,7 @@ void TestUploadFaults::upload_refusedAttempts_retriedUpToEleven()
         QCOMPARE(chunks.size(), 12);
         QCOMPARE(rejectedChunks(fixture), 10);
         QCOMPARE(fixture.journal("uploads").first().toObject().value(QStringLiteral("sha256")).toString(),
-                 PipelineFixture::sha256Of(source));
+                 sha256Of(source));
         return;
     }
     QVERIFY2(outcome.failed(), qPrintable(outcome.message));
@@ -128,7 +126,7 @@ void TestUploadFaults::upload_droppedOrStalledReply_retriedNotHung()
     QVERIFY2(outcome.ok(), qPrintable(outcome.message));
     const QJsonObject upload = fixture.journal("uploads").first().toObject();
     QVERIFY(upload.value(QStringLiteral("finished")).toBool());
-    QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), PipelineFixture::sha256Of(source));
+    QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), sha256Of(source));
     // Two chunks, and the try that met the fault went again.
     QVERIFY2(uploadRequests(fixture) >= 3, qPrintable(QString::number(uploadRequests(fixture))));
     QCOMPARE(fixture.journal("registrations").size(), 1);

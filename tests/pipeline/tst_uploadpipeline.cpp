@@ -9,6 +9,7 @@
 #include "core/session/manager.h"
 #include "core/session/schema.h"
 #include "pipelinefixture.h"
+#include "testsupport.h"
 #include "testvideos.h"
 
 #include <QJsonDocument>
@@ -20,15 +21,6 @@
 namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
-
-QJsonObject uploadNamed(const QJsonArray &uploads, const QString &name)
-{
-    for (const QJsonValue &upload : uploads) {
-        if (upload.toObject().value(QStringLiteral("name")).toString() == name)
-            return upload.toObject();
-    }
-    return QJsonObject();
-}
 
 QJsonObject entryOf(const QJsonObject &upload)
 {
@@ -91,7 +83,7 @@ void TestUploadPipeline::doTask_originalPlan_uploadsAndRegisters()
     const QJsonObject upload = uploads.first().toObject();
     QCOMPARE(upload.value(QStringLiteral("name")).toString(), QStringLiteral("clip.mp4"));
     QVERIFY(upload.value(QStringLiteral("finished")).toBool());
-    QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), PipelineFixture::sha256Of(source));
+    QCOMPARE(upload.value(QStringLiteral("sha256")).toString(), sha256Of(source));
     QCOMPARE(tasks->first()->uploadId(), upload.value(QStringLiteral("id")).toString());
 
     const QJsonArray registrations = fixture.journal("registrations");
@@ -139,10 +131,10 @@ void TestUploadPipeline::doTask_nrPlan_transcodesAndUploadsBothVariants()
     QCOMPARE(QFileInfo(nrFile).fileName(), nrName);
     const QJsonArray uploads = fixture.journal("uploads");
     QCOMPARE(uploads.size(), 2);
-    const QJsonObject original = uploadNamed(uploads, QStringLiteral("talk.mov"));
-    const QJsonObject nr = uploadNamed(uploads, nrName);
-    QCOMPARE(original.value(QStringLiteral("sha256")).toString(), PipelineFixture::sha256Of(source));
-    QCOMPARE(nr.value(QStringLiteral("sha256")).toString(), PipelineFixture::sha256Of(nrFile));
+    const QJsonObject original = fixture.server().journalEntry("uploads", "name", QStringLiteral("talk.mov"));
+    const QJsonObject nr = fixture.server().journalEntry("uploads", "name", nrName);
+    QCOMPARE(original.value(QStringLiteral("sha256")).toString(), sha256Of(source));
+    QCOMPARE(nr.value(QStringLiteral("sha256")).toString(), sha256Of(nrFile));
     QVERIFY(nr.value(QStringLiteral("total")).toDouble() > 0);
 
     const QJsonArray registrations = fixture.journal("registrations");
@@ -224,7 +216,7 @@ void TestUploadPipeline::upload_chunking_positionsEndsAndProgress()
         QCOMPARE(qint64(chunk.value(QStringLiteral("length")).toDouble()), lengths.at(i));
         QCOMPARE(chunk.value(QStringLiteral("end")).toBool(), i == chunks.size() - 1);
     }
-    QCOMPARE(uploads.first().toObject().value(QStringLiteral("sha256")).toString(), PipelineFixture::sha256Of(source));
+    QCOMPARE(uploads.first().toObject().value(QStringLiteral("sha256")).toString(), sha256Of(source));
 }
 
 void TestUploadPipeline::addVideo_awkwardFileNames_validJsonWithExactName_data()

@@ -2,6 +2,7 @@
 // Single-instance records and the process helpers, with real processes of instancehelper.
 #include "app/myapplication.h"
 #include "core/platform/processhelpers.h"
+#include "testsupport.h"
 
 #include <QDataStream>
 #include <QFile>
@@ -42,17 +43,8 @@ struct Helper
 
     qint64 pid() const { return process->processId(); }
 
-    ~Helper()
-    {
-        // Ended politely, so the shared memory it holds is released, not left behind.
-        if (process->state() != QProcess::NotRunning) {
-            process->terminate();
-            if (!process->waitForFinished(5000)) {
-                process->kill();
-                process->waitForFinished(5000);
-            }
-        }
-    }
+    // Ended politely, so the shared memory it holds is released, not left behind.
+    ~Helper() { endProcess(process.get()); }
 };
 
 } // namespace

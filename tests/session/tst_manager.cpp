@@ -6,10 +6,11 @@
 #include "core/session/manager.h"
 #include "core/session/schema.h"
 #include "devserver.h"
+#include "logcapture.h"
+#include "workerrun.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QMutex>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -34,40 +35,13 @@ QString field(const QJsonValue &object, const char *key)
     return object.toObject().value(QString::fromLatin1(key)).toString();
 }
 
-// "fileName:finishRate" of every report, or just the named field.
-QStringList reportFields(const DevServer &server, const char *key = nullptr)
+// "fileName:finishRate" of every report.
+QStringList reportFields(const DevServer &server)
 {
     QStringList fields;
-    for (const QJsonValue &report : server.journal().value(QStringLiteral("reports")).toArray())
-        fields.append(key ? field(report, key)
-                          : field(report, "fileName") + QLatin1Char(':') + field(report, "finishRate"));
+    for (const QJsonValue &report : server.journalList("reports"))
+        fields.append(field(report, "fileName") + QLatin1Char(':') + field(report, "finishRate"));
     return fields;
-}
-
-QJsonArray reportList(const DevServer &server)
-{
-    return server.journal().value(QStringLiteral("reports")).toArray();
-}
-
-QJsonArray requestsTo(const DevServer &server, const QString &path)
-{
-    QJsonArray found;
-    for (const QJsonValue &request : server.journal().value(QStringLiteral("requests")).toArray()) {
-        if (field(request, "path") == path)
-            found.append(request);
-    }
-    return found;
-}
-
-QMutex g_logMutex;
-QStringList g_refreshPosts;
-
-void captureRefreshPosts(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    QMutexLocker locker(&g_logMutex);
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("Thread:"))
-        && message.contains(QLatin1String("/api/refresh?")))
-        g_refreshPosts.append(message);
 }
 
 QJsonObject settings(const char *key, const QJsonValue &value)
@@ -228,11 +202,11 @@ void TestManager::initToken_failures_throwMessages()
 void TestManager::requests_tokenHeader_onlyAfterExchange()
 {
     std::unique_ptr<Manager> manager = loadedManager();
-    QCOMPARE(manager->token(), field(m_server->journal().value(QStringLiteral("tokens")).toArray().first(), "token"));
+    QCOMPARE(manager->token(), m_server->journalValues("tokens", "token").value(0));
     manager->refreshStatus();
     QVERIFY(manager->flushReports(10000));
 
-    const QJsonArray requests = m_server->journal().value(QStringLiteral("requests")).toArray();
+    const QJsonArray requests = m_server->journalList("requests");
     QStringList paths;
     for (int i = 0; i < requests.size(); ++i) {
         paths.append(field(requests.at(i), "path"));
@@ -251,21 +225,20 @@ void TestManager::requests_tokenHeader_onlyAfterExchange()
 void TestManager::setStatus_statusChange_reportsAtOnceWithAllParameters()
 {
     std::unique_ptr<Manager> manager = loadedManager();
-    g_refreshPosts.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(captureRefreshPosts);
+    auto log = std::make_unique<LogCapture>();
     manager->setStatus(STATUS_UPLOADING_ORIGINAL, 5, QStringLiteral("大 文件.mp4"), Q_INT64_C(5000000000));
     QTRY_COMPARE(reportFields(*m_server).size(), 1);
-    qInstallMessageHandler(previous);
+    const QStringList refreshPosts = log->messages(QStringLiteral("Thread:")).filter(QStringLiteral("/api/refresh?"));
+    log.reset();
 
     // Sizes beyond 4 GiB stay whole; "list" is there and empty while no pipeline exists.
-    const QJsonObject report = m_server->journal().value(QStringLiteral("reports")).toArray().first().toObject();
+    const QJsonObject report = m_server->journalList("reports").first().toObject();
     QCOMPARE(report.value(QStringLiteral("list")).toString(QStringLiteral("<missing>")), QString());
-    QMutexLocker locker(&g_logMutex);
-    QCOMPARE(g_refreshPosts.size(), 1);
+    QCOMPARE(refreshPosts.size(), 1);
     const QString body = QStringLiteral("?uuid=%1&status=10&finishRate=5&fileName=%E5%A4%A7%20%E6%96%87%E4%BB%B6.mp4"
                                         "&fileSize=5000000000&list=")
                              .arg(m_server->uuid());
-    QVERIFY2(g_refreshPosts.first().endsWith(body), qPrintable(g_refreshPosts.first()));
+    QVERIFY2(refreshPosts.first().endsWith(body), qPrintable(refreshPosts.first()));
     QCOMPARE(field(report, "fileName"), QStringLiteral("大 文件.mp4"));
 }
 
@@ -299,9 +272,9 @@ void TestManager::refreshStatus_emptyQueue_currentStateUnlessRegistered()
     std::unique_ptr<Manager> manager = loadedManager();
     manager->refreshStatus();
     QVERIFY(manager->flushReports(10000));
-    QCOMPARE(reportFields(*m_server, "status"), QStringList{QStringLiteral("20")});
+    QCOMPARE(m_server->reportedStatuses(), QStringList{QStringLiteral("20")});
     QCOMPARE(reportFields(*m_server), QStringList{QStringLiteral(":0")});
-    QCOMPARE(reportFields(*m_server, "fileSize"), QStringList{QStringLiteral("0")});
+    QCOMPARE(m_server->journalValues("reports", "fileSize"), QStringList{QStringLiteral("0")});
 
     manager->setStatus(STATUS_REGISTERED, 100, QStringLiteral("a.mp4"), 100);
     QVERIFY(manager->flushReports(10000));
@@ -311,7 +284,7 @@ void TestManager::refreshStatus_emptyQueue_currentStateUnlessRegistered()
     QVERIFY(m_server->markRemoved(QStringLiteral("matches-no-pipeline")));
     manager->refreshStatus();
     QVERIFY(manager->flushReports(10000));
-    QCOMPARE(requestsTo(*m_server, QStringLiteral("/api/removed")).size(), 1);
+    QCOMPARE(m_server->requestsTo(QStringLiteral("/api/removed")).size(), 1);
     QVERIFY(reportFields(*m_server).isEmpty());
     QCOMPARE(manager->status(), STATUS_REGISTERED);
 }
@@ -323,13 +296,13 @@ void TestManager::setStatus_clientExit_finalAndSentBeforeReturn()
     manager->setStatus(STATUS_UPLOADING_ORIGINAL, 40, QStringLiteral("a.mp4"), 100);
     manager->setStatus(STATUS_CLIENT_EXIT, 0, QString(), 0);
     // Already there, without waiting: the closing path exits right after this call.
-    QCOMPARE(reportFields(*m_server, "status"), (QStringList{QStringLiteral("10"), QStringLiteral("21")}));
+    QCOMPARE(m_server->reportedStatuses(), (QStringList{QStringLiteral("10"), QStringLiteral("21")}));
 
     manager->setStatus(STATUS_UPLOADING_NR, 50, QStringLiteral("b.mp4"), 100);
     QCOMPARE(manager->status(), STATUS_CLIENT_EXIT);
     manager->refreshStatus();
     QVERIFY(manager->flushReports(10000));
-    QCOMPARE(reportFields(*m_server, "status"),
+    QCOMPARE(m_server->reportedStatuses(),
              (QStringList{QStringLiteral("10"), QStringLiteral("21"), QStringLiteral("21")}));
     QCOMPARE(reportFields(*m_server).last(), QStringLiteral(":0"));
 }
@@ -357,8 +330,8 @@ void TestManager::setStatus_concurrentWithWorkerRefreshes_keepsEveryEntryInOrder
         expected.append(QStringLiteral("f%1:%1").arg(i));
         manager->setStatus(i % 2 ? STATUS_UPLOADING_ORIGINAL : STATUS_UPLOADING_NR, i, QStringLiteral("f%1").arg(i), i);
         if (i % 10 == 0) { // spread the changes over several runs of the workers
-            const int runs = requestsTo(*m_server, QStringLiteral("/api/removed")).size();
-            QTRY_VERIFY(requestsTo(*m_server, QStringLiteral("/api/removed")).size() > runs);
+            const int runs = m_server->requestsTo(QStringLiteral("/api/removed")).size();
+            QTRY_VERIFY(m_server->requestsTo(QStringLiteral("/api/removed")).size() > runs);
         }
     }
     done = true;
@@ -382,7 +355,7 @@ void TestManager::reporting_stalledServer_boundedWaitAndPromptDestruction()
     // Ten minutes of stall: a destructor that waited the request out would time the test out.
     QVERIFY(m_server->configure(fault("stall", "refresh", 600000)));
     manager->setStatus(STATUS_UPLOADING_NR, 2, QStringLiteral("a.mp4"), 100);
-    QTRY_COMPARE(requestsTo(*m_server, QStringLiteral("/api/refresh")).size(), 2);
+    QTRY_COMPARE(m_server->requestsTo(QStringLiteral("/api/refresh")).size(), 2);
     manager.reset();
 }
 
@@ -411,7 +384,7 @@ void TestManager::refreshStatus_pipelines_listJsonInOrderAndRemovedTakenOut()
     QVERIFY(manager->flushReports(10000));
     QCOMPARE(manager->uploadManagers()->size(), 3);
     QCOMPARE(firstRemoved.size() + secondRemoved.size(), 0);
-    const QJsonObject report = reportList(*m_server).last().toObject();
+    const QJsonObject report = m_server->journalList("reports").last().toObject();
     QVERIFY2(field(report, "list")
                  .startsWith(QStringLiteral("[{\"uuid\":\"") + added.at(0)->id()
                              + QStringLiteral("\",\"status\":20,\"finishRate\":0,\"fileName\":")),
@@ -435,7 +408,8 @@ void TestManager::refreshStatus_pipelines_listJsonInOrderAndRemovedTakenOut()
     QCOMPARE(secondRemoved.first().first().value<UploadManager *>(), added.at(1).data());
     QCOMPARE(firstRemoved.size(), 0);
     // The report of the same run already leaves it out.
-    const QJsonArray after = reportList(*m_server).last().toObject().value(QStringLiteral("listJson")).toArray();
+    const QJsonArray after =
+        m_server->journalList("reports").last().toObject().value(QStringLiteral("listJson")).toArray();
     QCOMPARE(after.size(), 2);
     QCOMPARE(after.at(1).toObject().value(QStringLiteral("uuid")).toString(), added.at(2)->id());
 }
@@ -459,40 +433,35 @@ void TestManager::stopAllAndRemove_runningPipeline_stopThenReport20()
     pipeline->setFile(record);
     // Every chunk refused: a run stays in its attempts and pauses until it is stopped.
     QVERIFY(m_server->configure({{QStringLiteral("rejectChunks"), 100000}}));
-    ActionOutcome outcome;
     const auto startRun = [&] {
         pipeline->requestRun();
-        return std::unique_ptr<QThread>(QThread::create([&] {
-            outcome = ActionOutcome::of([&] {
-                if (!pipeline->tasks())
-                    pipeline->checkVideo();
-                pipeline->runAlone();
-            });
-        }));
+        return std::make_unique<WorkerRun>([&] {
+            if (!pipeline->tasks())
+                pipeline->checkVideo();
+            pipeline->runAlone();
+        });
     };
 
-    std::unique_ptr<QThread> run = startRun();
-    run->start();
+    std::unique_ptr<WorkerRun> run = startRun();
     QTRY_VERIFY_WITH_TIMEOUT(manager->hasRunningTask(), 20000);
     manager->stopAll();
     QVERIFY(run->wait(10000));
-    QVERIFY(outcome.stopped());
-    QCOMPARE(outcome.message, QStringLiteral("任务已经停止上传"));
+    QVERIFY(run->outcome().stopped());
+    QCOMPARE(run->outcome().message, QStringLiteral("任务已经停止上传"));
     QCOMPARE(pipeline->tasks()->first()->taskState(), TaskState::Stopped);
     QVERIFY(!manager->hasRunningTask());
 
     run = startRun();
-    run->start();
     QTRY_VERIFY_WITH_TIMEOUT(pipeline->isRunning(), 20000);
     manager->removeUploadManager(pipeline);
     // Back only once the run has ended.
     QVERIFY(!pipeline->isRunning());
     QVERIFY(run->wait(10000));
-    QVERIFY(outcome.stopped());
-    QCOMPARE(outcome.message, QStringLiteral("任务已经停止上传"));
+    QVERIFY(run->outcome().stopped());
+    QCOMPARE(run->outcome().message, QStringLiteral("任务已经停止上传"));
     QCOMPARE(*manager->uploadManagers(), QList<QSharedPointer<UploadManager>>{kept});
     QVERIFY(manager->flushReports(10000));
-    const QJsonObject last = reportList(*m_server).last().toObject();
+    const QJsonObject last = m_server->journalList("reports").last().toObject();
     QCOMPARE(field(last, "status"), QStringLiteral("20"));
     QCOMPARE(field(last, "fileName"), QStringLiteral("clip.mp4"));
     QCOMPARE(field(last, "fileSize"), QString::number(record.size));
