@@ -183,10 +183,11 @@ struct Window
         return paths;
     }
 
-    // Waits until row `index` shows `status`; empty when it does, else what was seen. It
-    // stops as soon as that can no longer come: the row failed or completed instead, or the
-    // server refused a chunk since the wait began.
-    QString waitRow(int index, ItemTaskWidgetStatus status, int timeoutMs = 60000) const
+    // Waits until row `index` shows `status` (and, when given, `also` holds); empty when it
+    // does, else what was seen. It stops as soon as that can no longer come: the row failed or
+    // completed instead, or the server refused a chunk since the wait began.
+    QString waitRow(int index, ItemTaskWidgetStatus status, int timeoutMs = 60000,
+                    const std::function<bool(const ItemTaskWidget &)> &also = {}) const
     {
         const auto refused = [this] {
             QStringList reasons;
@@ -208,7 +209,8 @@ struct Window
                 seen = text ? QStringLiteral("row %1 (%2) shows %3: %4")
                                   .arg(QString::number(index), shown->fileInfo().name, text->text(), text->toolTip())
                             : QStringLiteral("row %1 is gone").arg(index);
-                if (!shown || shown->status() == status || shown->status() == ItemTaskWidgetStatus::Failed
+                if (!shown || (shown->status() == status && (!also || also(*shown)))
+                    || shown->status() == ItemTaskWidgetStatus::Failed
                     || shown->status() == ItemTaskWidgetStatus::Completed)
                     return true;
                 if (status == ItemTaskWidgetStatus::Failed || asked.elapsed() < 300)
@@ -222,15 +224,16 @@ struct Window
             timeoutMs);
         if (!ended)
             return seen + QStringLiteral(" after %1 ms").arg(timeoutMs);
-        return row(index) && row(index)->status() == status ? QString() : seen;
+        return row(index) && row(index)->status() == status && (!also || also(*row(index))) ? QString() : seen;
     }
 };
 
 } // namespace GuiTest
 
-// Fails the test, with what was seen, unless row `index` of `w` comes to `status`.
-#define GUITEST_ROW_REACHES(w, index, status)                 \
-    do {                                                      \
-        const QString seen_ = (w).waitRow((index), (status)); \
-        QVERIFY2(seen_.isEmpty(), qPrintable(seen_));         \
+// Fails the test, with what was seen, unless row `index` of `w` comes to a status (and
+// what else waitRow is given).
+#define GUITEST_ROW_REACHES(w, index, ...)                       \
+    do {                                                         \
+        const QString seen_ = (w).waitRow((index), __VA_ARGS__); \
+        QVERIFY2(seen_.isEmpty(), qPrintable(seen_));            \
     } while (false)

@@ -132,10 +132,11 @@ private slots:
         QVERIFY(w.server.configure({{QStringLiteral("stall"), QJsonObject{{held, 3000}}}}));
         QVERIFY(w.openLoaded());
         w.window->onAddFilesMsg(w.videos(names("deleted.mp4")));
-        if (status == Status::Analysing)
-            QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w.row(0), "lblProgress")->toolTip(),
-                                      QStringLiteral("正在分析任务..."), 20000);
-        GUITEST_ROW_REACHES(w, 0, status);
+        // Analysing: the probe is done and the check is on its way.
+        GUITEST_ROW_REACHES(w, 0, status, 20000, [](const ItemTaskWidget &row) {
+            return row.status() != Status::Analysing
+                   || child<QLabel>(&row, "lblProgress")->toolTip() == QStringLiteral("正在分析任务...");
+        });
         const QPointer<ItemTaskWidget> deleted = w.row(0);
         const QString pipelineId = deleted->uploadManager()->id();
 

@@ -99,16 +99,17 @@ private slots:
         w.window->onAddFilesMsg(files);
 
         // The scheduler starts the top row once the rows are analysed.
-        GUITEST_ROW_REACHES(w, 0, Status::Uploading);
+        const auto moving = [](const ItemTaskWidget &row) { return row.uploadManager()->progress().rate > 0; };
         GUITEST_ROW_REACHES(w, 1, Status::Waiting);
-        QTRY_VERIFY_WITH_TIMEOUT(w.row(0)->uploadManager()->progress().rate > 0, 20000);
+        GUITEST_ROW_REACHES(w, 0, Status::Uploading, 20000, moving);
         QTest::mouseClick(w.button(1, "btnUpload"), Qt::LeftButton);
 
         // B stops A and runs. Once A's run has ended (its stop message shows), A still shows
         // where it stopped, as its task's last update did.
         const auto *progress = child<QLabel>(w.row(0), "lblProgress");
-        QTRY_COMPARE_WITH_TIMEOUT(progress->toolTip(), QStringLiteral("任务已经停止上传"), 20000);
-        QCOMPARE(w.row(0)->status(), Status::Paused);
+        GUITEST_ROW_REACHES(w, 0, Status::Paused, 20000, [progress](const ItemTaskWidget &) {
+            return progress->toolTip() == QStringLiteral("任务已经停止上传");
+        });
         QCOMPARE(progress->text(), QStringLiteral("暂停上传 %1%").arg(w.row(0)->uploadManager()->progress().overall));
         QVERIFY(!w.button(0, "btnUpload")->isHidden());
         GUITEST_ROW_REACHES(w, 1, Status::Uploading);
@@ -117,7 +118,7 @@ private slots:
 
         // B's pause passes the start to the row below it, C; C's end wraps to A, which resumes
         // where it stopped, and A's end passes it on to B, which does the same.
-        QTRY_VERIFY_WITH_TIMEOUT(w.row(1)->uploadManager()->progress().rate > 0, 20000);
+        GUITEST_ROW_REACHES(w, 1, Status::Uploading, 20000, moving);
         QTest::mouseClick(w.button(1, "btnPause"), Qt::LeftButton);
         GUITEST_ROW_REACHES(w, 1, Status::Paused);
         QTRY_VERIFY(!w.button(1, "btnUpload")->isHidden() && w.button(1, "btnPause")->isHidden());
