@@ -322,6 +322,8 @@ void ItemTaskWidget::onDataUpdateMsg()
     if (!progress.valid)
         return;
     sendMessage(rowStatusOf(progress.state), progress.allDone ? QString() : progress.title, progress.overall);
+    if (progress.state == TaskState::Running)
+        m_ui->wdgTaskStatus->showFigures(progress);
 }
 
 QString ItemTaskWidget::sizeText(qint64 bytes)
