@@ -83,6 +83,11 @@ QString ItemTaskStatusWidget::progressText() const
     return m_figures.isEmpty() ? m_text : m_text + QStringLiteral(" · ") + m_figures;
 }
 
+QString ItemTaskStatusWidget::message() const
+{
+    return m_ui->lblError->toolTip();
+}
+
 void ItemTaskStatusWidget::fitProgressText()
 {
     QLabel *label = m_ui->lblProgress;

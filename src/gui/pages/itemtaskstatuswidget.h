@@ -28,6 +28,8 @@ public:
     void showFigures(const PipelineProgress &progress);
     // The status as one line: text, percent and figures.
     QString progressText() const;
+    // The message of the last status: the failure's text in the error view.
+    QString message() const;
     // Shows the view that belongs to the owner's status.
     void showViewForOwner();
 
