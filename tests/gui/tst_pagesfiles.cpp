@@ -7,6 +7,8 @@
 #include "gui/toolkit/suspendedscrollbarlistwidget.h"
 #include "guitest.h"
 
+#include <QAccessible>
+
 using GuiTest::child;
 using GuiTest::names;
 
@@ -36,6 +38,33 @@ std::function<void(QWidget *)> chooseInDialog(const QStringList &expected, const
         child<QLineEdit>(dialog, "fileNameEdit")->setText(typed);
         complete ? static_cast<QDialog *>(dialog)->accept() : static_cast<QDialog *>(dialog)->reject();
     };
+}
+
+// Every interface below `parent`, depth first; each must name `parent` as its own.
+void collect(QAccessibleInterface *parent, QList<QAccessibleInterface *> *all)
+{
+    for (int i = 0; i < parent->childCount(); ++i) {
+        QAccessibleInterface *child = parent->child(i);
+        QVERIFY(child && child->parent() && child->parent()->object() == parent->object());
+        QCOMPARE(parent->indexOfChild(child), i);
+        *all << child;
+        collect(child, all);
+    }
+}
+
+QStringList namesOf(QAccessibleInterface *parent, QAccessible::Role role)
+{
+    QList<QAccessibleInterface *> all;
+    collect(parent, &all);
+    QStringList names;
+    for (QAccessibleInterface *node : all) {
+        // Nothing that is not on the screen.
+        if (!static_cast<QWidget *>(node->object())->isVisible())
+            names << QStringLiteral("<hidden>");
+        else if (node->role() == role)
+            names << node->text(QAccessible::Name);
+    }
+    return names;
 }
 
 } // namespace
@@ -169,6 +198,54 @@ private slots:
         QCOMPARE(mode, limit == 1 ? QFileDialog::ExistingFile : QFileDialog::ExistingFiles);
         QCOMPARE(boxes, box.isEmpty() ? QStringList() : QStringList{box});
         QTRY_COMPARE(rowNames(), listed);
+    }
+
+    void assistiveToolsAndKeyboard_pagesAndRows_readAndPressedAsShown()
+    {
+        QVERIFY(w.openLoaded(3));
+        FrmApp *window = w.window.get();
+        QAccessibleInterface *frame = QAccessible::queryAccessibleInterface(window);
+        QCOMPARE(frame->role(), QAccessible::Window);
+        QCOMPARE(frame->text(QAccessible::Name), QStringLiteral("视频上传工具"));
+        QCOMPARE(namesOf(frame, QAccessible::PushButton), names("最小化 关闭 添加文件"));
+        const QStringList counter = namesOf(frame, QAccessible::StaticText).filter(QStringLiteral("已添加"));
+        QCOMPARE(counter, QStringList{QStringLiteral("已添加 0 个，最多 3 个")});
+
+        w.window->onAddFilesMsg(w.notVideos(names("a.mp4 b.mp4")));
+        GUITEST_ROW_REACHES(w, 0, ItemTaskWidgetStatus::Failed);
+        GUITEST_ROW_REACHES(w, 1, ItemTaskWidgetStatus::Failed);
+        QAccessibleInterface *list = QAccessible::queryAccessibleInterface(w.list());
+        QCOMPARE(list->role(), QAccessible::List);
+        QCOMPARE(list->childCount(), 2);
+        QAccessibleInterface *row = list->child(1);
+        QCOMPARE(row->role(), QAccessible::ListItem);
+        QCOMPARE(row->text(QAccessible::Name), QStringLiteral("b.mp4"));
+        QVERIFY2(row->text(QAccessible::Description).startsWith(QStringLiteral("8B · 上传失败：获取上传文件信息失败")),
+                 qPrintable(row->text(QAccessible::Description)));
+        QCOMPARE(namesOf(row, QAccessible::PushButton), names("查看错误 删除"));
+        QVERIFY(namesOf(frame, QAccessible::StaticText).contains(QStringLiteral("已添加 2 个，最多 3 个")));
+        row->child(1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(w.list()->count(), 1);
+        QCOMPARE(list->childCount(), 1);
+
+        // The keyboard alone: Tab from the add button reaches the row's buttons in order,
+        // Space presses one, Delete anywhere on the row does what its delete button does.
+        QApplication::setActiveWindow(window);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        child(w.page("frmList"), "btnAddList")->setFocus(Qt::TabFocusReason);
+        QStringList boxes;
+        GuiTest::ModalDriver driver(GuiTest::answer(QStringLiteral("btn0"), &boxes));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), child(w.row(0), "btnError"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QTRY_COMPARE(boxes.size(), 1);
+        QApplication::setActiveWindow(window);
+        QTRY_VERIFY(QApplication::focusWidget());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w.button(0, "btnDelete"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
+        QTRY_COMPARE(w.current(), w.page("frmAdd"));
     }
 
     void pipelineWarning_showsWarningBox()

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The main window's pages with the real style sheet on a real X server (Xvfb), kept as
 // pictures in NUV_SCREENSHOT_DIR so the look can be checked by eye.
+#include "core/pipeline/pipelineprogress.h"
+#include "gui/pages/itemtaskstatuswidget.h"
 #include "guitest.h"
 
 using GuiTest::child;
@@ -13,14 +15,16 @@ namespace {
 // middle row.
 QString colourAt(const QImage &picture, const QWidget *widget, const QWidget *window, int x, int y)
 {
-    return picture.pixelColor(widget->mapTo(window, QPoint(x, y < 0 ? widget->height() / 2 : y))).name();
+    const QPoint at = widget->mapTo(window, QPoint(x, y < 0 ? widget->height() / 2 : y));
+    return picture.pixelColor(at * picture.devicePixelRatio()).name();
 }
 
 // Dark or coloured glyph pixels inside the widget's place on the window's picture; the
 // page's backgrounds and borders are all near white.
 bool showsText(const QImage &picture, const QWidget *widget, const QWidget *window)
 {
-    const QRect place(widget->mapTo(window, QPoint(0, 0)), widget->size());
+    const qreal scale = picture.devicePixelRatio();
+    const QRect place(widget->mapTo(window, QPoint(0, 0)) * scale, widget->size() * scale);
     for (int y = place.top(); y <= place.bottom(); ++y) {
         for (int x = place.left(); x <= place.right(); ++x) {
             const QColor c = picture.pixelColor(x, y);
@@ -31,6 +35,24 @@ bool showsText(const QImage &picture, const QWidget *widget, const QWidget *wind
     return false;
 }
 
+// The middle column of the dark pixels inside widget's place; -1 when there are none. An
+// icon drawn whole sits in its button's middle, a strip drawn whole does not.
+int inkMiddle(const QImage &picture, const QWidget *widget, const QWidget *window)
+{
+    const qreal scale = picture.devicePixelRatio();
+    const QRect place(widget->mapTo(window, QPoint(0, 0)) * scale, widget->size() * scale);
+    int left = place.right(), right = -1;
+    for (int y = place.top(); y <= place.bottom(); ++y) {
+        for (int x = place.left(); x <= place.right(); ++x) {
+            if (picture.pixelColor(x, y).lightness() < 200) {
+                left = qMin(left, x);
+                right = qMax(right, x);
+            }
+        }
+    }
+    return right < 0 ? -1 : int(((left + right) / 2 - place.left()) / scale);
+}
+
 } // namespace
 
 class TestPagesScreenshots final : public QObject
@@ -39,9 +61,13 @@ class TestPagesScreenshots final : public QObject
     GuiTest::Window w;
     QString m_folder;
 
+    // Pictures at a scale factor of 2 carry "@2x" in their names.
     bool save(const QImage &picture, const char *name) const
     {
-        return picture.save(QDir(m_folder).filePath(QString::fromLatin1(name)));
+        QString file = QString::fromLatin1(name);
+        if (picture.devicePixelRatio() > 1)
+            file.replace(QStringLiteral(".png"), QStringLiteral("@%1x.png").arg(picture.devicePixelRatio()));
+        return picture.save(QDir(m_folder).filePath(file));
     }
 
 private slots:
@@ -49,6 +75,7 @@ private slots:
     {
         QVERIFY2(w.setUp(), qPrintable(w.server.errorString()));
         QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.19"));
+        QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
         m_folder = qEnvironmentVariable("NUV_SCREENSHOT_DIR", QDir::current().filePath(QStringLiteral("screenshots")));
         QVERIFY(QDir().mkpath(m_folder));
         // Without a CJK font every Chinese text would come out as boxes.
@@ -79,6 +106,15 @@ private slots:
                                       QStringLiteral("正在分析任务..."), 20000);
         w.row(0)->sendMessage(Status::Waiting, QStringLiteral("等待上传"), 0);
         w.row(1)->sendMessage(Status::Uploading, QStringLiteral("上传原视频"), 45);
+        PipelineProgress figures;
+        figures.rate = 45;
+        figures.bytesDone = 45 << 20;
+        figures.bytesTotal = 100 << 20;
+        figures.bytesPerSecond = 3.2 * (1 << 20);
+        figures.remaining = 83;
+        figures.elapsedMs = 12000;
+        auto *status = child<ItemTaskStatusWidget>(w.row(1), "wdgTaskStatus");
+        status->showFigures(figures);
         w.row(2)->sendMessage(Status::Paused, QStringLiteral("任务已经停止上传"), 0);
         w.row(3)->sendMessage(Status::Failed, QStringLiteral("多次上传重试失败((503)(分片暂不可用))"), 0);
         w.row(4)->sendMessage(Status::Completed, QStringLiteral("任务执行完成"), 0);
@@ -89,9 +125,19 @@ private slots:
         // Row backgrounds: white, and the failure's pale red; the uploading row's bar filled
         // in blue at its start.
         QCOMPARE(colourAt(picture, w.row(0), window, 4, 4), QStringLiteral("#ffffff"));
-        const QColor failed = picture.pixelColor(w.row(3)->mapTo(window, QPoint(4, 4)));
+        const QColor failed = QColor(colourAt(picture, w.row(3), window, 4, 4));
         QVERIFY(failed.red() > failed.blue());
         QCOMPARE(colourAt(picture, child(w.row(1), "progressBar"), window, 6, -1), QStringLiteral("#33a2ef"));
+        // Speed and time left are read in full, on a second line when need be, and the text
+        // ends before the buttons begin.
+        QCOMPARE(status->progressText(), QStringLiteral("正在上传 45% · 3.2 MB/s · 剩余 01:23"));
+        const auto *text = child<QLabel>(w.row(1), "lblProgress");
+        QVERIFY2(text->text().contains(QStringLiteral("剩余 01:23")), qPrintable(text->text()));
+        QVERIFY(text->toolTip().contains(QStringLiteral("已上传 45.0 MB / 100.0 MB")));
+        QVERIFY(text->mapTo(w.row(1), text->rect().topRight()).x() < child(w.row(1), "wdgControl")->x());
+        // Each button shows its own icon, centred, at any scale.
+        for (const char *name : {"btnPause", "btnDelete"})
+            QVERIFY2(qAbs(inkMiddle(picture, w.button(1, name), window) - 36) <= 4, name);
     }
 
     void listPage_rowsChangeOnScreen_controlsStayDrawn()

@@ -79,6 +79,8 @@ void TestUploadFaults::run_serverFaults_retriedOrFailedBeforeUpload()
         QCOMPARE(fixture.journal("registrations").size(), 1);
     } else if (refusals > 0) {
         QCOMPARE(requests, 11);
+        // The refused chunk's bytes were written, then taken back from the shown figure.
+        QCOMPARE(pipeline->progress().bytesDone, 0);
         QCOMPARE(pipeline->tasks()->first()->taskState(), TaskState::Failed);
         QCOMPARE(pipeline->tasks()->last()->taskState(), TaskState::Pending);
         QCOMPARE(statuses.last(), "20"_s);
@@ -107,6 +109,10 @@ void TestUploadFaults::upload_fileChangedWhileSent_failsNeverPastTotal()
     QVERIFY(fixture.check(pipeline).ok());
     fixture.begin(pipeline, [pipeline] { pipeline->doTask(); });
     QVERIFY(fixture.waitUntil([&] { return !fixture.server().requestsTo("/api/upload"_s).isEmpty(); }));
+    // The held chunk shows as written while the server has taken nothing yet.
+    QVERIFY(fixture.waitUntil([&] { return pipeline->progress().bytesDone == 2 * MiB; }));
+    QCOMPARE(pipeline->progress().rate, 40);
+    QCOMPARE(pipeline->tasks()->first()->rate(), 0);
     QFile file(source);
     QVERIFY(file.open(append ? QIODevice::Append : QIODevice::ReadWrite));
     QCOMPARE(file.write(QByteArray(int(MiB), 'g')), MiB);

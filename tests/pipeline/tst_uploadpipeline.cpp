@@ -2,6 +2,7 @@
 // Whole pipeline runs against a real nuv-devserver: check, transcode, chunked upload,
 // registration, as the front ends drive them; and the progress and outcome they show.
 #include "core/api/taskcommand.h"
+#include "core/pipeline/transferrate.h"
 #include "core/pipeline/uploadmanager.h"
 #include "core/session/manager.h"
 #include "core/session/schema.h"
@@ -54,6 +55,8 @@ private Q_SLOTS:
     void doTask_plans_uploadRegisterAndReport();
     void upload_chunking_positionsEndsProgressAndName_data();
     void upload_chunking_positionsEndsProgressAndName();
+    void transferRate_counts_speedOverRecentSecondsAndTimeLeft_data();
+    void transferRate_counts_speedOverRecentSecondsAndTimeLeft();
 };
 
 void TestUploadPipeline::doTask_plans_uploadRegisterAndReport_data()
@@ -174,6 +177,37 @@ void TestUploadPipeline::upload_chunking_positionsEndsProgressAndName()
     QCOMPARE(registration["filename"_s].toString(), name);
     QCOMPARE(registration["formJson"_s]["name"_s].toString(), name);
     QCOMPARE(registration["formJson"_s]["size"_s].toString(), QString::number(size));
+}
+
+void TestUploadPipeline::transferRate_counts_speedOverRecentSecondsAndTimeLeft_data()
+{
+    QTest::addColumn<QString>("counts"); // ms:bytes sent since the start at 0 ms
+    QTest::addColumn<qint64>("now");
+    QTest::addColumn<double>("speed");
+    QTest::addColumn<int>("secondsLeft"); // of 3000000 bytes
+    QTest::newRow("steady") << "1000:1000000 3000:3000000 6000:6000000"_s << qint64(6000) << 1e6 << 3;
+    QTest::newRow("early burst forgotten")
+        << "500:5000000 5000:5400000 10000:5900000"_s << qint64(10000) << 1e5 << 30;
+    QTest::newRow("quiet line slows down") << "1000:1000000 2000:2000000"_s << qint64(4000) << 5e5 << 6;
+    QTest::newRow("stalled") << "1000:1000000 2000:2000000"_s << qint64(8000) << 0.0 << -1;
+    QTest::newRow("too early to tell") << "500:1000000"_s << qint64(900) << -1.0 << -1;
+}
+
+void TestUploadPipeline::transferRate_counts_speedOverRecentSecondsAndTimeLeft()
+{
+    QFETCH(QString, counts);
+    QFETCH(qint64, now);
+    qint64 clock = 0;
+    TransferRate rate([&clock] { return clock; });
+    for (const QString &count : counts.split(u' ')) {
+        clock = count.section(u':', 0, 0).toLongLong();
+        rate.record(count.section(u':', 1).toLongLong());
+    }
+    clock = now;
+    QCOMPARE(rate.elapsedMs(), now);
+    QTEST(rate.bytesPerSecond(), "speed");
+    QTEST(rate.secondsLeft(3000000), "secondsLeft");
+    QCOMPARE(rate.secondsLeft(0), 0);
 }
 
 QTEST_GUILESS_MAIN(TestUploadPipeline)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/pipeline/uploadmanager.h"
 
+#include "core/api/chunkconnection.h"
 #include "core/api/taskcommand.h"
 #include "core/api/uploaddto.h"
 #include "core/media/mediaprobe.h"
@@ -159,7 +160,25 @@ PipelineProgress UploadManager::progress() const
 {
     const QSharedPointer<TaskList> list = tasks();
     PipelineProgress progress = PipelineProgress::of(list ? *list : TaskList());
-    if (progress.valid && progress.type == TaskType::Upload) {
+    if (!progress.valid || progress.allDone)
+        return progress;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (m_live.task == list->at(progress.taskIndex - 1).data()) {
+            progress.elapsedMs = m_live.rate.elapsedMs();
+            if (m_live.total >= 0) {
+                progress.bytesTotal = m_live.total;
+                progress.bytesDone = qMin(m_live.total, m_live.accepted + m_live.inFlight);
+                progress.bytesPerSecond = m_live.rate.bytesPerSecond();
+                progress.remaining = m_live.rate.secondsLeft(progress.bytesTotal - progress.bytesDone);
+                // 100 only once the server has taken the last chunk.
+                const int rate = progress.bytesTotal > 0 ? int(progress.bytesDone * 100 / progress.bytesTotal) : 100;
+                progress.setRate(m_live.accepted >= m_live.total ? rate : qMin(rate, 99));
+                return progress;
+            }
+        }
+    }
+    if (progress.type == TaskType::Upload) {
         const UploadFileInfo record = file();
         // The file that goes up: a replacing transcode may have changed the original's path.
         const QString path = progress.sign == VariantSign::Original
@@ -169,6 +188,19 @@ PipelineProgress UploadManager::progress() const
         progress.bytesDone = progress.bytesTotal * progress.rate / 100;
     }
     return progress;
+}
+
+void UploadManager::setTransferred(qint64 accepted, qint64 inFlight, qint64 total)
+{
+    QMutexLocker locker(&m_mutex);
+    const qint64 moved = accepted + inFlight - (m_live.accepted + m_live.inFlight);
+    if (moved > 0) {
+        m_live.sent += moved;
+        m_live.rate.record(m_live.sent);
+    }
+    m_live.total = total;
+    m_live.accepted = accepted;
+    m_live.inFlight = inFlight;
 }
 
 void UploadManager::analyse(bool probe)
@@ -292,6 +324,13 @@ void UploadManager::doTask()
         task->setTaskState(TaskState::Running);
         task->setRate(0);
         task->setRemaining(0);
+        {
+            QMutexLocker locker(&m_mutex);
+            m_live.task = task.data();
+            m_live.total = -1;
+            m_live.accepted = m_live.inFlight = m_live.sent = 0;
+            m_live.rate.restart();
+        }
         emit task->dataUpdate();
 
         const std::unique_ptr<ITaskExecutor> executor = TaskExecutorFactory::create(task->type());
@@ -341,8 +380,13 @@ void UploadManager::reset()
 }
 
 QSharedPointer<AjaxDTO<UploadDTO>> UploadManager::uploadChunk(const QString &name, qint64 pos, qint64 total, bool end,
-                                                              const QByteArray &data)
+                                                              const QByteArray &data,
+                                                              const std::function<void(qint64)> &onWritten)
 {
+    // The request goes out on this thread's chunk connection.
+    ChunkConnection &connection = ChunkConnection::forThread();
+    connection.setWriteObserver(onWritten);
+    const auto forget = qScopeGuard([&connection] { connection.setWriteObserver({}); });
     return PipelineRequests(m_manager).uploadChunk(name, pos, total, end, data);
 }
 

@@ -94,6 +94,8 @@ void UploadTaskExecutor::doJob()
     const QDateTime modified = QFileInfo(path).lastModified();
     qint64 pos = 0;
     m_startTime = quint32(QDateTime::currentSecsSinceEpoch());
+    if (m_manager)
+        m_manager->setTransferred(0, 0, total);
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 
     // Allocated once; each chunk is read into it and handed to the request without a copy.
@@ -121,8 +123,9 @@ void UploadTaskExecutor::doJob()
             stopIfRequested();
             const QDateTime sendTime = QDateTime::currentDateTime();
             qWarning().noquote() << QStringLiteral("sendTime ") + stamp(sendTime);
+            const auto written = [this, pos, total](qint64 bytes) { showWritten(pos, bytes, total); };
             const QSharedPointer<AjaxDTO<UploadDTO>> reply =
-                m_manager ? m_manager->uploadChunk(name, pos, total, end, chunk) : nullptr;
+                m_manager ? m_manager->uploadChunk(name, pos, total, end, chunk, written) : nullptr;
             qDebug().noquote() << QStringLiteral("result:") + (reply ? reply->describe() : QStringLiteral("null"));
             if (reply && reply->success()) {
                 const QDateTime receiveTime = QDateTime::currentDateTime();
@@ -139,6 +142,7 @@ void UploadTaskExecutor::doJob()
                 accepted = true;
             } else {
                 errorText = reply ? reply->errorText() : QString();
+                showWritten(pos, 0, total);
                 if (attempt < MaxAttempts)
                     pause(options.retryPauseMs);
             }
@@ -183,7 +187,21 @@ void UploadTaskExecutor::reportProgress(qint64 pos, qint64 total)
     const quint32 elapsed = quint32(QDateTime::currentSecsSinceEpoch()) - m_startTime;
     m_task->setRate(int(percent));
     m_task->setRemaining(remainingSeconds(percent, elapsed));
-    if (m_manager)
+    if (m_manager) {
         m_manager->setRate(m_task->rate());
+        m_manager->setTransferred(pos, 0, total);
+    }
+    m_shown.start();
+    emit m_task->dataUpdate();
+}
+
+void UploadTaskExecutor::showWritten(qint64 pos, qint64 written, qint64 total)
+{
+    if (!m_manager)
+        return;
+    m_manager->setTransferred(pos, written, total);
+    if (m_shown.isValid() && m_shown.elapsed() < ShowWrittenMs && written != 0)
+        return;
+    m_shown.start();
     emit m_task->dataUpdate();
 }

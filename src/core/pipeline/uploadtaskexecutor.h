@@ -3,6 +3,7 @@
 
 #include "core/pipeline/itaskexecutor.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QtGlobal>
 
@@ -23,6 +24,9 @@ public:
     static constexpr qint64 ChunkSize = 2 * 1024 * 1024;
     static constexpr int MaxAttempts = 11;
     static constexpr int PauseSliceMs = 100;
+    // Bytes written during a chunk are shown at most this often: each showing is a queued
+    // call to every view of the file.
+    static constexpr int ShowWrittenMs = 250;
     using Clock = std::function<qint64()>;
 
     explicit UploadTaskExecutor(QObject *parent = nullptr);
@@ -39,6 +43,8 @@ private:
     void pause(int milliseconds);
     void stopIfRequested();
     void reportProgress(qint64 pos, qint64 total);
+    void showWritten(qint64 pos, qint64 written, qint64 total);
 
     quint32 m_startTime = 0;
+    QElapsedTimer m_shown;
 };
