@@ -19,12 +19,29 @@ QString colourAt(const QImage &picture, const QWidget *widget, const QWidget *wi
     return picture.pixelColor(at * picture.devicePixelRatio()).name();
 }
 
+// The widget's place on the window's picture, in the picture's pixels.
+QRect placeOf(const QImage &picture, const QWidget *widget, const QWidget *window)
+{
+    const qreal scale = picture.devicePixelRatio();
+    return QRect(widget->mapTo(window, QPoint(0, 0)) * scale, widget->size() * scale);
+}
+
+// Pixels of the widget's place that are plainly blue (the accent colour of the pictures).
+int bluePixels(const QImage &picture, const QWidget *widget, const QWidget *window)
+{
+    const QRect place = placeOf(picture, widget, window);
+    int count = 0;
+    for (int y = place.top(); y <= place.bottom(); ++y)
+        for (int x = place.left(); x <= place.right(); ++x)
+            count += picture.pixelColor(x, y).blue() > picture.pixelColor(x, y).red() + 80;
+    return count;
+}
+
 // Dark or coloured glyph pixels inside the widget's place on the window's picture; the
 // page's backgrounds and borders are all near white.
 bool showsText(const QImage &picture, const QWidget *widget, const QWidget *window)
 {
-    const qreal scale = picture.devicePixelRatio();
-    const QRect place(widget->mapTo(window, QPoint(0, 0)) * scale, widget->size() * scale);
+    const QRect place = placeOf(picture, widget, window);
     for (int y = place.top(); y <= place.bottom(); ++y) {
         for (int x = place.left(); x <= place.right(); ++x) {
             const QColor c = picture.pixelColor(x, y);
@@ -40,7 +57,7 @@ bool showsText(const QImage &picture, const QWidget *widget, const QWidget *wind
 int inkMiddle(const QImage &picture, const QWidget *widget, const QWidget *window)
 {
     const qreal scale = picture.devicePixelRatio();
-    const QRect place(widget->mapTo(window, QPoint(0, 0)) * scale, widget->size() * scale);
+    const QRect place = placeOf(picture, widget, window);
     int left = place.right(), right = -1;
     for (int y = place.top(); y <= place.bottom(); ++y) {
         for (int x = place.left(); x <= place.right(); ++x) {
@@ -93,6 +110,9 @@ private slots:
         // Transparent around the shadow; the add button blue.
         QCOMPARE(picture.pixelColor(0, 0).alpha(), 0);
         QCOMPARE(colourAt(picture, child(w.page("frmAdd"), "btnAdd"), window, 6, -1), QStringLiteral("#1baafb"));
+        // The drop area's picture stays above its text: drawn from its "@2x" file on a scaled
+        // screen, it once came out twice its size, over the text.
+        QCOMPARE(bluePixels(picture, child(w.page("frmAdd"), "label_3"), window), 0);
 
         // The file check is held, so the rows keep the states given to them here.
         QVERIFY(w.server.configure({{QStringLiteral("stall"), QJsonObject{{QStringLiteral("check"), 8000}}}}));
