@@ -55,4 +55,5 @@ private:
     qint64 m_taskStartBytes = 0;
     qint64 m_lastPrintMs = 0;
     int m_lastPercent = -1;
+    qint64 m_lastWaitSeconds = -1;
 };

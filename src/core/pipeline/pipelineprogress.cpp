@@ -3,6 +3,8 @@
 
 #include "core/api/taskcommand.h"
 
+#include <QDateTime>
+
 PipelineProgress PipelineProgress::of(const QVector<QSharedPointer<TaskCommand>> &tasks)
 {
     PipelineProgress progress;
@@ -24,6 +26,8 @@ PipelineProgress PipelineProgress::of(const QVector<QSharedPointer<TaskCommand>>
     progress.state = progress.allDone ? TaskState::Done : task.taskState();
     progress.rate = progress.allDone ? 100 : qBound(0, task.rate(), 100);
     progress.remaining = progress.allDone ? 0 : task.remaining();
+    if (const qint64 since = task.networkWaitSince(); since > 0 && !progress.allDone)
+        progress.networkWaitSeconds = qMax<qint64>(0, QDateTime::currentMSecsSinceEpoch() - since) / 1000;
     if (count == 1) {
         progress.overall = progress.rate;
     } else {
@@ -33,4 +37,19 @@ PipelineProgress PipelineProgress::of(const QVector<QSharedPointer<TaskCommand>>
         progress.overall = step * shareRate / 100 + (progress.taskIndex - 1) * step;
     }
     return progress;
+}
+
+QString PipelineProgress::networkWaitText() const
+{
+    if (networkWaitSeconds < 0)
+        return QString();
+    const qint64 s = networkWaitSeconds;
+    const QString waited = s >= 3600 ? QStringLiteral("%1:%2:%3")
+                                           .arg(s / 3600, 2, 10, QLatin1Char('0'))
+                                           .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+                                           .arg(s % 60, 2, 10, QLatin1Char('0'))
+                                     : QStringLiteral("%1:%2")
+                                           .arg(s / 60, 2, 10, QLatin1Char('0'))
+                                           .arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("网络中断，等待重连 (已等待 %1)").arg(waited);
 }

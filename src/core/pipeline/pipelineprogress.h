@@ -37,4 +37,8 @@ struct PipelineProgress
     // The file an upload task sends; -1 for other tasks.
     qint64 bytesDone = -1;
     qint64 bytesTotal = -1;
+    // Seconds the current task has waited for the server to answer at all; -1 when it does not wait.
+    qint64 networkWaitSeconds = -1;
+    // "网络中断，等待重连 (已等待 01:05)" while the task waits for the network, else empty.
+    QString networkWaitText() const;
 };

@@ -5,6 +5,7 @@
 #include "core/api/uploaddto.h"
 #include "core/media/mediaprobe.h"
 #include "core/pipeline/itaskexecutor.h"
+#include "core/pipeline/outagewait.h"
 #include "core/pipeline/pipelinerequests.h"
 #include "core/pipeline/taskexecutorfactory.h"
 #include "core/session/manager.h"
@@ -195,7 +196,19 @@ void UploadManager::checkVideo()
 {
     qDebug("UploadManager::checkVideo");
     Q_ASSERT(QThread::currentThread() != thread());
-    const QSharedPointer<AjaxListDTO<TaskCommand>> reply = PipelineRequests(m_manager).checkVideo(file());
+    QSharedPointer<AjaxListDTO<TaskCommand>> reply;
+    OutageWait outage(options());
+    for (;;) {
+        reply = PipelineRequests(m_manager).checkVideo(file());
+        // Only a check that never reached the server waits for it; a removal or a closing
+        // program ends the wait.
+        if (!reply || reply->networkFault() != NetworkFault::NotConnected || m_stopRequested
+            || !outage.pause([this] {
+                   if (m_stopRequested || QThread::currentThread()->isInterruptionRequested())
+                       throw QStringLiteral("视频检测失败:任务已经停止");
+               }))
+            break;
+    }
     if (!reply || !reply->success()) {
         announce(STATUS_NO_TASKS);
         throw QString(QStringLiteral("视频检测失败:") + (reply ? reply->errorText() : QString()));

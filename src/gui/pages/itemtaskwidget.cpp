@@ -321,7 +321,9 @@ void ItemTaskWidget::onDataUpdateMsg()
     const PipelineProgress progress = m_uploadManager ? m_uploadManager->progress() : PipelineProgress();
     if (!progress.valid)
         return;
-    sendMessage(rowStatusOf(progress.state), progress.allDone ? QString() : progress.title, progress.overall);
+    const QString waiting = progress.networkWaitText();
+    sendMessage(rowStatusOf(progress.state), !waiting.isEmpty() ? waiting : progress.allDone ? QString() : progress.title,
+                progress.overall);
 }
 
 QString ItemTaskWidget::sizeText(qint64 bytes)
