@@ -8,6 +8,8 @@
 # and arrived byte for byte (server-side SHA-256), that the client's open file
 # descriptors, threads and resident memory at the end are within a few percent of their
 # value after the first file, and that the log rotated correctly if it passed 10 MiB.
+# A file whose registration an outage cut after sending fails (it may have been made); a
+# second run of the session then registers it, as the user's retry would.
 # Prints one summary line, with the bytes of the chunk attempts the server saw against the
 # bytes in the files (the overhead of retries and continuations); exits non-zero when a
 # check fails.
@@ -109,16 +111,32 @@ wait "$cli_pid"
 cli_status=$?
 set -e
 cli_pid=""
-elapsed=$(( $(date +%s) - started ))
 if [ -n "$outage_pid" ]; then kill "$outage_pid" 2>/dev/null || true; wait "$outage_pid" 2>/dev/null || true; fi
 outage_pid=""
 outages=$(wc -l <"$work/outages" 2>/dev/null || echo 0)
 # The last outage may still hold the listener closed.
 for _ in $(seq 100); do curl -sf "$base/admin/config" >/dev/null && break; sleep 0.2; done
+# A registration cut by an outage after it was sent fails rather than risk a second one; the
+# user's retry is a second run of the session for the files not registered.
+retried=0
+if [ "$cli_status" -ne 0 ]; then
+    mapfile -t missing < <(curl -sf "$base/admin/journal" | python3 -c 'import json,sys,os
+names = {r.get("filename") for r in json.load(sys.stdin).get("registrations", [])}
+for p in sys.argv[1:]:
+    if os.path.basename(p) not in names: print(p)' "$work"/files/*.mp4)
+    retried=${#missing[@]}
+    if [ "$retried" -gt 0 ]; then
+        set +e
+        "$work/cli/nuvupload-cli" --no-probe "$launch" "${missing[@]}" >>"$work/cli.out" 2>>"$work/cli.err"
+        cli_status=$?
+        set -e
+    fi
+fi
+elapsed=$(( $(date +%s) - started ))
 
-python3 - "$base" "$work" "$cli_status" "$after_first" "$last" "$elapsed" "$((small + large))" "$outages" "$outage_ms" <<'PY'
+python3 - "$base" "$work" "$cli_status" "$after_first" "$last" "$elapsed" "$((small + large))" "$outages" "$outage_ms" "$retried" <<'PY'
 import glob, hashlib, json, os, sys, urllib.request
-base, work, status, first, last, elapsed, expected, outages, outage_ms = sys.argv[1:10]
+base, work, status, first, last, elapsed, expected, outages, outage_ms, retried = sys.argv[1:11]
 journal = json.load(urllib.request.urlopen(base + "/admin/journal"))
 uploads = {u["name"]: u for u in journal.get("uploads", []) if u.get("finished")}
 names = {r.get("filename") for r in journal.get("registrations", [])}
@@ -152,7 +170,7 @@ if biggest > 10485760 + 65536: problems.append("a log file passed 10 MiB without
 if int(status) != 0: problems.append(f"nuvupload-cli exited {status}")
 print(f"soak: files {len(names)}/{expected} registered, sha256 {'ok' if not any('differs' in p for p in problems) else 'MISMATCH'}, "
       f"chunk attempts {len(chunks)} ({faulted} faulted), outages {outages} x {int(outage_ms) // 1000}s, "
-      f"bytes sent {sent // 1048576} MiB for {in_files // 1048576} MiB in files (overhead {overhead:.1f}%), fds {f0}->{f1}, threads {t0}->{t1}, "
+      f"{retried} retried, bytes sent {sent // 1048576} MiB for {in_files // 1048576} MiB in files (overhead {overhead:.1f}%), fds {f0}->{f1}, threads {t0}->{t1}, "
       f"rss {r0//1024}->{r1//1024} MiB, logs {len(logs)} ({len(rotated)} rotated, largest {biggest//1024} KiB), "
       f"{elapsed}s, {'PASS' if not problems else 'FAIL: ' + '; '.join(problems[:5])}")
 sys.exit(0 if not problems else 1)

@@ -255,7 +255,7 @@ void TestUploadFaults::outage_midUpload_waitedOutOrFailed()
         return;
     }
     // The failure's report found no network when it was made; it arrived once the network was back.
-    QCOMPARE(statuses.last(), limitSeconds == 1 ? "20"_s : "1"_s);
+    QCOMPARE(statuses.value(statuses.size() - 1), limitSeconds == 1 ? "20"_s : "1"_s);
     if (fault.contains("drop"_s)) {
         // Never registered twice by itself; the user's retry continues at the registration.
         QCOMPARE(fixture.server().requestsTo("/api/addVideo"_s).size(), 1);
