@@ -97,7 +97,8 @@ void ProgressPrinter::update(const Progress &progress)
         const QString line = QStringLiteral("[%1/%2] %3  %4")
                                  .arg(QString::number(progress.fileIndex), QString::number(progress.fileCount),
                                       printable(progress.file), waiting);
-        m_sink(m_terminal ? QString(QLatin1Char('\r') + line + QStringLiteral("\x1b[K")) : QString(line + QLatin1Char('\n')));
+        m_sink(m_terminal ? QString(QLatin1Char('\r') + line + QStringLiteral("\x1b[K"))
+                          : QString(line + QLatin1Char('\n')));
         m_lineOpen = m_terminal;
         m_lastPrintMs = now;
         return;

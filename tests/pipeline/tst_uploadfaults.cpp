@@ -212,14 +212,14 @@ void TestUploadFaults::outage_midUpload_waitedOutOrFailed_data()
     QTest::addColumn<int>("limitSeconds");
     QTest::addColumn<QString>("message");
     const auto outage = [](int ms, const char *mode) {
-        return QJsonObject{{"outage"_s, QJsonObject{{"ms"_s, ms}, {"mode"_s, QString::fromLatin1(mode)},
-                                                    {"afterChunks"_s, 2}}}};
+        return QJsonObject{
+            {"outage"_s, QJsonObject{{"ms"_s, ms}, {"mode"_s, QString::fromLatin1(mode)}, {"afterChunks"_s, 2}}}};
     };
     // Three times the window of 11 refusals, and more.
     QTest::newRow("connections cut for 10 s") << outage(10000, "cut") << 30 << QString();
     QTest::newRow("connections refused for 10 s") << outage(10000, "refuse") << 30 << QString();
-    QTest::newRow("outage beyond the limit") << outage(4000, "refuse") << 1
-                                             << "多次上传重试失败((1)(远程服务器拒绝了连接（服务器不接受请求）))"_s;
+    QTest::newRow("outage beyond the limit")
+        << outage(4000, "refuse") << 1 << "多次上传重试失败((1)(远程服务器拒绝了连接（服务器不接受请求）))"_s;
     QTest::newRow("registration broken after sending")
         << QJsonObject{{"drop"_s, QJsonObject{{"addVideo"_s, 1}}}} << 30
         << "视频登记失败:(2)(远程服务器在接收并处理整个答复之前提前关闭了连接)"_s;

@@ -77,8 +77,9 @@ bool Outage::parseJson(const Json &value, Plan &plan, std::string &error)
         out = item.get<int64_t>();
         return true;
     };
-    const bool modeOk = !value.contains("mode")
-                        || (value.at("mode").is_string() && parseMode(value.at("mode").get<std::string>(), parsed.mode));
+    const bool modeOk =
+        !value.contains("mode")
+        || (value.at("mode").is_string() && parseMode(value.at("mode").get<std::string>(), parsed.mode));
     if (!value.is_object() || !value.contains("ms") || !count("ms", MaxMs, parsed.ms)
         || !count("afterChunks", 1000000000, parsed.afterChunks) || !modeOk) {
         error = "outage is {\"ms\": 0.." + std::to_string(MaxMs)
@@ -187,8 +188,8 @@ void cutConnections(int localPort, int exceptRemotePort)
         socklen_t localSize = sizeof local;
         socklen_t remoteSize = sizeof remote;
         if (fd > 2 && fd != ::dirfd(folder) && ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localSize) == 0
-            && ::getpeername(fd, reinterpret_cast<sockaddr *>(&remote), &remoteSize) == 0
-            && portOf(local) == localPort && portOf(remote) != exceptRemotePort)
+            && ::getpeername(fd, reinterpret_cast<sockaddr *>(&remote), &remoteSize) == 0 && portOf(local) == localPort
+            && portOf(remote) != exceptRemotePort)
             ::shutdown(fd, SHUT_RDWR);
     }
     ::closedir(folder);

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <httplib.h>
-#include <sys/socket.h>
 #include <iostream>
 #include <mutex>
+#include <sys/socket.h>
 
 namespace devserver {
 

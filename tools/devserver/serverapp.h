@@ -20,7 +20,7 @@
 namespace httplib {
 class Server;
 struct Request;
-}
+} // namespace httplib
 
 namespace devserver {
 

@@ -44,12 +44,11 @@ QString PipelineProgress::networkWaitText() const
     if (networkWaitSeconds < 0)
         return QString();
     const qint64 s = networkWaitSeconds;
-    const QString waited = s >= 3600 ? QStringLiteral("%1:%2:%3")
-                                           .arg(s / 3600, 2, 10, QLatin1Char('0'))
-                                           .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
-                                           .arg(s % 60, 2, 10, QLatin1Char('0'))
-                                     : QStringLiteral("%1:%2")
-                                           .arg(s / 60, 2, 10, QLatin1Char('0'))
-                                           .arg(s % 60, 2, 10, QLatin1Char('0'));
+    const QString waited =
+        s >= 3600 ? QStringLiteral("%1:%2:%3")
+                        .arg(s / 3600, 2, 10, QLatin1Char('0'))
+                        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+                        .arg(s % 60, 2, 10, QLatin1Char('0'))
+                  : QStringLiteral("%1:%2").arg(s / 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
     return QStringLiteral("网络中断，等待重连 (已等待 %1)").arg(waited);
 }

@@ -101,7 +101,8 @@ void ResumeJournal::forget(const QVector<UploadCheckpoint> &files) const
     QJsonArray entries;
     for (const QJsonValue entry : old) {
         const UploadCheckpoint saved = checkpointOf(entry.toObject());
-        if (std::none_of(files.begin(), files.end(), [&](const UploadCheckpoint &file) { return file.sameFile(saved); }))
+        if (std::none_of(files.begin(), files.end(),
+                         [&](const UploadCheckpoint &file) { return file.sameFile(saved); }))
             entries.append(entry);
     }
     if (entries.size() != old.size())

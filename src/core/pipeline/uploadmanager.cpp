@@ -202,11 +202,10 @@ void UploadManager::checkVideo()
         reply = PipelineRequests(m_manager).checkVideo(file());
         // Only a check that never reached the server waits for it; a removal or a closing
         // program ends the wait.
-        if (!reply || reply->networkFault() != NetworkFault::NotConnected || m_stopRequested
-            || !outage.pause([this] {
-                   if (m_stopRequested || QThread::currentThread()->isInterruptionRequested())
-                       throw QStringLiteral("视频检测失败:任务已经停止");
-               }))
+        if (!reply || reply->networkFault() != NetworkFault::NotConnected || m_stopRequested || !outage.pause([this] {
+                if (m_stopRequested || QThread::currentThread()->isInterruptionRequested())
+                    throw QStringLiteral("视频检测失败:任务已经停止");
+            }))
             break;
     }
     if (!reply || !reply->success()) {

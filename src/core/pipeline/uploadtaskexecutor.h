@@ -51,8 +51,7 @@ private:
     void recordAccepted(UploadCheckpoint file, qint64 offset);
     // Sends one chunk until the server accepts it (true) or fails the job. False only for the
     // first chunk of a continuation that the server refused.
-    bool sendChunk(const QString &name, qint64 pos, qint64 total, bool end, const QByteArray &chunk,
-                   bool continuation);
+    bool sendChunk(const QString &name, qint64 pos, qint64 total, bool end, const QByteArray &chunk, bool continuation);
 
     quint32 m_startTime = 0;
 };

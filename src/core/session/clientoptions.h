@@ -48,8 +48,8 @@ struct ClientOptions
     // Where tmp and logs live: start-up's choice (AppDirs::dataFolder()); empty means the same.
     QString dataFolder;
 
-    QString logsFolder() const; // dataFolder + "/logs"
-    QString tmpFolder() const;  // dataFolder + "/tmp", the transcodes
+    QString logsFolder() const;   // dataFolder + "/logs"
+    QString tmpFolder() const;    // dataFolder + "/tmp", the transcodes
     QString resumeFolder() const; // dataFolder + "/resume", the sessions' journals
 
     // These options with the keys of a [network] group (as QSettings reads them) applied. A

@@ -400,8 +400,8 @@ void Manager::noteDelivery(bool delivered)
     }
     const ClientOptions options = this->options();
     m_networkDown = true;
-    m_retryPauseMs = m_retryPauseMs == 0 ? options.outageFirstPauseMs
-                                         : qMin(m_retryPauseMs * 2, options.outageMaxPauseMs);
+    m_retryPauseMs =
+        m_retryPauseMs == 0 ? options.outageFirstPauseMs : qMin(m_retryPauseMs * 2, options.outageMaxPauseMs);
     m_retryAt = QDeadlineTimer(m_retryPauseMs);
     // The queue is tried again then, without waiting for the timer.
     if (!m_statusList.isEmpty())

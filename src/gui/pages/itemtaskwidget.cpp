@@ -322,7 +322,10 @@ void ItemTaskWidget::onDataUpdateMsg()
     if (!progress.valid)
         return;
     const QString waiting = progress.networkWaitText();
-    sendMessage(rowStatusOf(progress.state), !waiting.isEmpty() ? waiting : progress.allDone ? QString() : progress.title,
+    sendMessage(rowStatusOf(progress.state),
+                !waiting.isEmpty() ? waiting
+                : progress.allDone ? QString()
+                                   : progress.title,
                 progress.overall);
 }
 
