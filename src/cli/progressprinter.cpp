@@ -13,6 +13,8 @@ constexpr qint64 TerminalRedrawMs = 100;
 // A plain line needs both this much progress and this much time since the previous one.
 constexpr int PlainStepPercent = 5;
 constexpr qint64 PlainStepMs = 1000;
+// A plain line of a wait for the network, every this many seconds of it.
+constexpr qint64 PlainWaitStepSeconds = 30;
 
 } // namespace
 
@@ -70,6 +72,24 @@ void ProgressPrinter::update(const Progress &progress)
         m_lastPercent = -1;
     }
 
+    const QString waiting = task.networkWaitText();
+    if (!waiting.isEmpty()) {
+        // The wait's clock: every second on a terminal, every PlainWaitStep seconds in a log.
+        const qint64 step = m_terminal ? 1 : PlainWaitStepSeconds;
+        if (m_lastWaitSeconds >= 0 && task.networkWaitSeconds / step == m_lastWaitSeconds / step)
+            return;
+        m_lastWaitSeconds = task.networkWaitSeconds;
+        m_lastPercent = -1;
+        const QString line = QStringLiteral("[%1/%2] %3  %4")
+                                 .arg(QString::number(progress.fileIndex), QString::number(progress.fileCount),
+                                      printable(progress.file), waiting);
+        m_sink(m_terminal ? QString(QLatin1Char('\r') + line + QStringLiteral("\x1b[K"))
+                          : QString(line + QLatin1Char('\n')));
+        m_lineOpen = m_terminal;
+        m_lastPrintMs = now;
+        return;
+    }
+    m_lastWaitSeconds = -1;
     if (!newTask) {
         if (task.rate == m_lastPercent)
             return;

@@ -52,4 +52,5 @@ private:
     QString m_taskKey;
     qint64 m_lastPrintMs = 0;
     int m_lastPercent = -1;
+    qint64 m_lastWaitSeconds = -1;
 };

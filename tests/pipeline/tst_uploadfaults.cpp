@@ -16,6 +16,28 @@ namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
 
+// Outages of the network as tests shorten them: pauses from 50 ms up to 400 ms.
+void shortenOutages(Manager *manager, int limitSeconds, int firstPauseMs = 50)
+{
+    ClientOptions options = manager->options();
+    options.retryPauseMs = 300; // 11 refusals: a window of 3.3 s
+    options.outageLimitSeconds = limitSeconds;
+    options.outageFirstPauseMs = firstPauseMs;
+    options.outageMaxPauseMs = qMax(firstPauseMs, 400);
+    manager->setOptions(options);
+}
+
+// Positions of the accepted chunks of the server's first upload.
+QList<qint64> acceptedPositions(const QJsonArray &chunks)
+{
+    QList<qint64> positions;
+    for (const QJsonValue &chunk : chunks) {
+        if (chunk["accepted"_s].toBool())
+            positions.append(qint64(chunk["pos"_s].toDouble()));
+    }
+    return positions;
+}
+
 } // namespace
 
 class TestUploadFaults final : public QObject
@@ -28,6 +50,10 @@ private Q_SLOTS:
     void upload_fileChangedWhileSent_failsNeverPastTotal_data();
     void upload_fileChangedWhileSent_failsNeverPastTotal();
     void stop_heldRunAndUploadPause_stopsThenResumes();
+    void outage_midUpload_waitedOutOrFailed_data();
+    void outage_midUpload_waitedOutOrFailed();
+    void continuation_afterStopInOutage_data();
+    void continuation_afterStopInOutage();
     void transcode_serverTemplates_doneOrFailedWithCause_data();
     void transcode_serverTemplates_doneOrFailedWithCause();
 };
@@ -184,6 +210,123 @@ void TestUploadFaults::stop_heldRunAndUploadPause_stopsThenResumes()
     QCOMPARE(fixture.reportedStatuses().last(), "19"_s);
     QCOMPARE(fixture.journal("uploads").size(), 2);
     QCOMPARE(fixture.journal("registrations").size(), 1);
+}
+
+void TestUploadFaults::outage_midUpload_waitedOutOrFailed_data()
+{
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<int>("limitSeconds");
+    QTest::addColumn<QString>("message");
+    const auto outage = [](int ms, const char *mode) {
+        return QJsonObject{
+            {"outage"_s, QJsonObject{{"ms"_s, ms}, {"mode"_s, QString::fromLatin1(mode)}, {"afterChunks"_s, 2}}}};
+    };
+    // Three times the window of 11 refusals, and more.
+    QTest::newRow("connections cut for 10 s") << outage(10000, "cut") << 30 << QString();
+    QTest::newRow("connections refused for 10 s") << outage(10000, "refuse") << 30 << QString();
+    QTest::newRow("outage beyond the limit")
+        << outage(4000, "refuse") << 1 << "多次上传重试失败((1)(远程服务器拒绝了连接（服务器不接受请求）))"_s;
+    QTest::newRow("registration broken after sending")
+        << QJsonObject{{"drop"_s, QJsonObject{{"addVideo"_s, 1}}}} << 30
+        << "视频登记失败:(2)(远程服务器在接收并处理整个答复之前提前关闭了连接)"_s;
+}
+
+void TestUploadFaults::outage_midUpload_waitedOutOrFailed()
+{
+    QFETCH(QJsonObject, fault);
+    QFETCH(int, limitSeconds);
+    QFETCH(QString, message);
+    PipelineFixture fixture;
+    QVERIFY2(fixture.start(), qPrintable(fixture.error()));
+    shortenOutages(fixture.manager(), limitSeconds);
+    const QString source = fixture.dataFile("data.mp4"_s, 5 * MiB);
+    const auto pipeline = fixture.pipelineFor(source, false);
+    QVERIFY(fixture.check(pipeline).ok());
+    QVERIFY(fixture.server().configure(fault));
+    pipeline->requestRun();
+    fixture.begin(pipeline, [pipeline] { pipeline->runAlone(); });
+    if (fault.contains("outage"_s))
+        QVERIFY(fixture.waitUntil(
+            [&] { return pipeline->progress().networkWaitText().startsWith("网络中断，等待重连 (已等待 00:0"_s); }));
+    QCOMPARE(fixture.finish().message, message);
+
+    const QStringList statuses = fixture.reportedStatuses();
+    const QList<qint64> accepted = acceptedPositions(fixture.chunks());
+    // No accepted chunk went twice, however long the wait.
+    QCOMPARE(QSet<qint64>(accepted.begin(), accepted.end()).size(), accepted.size());
+    if (message.isEmpty()) {
+        QCOMPARE(accepted, (QList<qint64>{0, 2 * MiB, 4 * MiB}));
+        QCOMPARE(fixture.journal("uploads").at(0)["sha256"_s].toString(), sha256Of(source));
+        QVERIFY2(!statuses.mid(statuses.indexOf("10"_s)).contains("20"_s), qPrintable(statuses.join(u' ')));
+        return;
+    }
+    // The failure's report found no network when it was made; it arrived once the network was back.
+    QCOMPARE(statuses.value(statuses.size() - 1), limitSeconds == 1 ? "20"_s : "1"_s);
+    if (fault.contains("drop"_s)) {
+        // Never registered twice by itself; the user's retry continues at the registration.
+        QCOMPARE(fixture.server().requestsTo("/api/addVideo"_s).size(), 1);
+        QVERIFY(fixture.run(pipeline).ok());
+        QCOMPARE(fixture.server().requestsTo("/api/addVideo"_s).size(), 2);
+        QCOMPARE(fixture.chunks().size(), 3);
+    }
+}
+
+void TestUploadFaults::continuation_afterStopInOutage_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<qint64>("from");
+    QTest::newRow("continued") << "nothing"_s << 2 * MiB;
+    QTest::newRow("file changed while paused") << "rewrite"_s << qint64(0);
+    QTest::newRow("server lost the part") << "server"_s << qint64(0);
+    QTest::newRow("program started again") << "restart"_s << 2 * MiB;
+    QTest::newRow("started again, journal off") << "restart off"_s << qint64(0);
+}
+
+void TestUploadFaults::continuation_afterStopInOutage()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(qint64, from);
+    PipelineFixture fixture;
+    QVERIFY2(fixture.start(), qPrintable(fixture.error()));
+    // A pause of the outage far longer than the test waits: only a stop seen inside it ends it in time.
+    shortenOutages(fixture.manager(), 600, 60000);
+    const QString source = fixture.dataFile("data.mp4"_s, 5 * MiB);
+    auto pipeline = fixture.pipelineFor(source, false);
+    QVERIFY(fixture.check(pipeline).ok());
+    QVERIFY(fixture.server().configure({{"outage"_s, QJsonObject{{"ms"_s, 600000}, {"afterChunks"_s, 2}}}}));
+    pipeline->requestRun();
+    fixture.begin(pipeline, [pipeline] { pipeline->runAlone(); });
+    QVERIFY(fixture.waitUntil([&] { return !pipeline->progress().networkWaitText().isEmpty(); }));
+    pipeline->setStopRequested(true);
+    QCOMPARE(fixture.finish(5000).message, "任务已经停止上传"_s);
+    QVERIFY(pipeline->progress().networkWaitText().isEmpty());
+    QVERIFY(fixture.server().configure({{"outage"_s, QJsonObject{{"ms"_s, 0}}}}));
+    const int sent = fixture.chunks().size();
+
+    QByteArray content;
+    if (meanwhile == "rewrite"_s) {
+        QFile file(source);
+        content = randomBytes(int(5 * MiB));
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.write(content) == content.size());
+    } else if (meanwhile == "server"_s) {
+        // The server holds a different part now: the continuation is refused, the file goes again.
+        QVERIFY(pipeline->uploadChunk("data.mp4"_s, 0, 5 * MiB, false, QByteArray(1000, 'x'))->success());
+    } else if (meanwhile.startsWith("restart"_s)) {
+        ClientOptions options = fixture.manager()->options();
+        options.resumeAcrossRestarts = meanwhile == "restart"_s;
+        fixture.manager()->setOptions(options);
+        pipeline = fixture.pipelineFor(source, false);
+        QVERIFY(fixture.check(pipeline).ok());
+    }
+    const ActionOutcome resumed = fixture.run(pipeline);
+    QVERIFY2(resumed.ok(), qPrintable(resumed.message));
+    const QJsonArray chunks = fixture.chunks();
+    const int first = sent + (meanwhile == "server"_s ? 2 : 0);
+    QCOMPARE(qint64(chunks.at(first)["pos"_s].toDouble()), from);
+    QCOMPARE(chunks.size(), first + (from == 0 ? 3 : 2));
+    QCOMPARE(fixture.journal("uploads").at(0)["sha256"_s].toString(), sha256Of(source));
+    // A registered file leaves the session's journal.
+    QVERIFY(QDir(fixture.dataPath("resume"_s)).isEmpty());
 }
 
 void TestUploadFaults::transcode_serverTemplates_doneOrFailedWithCause_data()

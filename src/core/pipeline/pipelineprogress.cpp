@@ -3,6 +3,8 @@
 
 #include "core/api/taskcommand.h"
 
+#include <QDateTime>
+
 PipelineProgress PipelineProgress::of(const QVector<QSharedPointer<TaskCommand>> &tasks)
 {
     PipelineProgress progress;
@@ -23,6 +25,8 @@ PipelineProgress PipelineProgress::of(const QVector<QSharedPointer<TaskCommand>>
     progress.sign = task.variant();
     progress.state = progress.allDone ? TaskState::Done : task.taskState();
     progress.remaining = progress.allDone ? 0 : task.remaining();
+    if (const qint64 since = task.networkWaitSince(); since > 0 && !progress.allDone)
+        progress.networkWaitSeconds = qMax<qint64>(0, QDateTime::currentMSecsSinceEpoch() - since) / 1000;
     progress.setRate(progress.allDone ? 100 : task.rate());
     return progress;
 }
@@ -66,4 +70,11 @@ QString PipelineProgress::durationText(qint64 seconds)
                                           .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
                                           .arg(seconds % 60, 2, 10, QLatin1Char('0'));
     return seconds < 3600 ? minutesAndSeconds : QString::number(seconds / 3600) + QLatin1Char(':') + minutesAndSeconds;
+}
+
+QString PipelineProgress::networkWaitText() const
+{
+    if (networkWaitSeconds < 0)
+        return QString();
+    return QStringLiteral("网络中断，等待重连 (已等待 %1)").arg(durationText(networkWaitSeconds));
 }

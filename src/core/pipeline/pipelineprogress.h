@@ -53,4 +53,8 @@ struct PipelineProgress
     static QString bytesText(qint64 bytes);
     // "01:23", "1:02:03" past an hour; empty when unknown.
     static QString durationText(qint64 seconds);
+    // Seconds the current task has waited for the server to answer at all; -1 when it does not wait.
+    qint64 networkWaitSeconds = -1;
+    // "网络中断，等待重连 (已等待 01:05)" while the task waits for the network, else empty.
+    QString networkWaitText() const;
 };

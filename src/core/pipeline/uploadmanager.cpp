@@ -6,6 +6,7 @@
 #include "core/api/uploaddto.h"
 #include "core/media/mediaprobe.h"
 #include "core/pipeline/itaskexecutor.h"
+#include "core/pipeline/outagewait.h"
 #include "core/pipeline/pipelinerequests.h"
 #include "core/pipeline/taskexecutorfactory.h"
 #include "core/session/manager.h"
@@ -193,7 +194,9 @@ PipelineProgress UploadManager::progress() const
 void UploadManager::setTransferred(qint64 accepted, qint64 inFlight, qint64 total)
 {
     QMutexLocker locker(&m_mutex);
-    const qint64 moved = accepted + inFlight - (m_live.accepted + m_live.inFlight);
+    // The first figures of a task are where it starts (a continued upload starts past 0):
+    // nothing of them was sent in this run.
+    const qint64 moved = m_live.total < 0 ? 0 : accepted + inFlight - (m_live.accepted + m_live.inFlight);
     if (moved > 0) {
         m_live.sent += moved;
         m_live.rate.record(m_live.sent);
@@ -227,7 +230,18 @@ void UploadManager::checkVideo()
 {
     qDebug("UploadManager::checkVideo");
     Q_ASSERT(QThread::currentThread() != thread());
-    const QSharedPointer<AjaxListDTO<TaskCommand>> reply = PipelineRequests(m_manager).checkVideo(file());
+    QSharedPointer<AjaxListDTO<TaskCommand>> reply;
+    OutageWait outage(options());
+    for (;;) {
+        reply = PipelineRequests(m_manager).checkVideo(file());
+        // Only a check that never reached the server waits for it; a removal or a closing
+        // program ends the wait.
+        if (!reply || reply->networkFault() != NetworkFault::NotConnected || m_stopRequested || !outage.pause([this] {
+                if (m_stopRequested || QThread::currentThread()->isInterruptionRequested())
+                    throw QStringLiteral("视频检测失败:任务已经停止");
+            }))
+            break;
+    }
     if (!reply || !reply->success()) {
         announce(STATUS_NO_TASKS);
         throw QString(QStringLiteral("视频检测失败:") + (reply ? reply->errorText() : QString()));

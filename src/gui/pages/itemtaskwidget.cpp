@@ -346,8 +346,13 @@ void ItemTaskWidget::onDataUpdateMsg()
     const PipelineProgress progress = m_uploadManager ? m_uploadManager->progress() : PipelineProgress();
     if (!progress.valid)
         return;
-    sendMessage(rowStatusOf(progress.state), progress.allDone ? QString() : progress.title, progress.overall);
-    if (progress.state == TaskState::Running) {
+    const QString waiting = progress.networkWaitText();
+    sendMessage(rowStatusOf(progress.state),
+                !waiting.isEmpty() ? waiting
+                : progress.allDone ? QString()
+                                   : progress.title,
+                progress.overall);
+    if (progress.state == TaskState::Running && waiting.isEmpty()) {
         m_ui->wdgTaskStatus->showFigures(progress);
         describe();
     }
