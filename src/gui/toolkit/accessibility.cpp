@@ -2,6 +2,7 @@
 #include "gui/toolkit/accessibility.h"
 
 #include <QAccessibleWidget>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -11,10 +12,19 @@ namespace {
 
 const char MergedProperty[] = "nuvAccessibleMerged";
 
+// A label that says nothing is a picture (an icon, the loading animation): a screen reader
+// would only announce an empty label.
+bool saysNothing(const QWidget *widget)
+{
+    const auto *label = qobject_cast<const QLabel *>(widget);
+    return label && label->text().isEmpty() && label->accessibleName().isEmpty();
+}
+
 bool exposed(const QObject *object)
 {
     const auto *widget = qobject_cast<const QWidget *>(object);
-    return widget && !widget->isWindow() && !widget->isHidden() && !widget->property(MergedProperty).toBool();
+    return widget && !widget->isWindow() && !widget->isHidden() && !widget->property(MergedProperty).toBool()
+           && !saysNothing(widget);
 }
 
 // A widget whose children are the ones shown; the base's own list holds hidden ones too.
@@ -106,16 +116,22 @@ public:
         state.pressed = static_cast<QPushButton *>(widget())->isDown();
         return state;
     }
+    // As Qt's own buttons: a disabled button offers nothing to press.
     QStringList actionNames() const override
     {
-        return QStringList(pressAction()) << QAccessibleWidget::actionNames();
+        QStringList names = QAccessibleWidget::actionNames();
+        if (widget()->isEnabled())
+            names.prepend(pressAction());
+        return names;
     }
+    // Clicked after the call has returned, as Qt's own buttons are: a box opened by the click
+    // would otherwise hold the assistive tool's call until it times out.
     void doAction(const QString &name) override
     {
         if (name != pressAction())
             return QAccessibleWidget::doAction(name);
         if (widget()->isEnabled())
-            static_cast<QPushButton *>(widget())->click();
+            static_cast<QPushButton *>(widget())->animateClick();
     }
 };
 
