@@ -253,12 +253,11 @@ void TestManager::setStatus_progress_thinnedByInjectedClock()
 
     // The status stays the same from here on, so nothing goes out before refreshStatus.
     manager->setStatus(STATUS_TRANSCODING_NR, 10, QStringLiteral("a.mp4"), 100);
-    now = 1002;
-    manager->setStatus(STATUS_TRANSCODING_NR, 20, QStringLiteral("a.mp4"), 100); // 2 s apart: dropped
     now = 1004;
+    manager->setStatus(STATUS_TRANSCODING_NR, 20, QStringLiteral("a.mp4"), 100); // 4 s apart: dropped
     manager->setStatus(STATUS_TRANSCODING_NR, 10, QStringLiteral("a.mp4"), 100); // identical: dropped
-    now = 1006;
-    manager->setStatus(STATUS_TRANSCODING_NR, 30, QStringLiteral("a.mp4"), 100); // 6 s apart: kept
+    now = 1005;
+    manager->setStatus(STATUS_TRANSCODING_NR, 30, QStringLiteral("a.mp4"), 100); // exactly 5 s: kept
     manager->setStatus(STATUS_TRANSCODING_NR, 35, QStringLiteral("b.mp4"), 200); // other file: kept
     manager->setStatus(STATUS_TRANSCODING_NR, 40, QStringLiteral("b.mp4"), 200); // 0 s apart: dropped
     manager->refreshStatus();

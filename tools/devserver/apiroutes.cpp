@@ -104,6 +104,12 @@ void ApiRoutes::handle(const std::string &endpoint, bool alias, const httplib::R
     const ParamList query = queryParams(request);
     const ParamList form = formParams(request);
     m_context.journal.recordRequest(request, query, form);
+    ParamList params = query;
+    params.insert(params.end(), form.begin(), form.end());
+    // A real server may take the first of a repeated key; refusing it catches a client that
+    // appends a value where it should replace one.
+    if (refuseRepeatedKey(params, response))
+        return;
     // Redirected requests arrive on the alias; faulting them again could loop forever.
     if (!alias && applyFault(m_context, endpoint, request, response, nullptr))
         return;
@@ -111,8 +117,6 @@ void ApiRoutes::handle(const std::string &endpoint, bool alias, const httplib::R
         replyError(response, "401", "令牌无效");
         return;
     }
-    ParamList params = query;
-    params.insert(params.end(), form.begin(), form.end());
 
     if (endpoint == "settings")
         handleSettings(request, response);
