@@ -3,11 +3,13 @@
 
 #include "faults.h"
 #include "journal.h"
+#include "quickack.h"
 #include "registration.h"
 #include "sessionstate.h"
 #include "uploadstore.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 namespace devserver {
 
@@ -67,10 +69,16 @@ bool applyFault(ServerContext &context, const std::string &endpoint, const httpl
         context.shutdown.waitFor(action.stallMs);
     if (action.kind == FaultKind::None)
         return false;
-    if (consumeBody)
+    // A reset leaves the body unread: the connection ends under the request.
+    if (consumeBody && action.kind != FaultKind::Reset)
         consumeBody();
     switch (action.kind) {
     case FaultKind::Drop: dropConnection(response); break;
+    case FaultKind::Reset:
+        if (const int fd = connectionSocket(request); fd >= 0)
+            ::shutdown(fd, SHUT_RDWR);
+        dropConnection(response);
+        break;
     case FaultKind::Fail:
         response.status = action.status;
         if (action.status != 204 && action.status != 304)
