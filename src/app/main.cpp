@@ -11,6 +11,7 @@
 #include "core/session/startupsettings.h"
 #include "gui/assets/guiresources.h"
 #include "gui/pages/frmapp.h"
+#include "gui/toolkit/accessibility.h"
 
 #include <QDebug>
 #include <QDir>
@@ -26,6 +27,10 @@ int main(int argc, char *argv[])
         std::printf("NUVUpload %s\n", NUV_APP_VERSION);
         return 0;
     }
+    // Sharp at 150 % and 200 %: sizes in logical pixels, images from their "@2x" files, and
+    // a fractional factor kept as it is rather than rounded to a whole one.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     MyApplication app(argc, argv);
     // A logout or kill stops the window's work as a confirmed close does, then ends the event
     // loop, so the stop banner is still written. Caught from the start: a signal that
@@ -59,6 +64,7 @@ int main(int argc, char *argv[])
     qDebug().noquote() << QStringLiteral("launchText:") + launchText;
 
     initGuiResources();
+    Accessibility::install();
     Startup::applyStyleSheet(app);
     // "雅黑" is not installed on Linux; fontconfig falls back to the installed CJK font.
     MyApplication::setFont(QFont(QStringLiteral("雅黑"), 11, -1, false));

@@ -13,6 +13,8 @@ constexpr qint64 TerminalRedrawMs = 100;
 // A plain line needs both this much progress and this much time since the previous one.
 constexpr int PlainStepPercent = 5;
 constexpr qint64 PlainStepMs = 1000;
+// A plain line of a wait for the network, every this many seconds of it.
+constexpr qint64 PlainWaitStepSeconds = 30;
 
 } // namespace
 
@@ -26,18 +28,6 @@ ProgressPrinter::ProgressPrinter(Sink sink, bool terminal, Clock clock)
         timer->start();
         m_clock = [timer] { return timer->elapsed(); };
     }
-}
-
-QString ProgressPrinter::formatDuration(int seconds)
-{
-    if (seconds < 0)
-        return QStringLiteral("--");
-    if (seconds >= 3600)
-        return QStringLiteral("%1:%2:%3")
-            .arg(seconds / 3600)
-            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 QString ProgressPrinter::printable(const QString &text)
@@ -59,15 +49,15 @@ QString ProgressPrinter::printable(const QString &text)
     return result;
 }
 
-QString ProgressPrinter::formatLine(const Progress &progress, double bytesPerSecond)
+QString ProgressPrinter::formatLine(const Progress &progress)
 {
-    const QString speed = bytesPerSecond < 0 ? QStringLiteral("-- MB/s")
-                                             : QString::number(bytesPerSecond / 1e6, 'f', 1) + QStringLiteral(" MB/s");
     const PipelineProgress &task = progress.task;
+    const QString speed = task.bytesPerSecond < 0 ? QStringLiteral("-- MB/s") : PipelineProgress::speedText(task.bytesPerSecond);
+    const QString left = task.remaining < 0 ? QStringLiteral("--") : PipelineProgress::durationText(task.remaining);
     return QStringLiteral("[%1/%2] %3  %4 (%5/%6)  %7%  %8  %9 left")
         .arg(QString::number(progress.fileIndex), QString::number(progress.fileCount), printable(progress.file),
              printable(task.title), QString::number(task.taskIndex), QString::number(task.taskCount),
-             QString::number(task.rate), speed, formatDuration(task.remaining));
+             QString::number(task.rate), speed, left);
 }
 
 void ProgressPrinter::update(const Progress &progress)
@@ -79,11 +69,27 @@ void ProgressPrinter::update(const Progress &progress)
     const bool newTask = key != m_taskKey;
     if (newTask) {
         m_taskKey = key;
-        m_taskStartMs = now;
-        m_taskStartBytes = qMax<qint64>(0, task.bytesDone);
         m_lastPercent = -1;
     }
 
+    const QString waiting = task.networkWaitText();
+    if (!waiting.isEmpty()) {
+        // The wait's clock: every second on a terminal, every PlainWaitStep seconds in a log.
+        const qint64 step = m_terminal ? 1 : PlainWaitStepSeconds;
+        if (m_lastWaitSeconds >= 0 && task.networkWaitSeconds / step == m_lastWaitSeconds / step)
+            return;
+        m_lastWaitSeconds = task.networkWaitSeconds;
+        m_lastPercent = -1;
+        const QString line = QStringLiteral("[%1/%2] %3  %4")
+                                 .arg(QString::number(progress.fileIndex), QString::number(progress.fileCount),
+                                      printable(progress.file), waiting);
+        m_sink(m_terminal ? QString(QLatin1Char('\r') + line + QStringLiteral("\x1b[K"))
+                          : QString(line + QLatin1Char('\n')));
+        m_lineOpen = m_terminal;
+        m_lastPrintMs = now;
+        return;
+    }
+    m_lastWaitSeconds = -1;
     if (!newTask) {
         if (task.rate == m_lastPercent)
             return;
@@ -95,10 +101,7 @@ void ProgressPrinter::update(const Progress &progress)
             return;
     }
 
-    double speed = -1;
-    if (task.bytesDone >= 0 && now > m_taskStartMs)
-        speed = double(task.bytesDone - m_taskStartBytes) * 1000.0 / double(now - m_taskStartMs);
-    const QString line = formatLine(progress, speed);
+    const QString line = formatLine(progress);
     m_lastPrintMs = now;
     m_lastPercent = task.rate;
     if (m_terminal) {

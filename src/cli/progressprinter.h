@@ -37,9 +37,8 @@ public:
     // A line of its own (a file's outcome); ends the in-place line first.
     void println(const QString &text);
 
-    // "[1/2] a.mp4  上传原视频 (1/2)  45%  12.3 MB/s  0:12 left"; a negative speed is unknown.
-    static QString formatLine(const Progress &progress, double bytesPerSecond);
-    static QString formatDuration(int seconds);
+    // "[1/2] a.mp4  上传原视频 (1/2)  45%  3.2 MB/s  01:23 left"; unknown figures read "--".
+    static QString formatLine(const Progress &progress);
     // Text from the server made harmless for a terminal: escape sequences and every other
     // control character (C0, DEL, C1) removed, line breaks and tabs turned into spaces.
     static QString printable(const QString &text);
@@ -51,8 +50,7 @@ private:
     bool m_lineOpen = false;
 
     QString m_taskKey;
-    qint64 m_taskStartMs = 0;
-    qint64 m_taskStartBytes = 0;
     qint64 m_lastPrintMs = 0;
     int m_lastPercent = -1;
+    qint64 m_lastWaitSeconds = -1;
 };

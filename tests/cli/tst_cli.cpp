@@ -83,7 +83,9 @@ void TestCli::upload_twoFiles_registersBothPrintsProgressMasksLog()
 {
     DevServer server;
     const QString code = QStringLiteral("c0deS3cretForTheLog");
-    QVERIFY2(server.start({QStringLiteral("--code"), code}), qPrintable(server.errorString()));
+    // The first chunk meets a network outage of 3 s, which the line shows while it waits.
+    QVERIFY2(server.start({QStringLiteral("--code"), code, QStringLiteral("--outage"), QStringLiteral("3000:refuse")}),
+             qPrintable(server.errorString()));
     const QJsonObject task{{QStringLiteral("id"), 1},
                            {QStringLiteral("type"), 2},
                            {QStringLiteral("sign"), 0},
@@ -99,7 +101,8 @@ void TestCli::upload_twoFiles_registersBothPrintsProgressMasksLog()
                        ".*\\[2/2\\] second\\.MKV   上传原视频 \\(1/2\\).*second\\.MKV: 上传完成\n"
                        "2/2 files registered\n$"));
     QVERIFY2(flow.match(run.out).hasMatch() && run.out.count(QLatin1Char('\n')) < 20
-                 && !run.out.contains(ControlCharacter),
+                 && !run.out.contains(ControlCharacter)
+                 && run.out.contains(QStringLiteral("first clip.mp4  网络中断，等待重连 (已等待 00:0")),
              qPrintable(run.out));
 
     QCOMPARE(server.registeredNames(), (QStringList{QStringLiteral("first clip.mp4"), QStringLiteral("second.MKV")}));

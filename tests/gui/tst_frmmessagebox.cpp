@@ -1,20 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "gui/frame/basedialogtitlebar.h"
 #include "gui/frame/frmmessagebox.h"
 #include "guitest.h"
 
-#include <QLabel>
-#include <QPushButton>
-#include <QTest>
-
-using GuiTest::ModalDriver;
+using GuiTest::child;
 
 namespace {
-
-QPushButton *button(QWidget *box, const QString &name)
-{
-    return box->findChild<QPushButton *>(name);
-}
 
 // "enter", "escape", ... press keys on the focused widget as a user would; "close" uses the
 // title bar; any other action is the name of a button to click.
@@ -25,14 +15,13 @@ void act(QWidget *box, const QString &action)
                                              {QStringLiteral("escape"), Qt::Key_Escape},
                                              {QStringLiteral("y"), Qt::Key_Y},
                                              {QStringLiteral("n"), Qt::Key_N}};
-    if (keys.contains(action)) {
-        QWidget *focus = QApplication::focusWidget();
+    QWidget *focus = QApplication::focusWidget();
+    if (keys.contains(action))
         QTest::keyClick(focus && focus->window() == box ? focus : box, keys.value(action));
-    } else if (action == QLatin1String("close")) {
-        QTest::mouseClick(button(box, QStringLiteral("btnDialogClose")), Qt::LeftButton);
-    } else {
-        QTest::mouseClick(button(box, action), Qt::LeftButton);
-    }
+    else
+        QTest::mouseClick(
+            child<QPushButton>(box, action == QLatin1String("close") ? "btnDialogClose" : qPrintable(action)),
+            Qt::LeftButton);
 }
 
 } // namespace
@@ -42,207 +31,86 @@ class TestFrmMessageBox final : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void information_standardButtons_followDefaultAndEscapeRules_data();
-    void information_standardButtons_followDefaultAndEscapeRules();
-    void information_customButtons_returnClickedIndex_data();
-    void information_customButtons_returnClickedIndex();
-    void information_customEscapeOutOfRange_cannotBeEscaped();
-    void setMessage_sizesBoxToMessage();
-    void setMessage_positionsAboveCentreOfReference();
-};
+    void initTestCase() { QVERIFY(GuiTest::applyStyleSheet()); }
 
-void TestFrmMessageBox::initTestCase()
-{
-    QVERIFY(GuiTest::applyStyleSheet());
-}
+    void information_keysAndClicks_answerByDefaultAndEscapeRules_data()
+    {
+        QTest::addColumn<int>("buttons"); // standard buttons; none: the custom texts
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<int>("byDefault");
+        QTest::addColumn<int>("byEscape");
+        QTest::addColumn<QString>("actions"); // all but the last leave the box open
+        QTest::addColumn<int>("expected");
 
-void TestFrmMessageBox::information_standardButtons_followDefaultAndEscapeRules_data()
-{
-    QTest::addColumn<int>("buttons");
-    QTest::addColumn<int>("defaultButton");
-    QTest::addColumn<int>("escapeButton");
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<int>("expected");
-
-    const int ok = QMessageBox::Ok;
-    const int yesNo = QMessageBox::Yes | QMessageBox::No;
-    const int okCancel = QMessageBox::Ok | QMessageBox::Cancel;
-    const int none = QMessageBox::NoButton;
-    for (const char *action : {"enter", "return", "escape", "close"})
-        QTest::addRow("ok only, %s", action) << ok << none << none << QString::fromLatin1(action) << ok;
-    QTest::newRow("yes/no, Enter takes the first present: Yes")
-        << yesNo << none << none << QStringLiteral("enter") << int(QMessageBox::Yes);
-    QTest::newRow("yes/no, Escape takes No before Yes")
-        << yesNo << none << none << QStringLiteral("escape") << int(QMessageBox::No);
-    QTest::newRow("yes/no, close gives the escape result")
-        << yesNo << none << none << QStringLiteral("close") << int(QMessageBox::No);
-    QTest::newRow("yes/no, given default No takes Return")
-        << yesNo << int(QMessageBox::No) << none << QStringLiteral("return") << int(QMessageBox::No);
-    QTest::newRow("yes/no, Y presses Yes")
-        << yesNo << int(QMessageBox::No) << none << QStringLiteral("y") << int(QMessageBox::Yes);
-    QTest::newRow("yes/no, N presses No") << yesNo << none << none << QStringLiteral("n") << int(QMessageBox::No);
-    QTest::newRow("ok/cancel, default Cancel takes Enter")
-        << okCancel << int(QMessageBox::Cancel) << none << QStringLiteral("enter") << int(QMessageBox::Cancel);
-    QTest::newRow("ok/cancel, click Ok") << okCancel << int(QMessageBox::Cancel) << none << QStringLiteral("btnOk")
-                                         << ok;
-    QTest::newRow("ok/cancel, given escape Ok") << okCancel << none << ok << QStringLiteral("escape") << ok;
-    QTest::newRow("all four, Escape prefers Cancel")
-        << (yesNo | okCancel) << none << none << QStringLiteral("escape") << int(QMessageBox::Cancel);
-    QTest::newRow("default not on the box falls back to the first present")
-        << ok << int(QMessageBox::Cancel) << none << QStringLiteral("enter") << ok;
-}
-
-void TestFrmMessageBox::information_standardButtons_followDefaultAndEscapeRules()
-{
-    QFETCH(int, buttons);
-    QFETCH(int, defaultButton);
-    QFETCH(int, escapeButton);
-    QFETCH(QString, action);
-    QFETCH(int, expected);
-
-    bool rightButtonsShown = true;
-    QString title;
-    ModalDriver driver([&](QWidget *box) {
-        const QMap<QString, int> standard{{QStringLiteral("btnOk"), QMessageBox::Ok},
-                                          {QStringLiteral("btnYes"), QMessageBox::Yes},
-                                          {QStringLiteral("btnNo"), QMessageBox::No},
-                                          {QStringLiteral("btnCancel"), QMessageBox::Cancel}};
-        for (auto it = standard.cbegin(); it != standard.cend(); ++it)
-            rightButtonsShown &= button(box, it.key())->isVisible() == bool(buttons & it.value());
-        for (const char *custom : {"btn0", "btn1", "btn2"})
-            rightButtonsShown &= !button(box, QString::fromLatin1(custom))->isVisible();
-        title = box->findChild<QLabel *>(QStringLiteral("lblDialogTitle"))->text();
-        act(box, action);
-    });
-    const QMessageBox::StandardButton result = FrmMessageBox::information(
-        nullptr, QStringLiteral("提示"), QStringLiteral("有任务还未执行完成,确认退出上传工具吗?"),
-        QMessageBox::StandardButtons(buttons), QMessageBox::StandardButton(defaultButton),
-        QMessageBox::StandardButton(escapeButton));
-    QCOMPARE(driver.seen(), 1);
-    QCOMPARE(int(result), expected);
-    QVERIFY(rightButtonsShown);
-    QCOMPARE(title, QStringLiteral("提示"));
-}
-
-void TestFrmMessageBox::information_customButtons_returnClickedIndex_data()
-{
-    QTest::addColumn<int>("defaultIndex");
-    QTest::addColumn<int>("escapeIndex");
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<int>("expected");
-
-    QTest::newRow("Enter presses the default") << 1 << 0 << QStringLiteral("enter") << 1;
-    QTest::newRow("Escape presses the escape button") << 1 << 0 << QStringLiteral("escape") << 0;
-    QTest::newRow("Escape on button 2") << 0 << 2 << QStringLiteral("escape") << 2;
-    QTest::newRow("click on button 2") << 1 << 0 << QStringLiteral("btn2") << 2;
-    QTest::newRow("close gives the escape index, not 0") << 0 << 1 << QStringLiteral("close") << 1;
-}
-
-void TestFrmMessageBox::information_customButtons_returnClickedIndex()
-{
-    QFETCH(int, defaultIndex);
-    QFETCH(int, escapeIndex);
-    QFETCH(QString, action);
-    QFETCH(int, expected);
-
-    ModalDriver driver([action](QWidget *box) { act(box, action); });
-    const int result =
-        FrmMessageBox::information(nullptr, QStringLiteral("提示"), QStringLiteral("上传失败"), QStringLiteral("取消"),
-                                   QStringLiteral("复制日志"), QStringLiteral("重试"), defaultIndex, escapeIndex);
-    QCOMPARE(driver.seen(), 1);
-    QCOMPARE(result, expected);
-}
-
-void TestFrmMessageBox::information_customEscapeOutOfRange_cannotBeEscaped()
-{
-    bool visibleAfterEscape = false;
-    bool closeEnabled = true;
-    bool visibleAfterClose = false;
-    QStringList shown;
-    ModalDriver driver([&](QWidget *box) {
-        act(box, QStringLiteral("escape"));
-        visibleAfterEscape = box->isVisible();
-        closeEnabled = button(box, QStringLiteral("btnDialogClose"))->isEnabled();
-        act(box, QStringLiteral("close"));
-        visibleAfterClose = box->isVisible();
-        for (const char *name : {"btn0", "btn1", "btn2", "btnYes", "btnOk", "btnNo", "btnCancel"}) {
-            if (button(box, QString::fromLatin1(name))->isVisible())
-                shown << QString::fromLatin1(name);
-        }
-        act(box, QStringLiteral("btn1"));
-    });
-    const int result = FrmMessageBox::information(nullptr, QStringLiteral("提示"), QStringLiteral("日志"),
-                                                  QStringLiteral("取消"), QStringLiteral("复制日志"), QString(), 1, 5);
-    QCOMPARE(result, 1);
-    QVERIFY(visibleAfterEscape);
-    QVERIFY(!closeEnabled);
-    QVERIFY(visibleAfterClose);
-    QCOMPARE(shown, (QStringList{QStringLiteral("btn0"), QStringLiteral("btn1")}));
-}
-
-void TestFrmMessageBox::setMessage_sizesBoxToMessage()
-{
-    FrmMessageBox shortBox;
-    shortBox.setMessage(QStringLiteral("请正确添加视频文件"));
-    QCOMPARE(shortBox.size(), QSize(416, 233));
-
-    FrmMessageBox longBox;
-    longBox.setMessage(
-        QStringLiteral("上传任务未能完成：服务器返回了错误的应答，文件的分片没有被接受。请检查网络连接是否"
-                       "正常，确认上传指令仍然有效，然后重新添加文件再试一次。如果问题仍然存在，请复制日志"
-                       "并联系平台管理员。"));
-    QCOMPARE(longBox.width(), 600);
-    // At 600 the label keeps what the shadow border (24), the body margins (17), the icon
-    // (30) and the spacing (12) leave over; the box grows by what it needs beyond 40.
-    auto *label = longBox.findChild<QLabel *>(QStringLiteral("lblMessage"));
-    const int labelHeight = label->heightForWidth(600 - 2 * 24 - 2 * 17 - 30 - 12);
-    QVERIFY(labelHeight > 40);
-    QCOMPARE(longBox.height(), 233 + labelHeight - 40);
-
-    for (FrmMessageBox *box : {&shortBox, &longBox}) {
-        box->show();
-        QVERIFY(QTest::qWaitForWindowExposed(box));
-        label = box->findChild<QLabel *>(QStringLiteral("lblMessage"));
-        QVERIFY(label->height() >= label->heightForWidth(label->width()));
-        QCOMPARE(box->titleBar()->width(), box->width() - 48);
+        const auto row = [](const char *name, int buttons, const QStringList &texts, int byDefault, int byEscape,
+                            const char *actions, int expected) {
+            QTest::newRow(name) << buttons << texts << byDefault << byEscape << QString::fromLatin1(actions)
+                                << expected;
+        };
+        const int ok = QMessageBox::Ok;
+        const int yes = QMessageBox::Yes;
+        const int no = QMessageBox::No;
+        const int cancel = QMessageBox::Cancel;
+        for (const char *action : {"enter", "return", "escape", "close"})
+            QTest::addRow("ok only, %s", action) << ok << QStringList() << 0 << 0 << QString::fromLatin1(action) << ok;
+        row("yes/no, Enter takes the first present", yes | no, {}, 0, 0, "enter", yes);
+        row("yes/no, Escape takes No before Yes", yes | no, {}, 0, 0, "escape", no);
+        row("yes/no, close gives the escape answer", yes | no, {}, 0, 0, "close", no);
+        row("yes/no, default No takes Return", yes | no, {}, no, 0, "return", no);
+        row("yes/no, Y presses Yes", yes | no, {}, no, 0, "y", yes);
+        row("yes/no, N presses No", yes | no, {}, 0, 0, "n", no);
+        row("ok/cancel, default Cancel", ok | cancel, {}, cancel, 0, "enter", cancel);
+        row("ok/cancel, click Ok", ok | cancel, {}, cancel, 0, "btnOk", ok);
+        row("ok/cancel, escape Ok", ok | cancel, {}, 0, ok, "escape", ok);
+        row("all four, Escape prefers Cancel", yes | no | ok | cancel, {}, 0, 0, "escape", cancel);
+        row("default not on the box: first present", ok, {}, cancel, 0, "enter", ok);
+        const QStringList three{QStringLiteral("取消"), QStringLiteral("复制日志"), QStringLiteral("重试")};
+        row("custom, Enter", 0, three, 1, 0, "enter", 1);
+        row("custom, Escape", 0, three, 0, 2, "escape", 2);
+        row("custom, click", 0, three, 1, 0, "btn2", 2);
+        row("custom, close gives the escape index, not 0", 0, three, 0, 1, "close", 1);
+        row("custom, escape out of range: neither Escape nor close", 0, three.mid(0, 2), 1, 5, "escape,close,btn1", 1);
     }
-}
 
-void TestFrmMessageBox::setMessage_positionsAboveCentreOfReference()
-{
-    const auto expected = [](const QRect &reference) {
-        const int freeWidth = reference.width() - 416;
-        const int freeHeight = reference.height() - 233;
-        return QPoint(reference.x() + freeWidth / 2, reference.y() + freeHeight / 2 - freeHeight / 10);
-    };
-    const auto positionFor = [](QWidget *parent) {
-        FrmMessageBox box(parent);
-        box.setMessage(QStringLiteral("x"));
-        return box.pos();
-    };
-
-    // Nothing to centre on: an empty rectangle at the origin (negative free space).
-    QCOMPARE(positionFor(nullptr), expected(QRect()));
-
-    // No active window: the parent's window.
-    QWidget parentWindow;
-    parentWindow.setGeometry(50, 60, 1000, 700);
-    auto *child = new QWidget(&parentWindow);
-    QCOMPARE(positionFor(child), expected(parentWindow.geometry()));
-
-    // The active window wins over the parent.
-    QWidget active;
-    active.setGeometry(100, 120, 800, 600);
-    active.show();
-    QApplication::setActiveWindow(&active);
-    QVERIFY(QTest::qWaitForWindowActive(&active));
-    QCOMPARE(positionFor(child), expected(active.geometry()));
-
-    // Visible but not active, and no parent: the first visible window.
-    QApplication::setActiveWindow(nullptr);
-    QCOMPARE(positionFor(nullptr), expected(active.geometry()));
-}
+    void information_keysAndClicks_answerByDefaultAndEscapeRules()
+    {
+        QFETCH(int, buttons);
+        QFETCH(QStringList, texts);
+        QFETCH(int, byDefault);
+        QFETCH(int, byEscape);
+        QFETCH(QString, actions);
+        QFETCH(int, expected);
+        bool rightButtons = true;
+        bool stayedOpen = true;
+        GuiTest::ModalDriver driver([&](QWidget *box) {
+            for (int i = 0; i < 3; ++i)
+                rightButtons &=
+                    child(box, qPrintable(QStringLiteral("btn%1").arg(i)))->isVisible() == (i < texts.size());
+            const QList<QPair<int, const char *>> standard{{QMessageBox::Yes, "btnYes"},
+                                                           {QMessageBox::Ok, "btnOk"},
+                                                           {QMessageBox::No, "btnNo"},
+                                                           {QMessageBox::Cancel, "btnCancel"}};
+            for (const auto &button : standard)
+                rightButtons &= child(box, button.second)->isVisible() == bool(buttons & button.first);
+            const QStringList steps = actions.split(QLatin1Char(','));
+            for (const QString &step : steps) {
+                act(box, step);
+                stayedOpen = stayedOpen && (step == steps.last() || box->isVisible());
+            }
+        });
+        const int answer =
+            texts.isEmpty()
+                ? FrmMessageBox::information(nullptr, QStringLiteral("提示"), QStringLiteral("确认退出吗?"),
+                                             QMessageBox::StandardButtons(buttons),
+                                             QMessageBox::StandardButton(byDefault),
+                                             QMessageBox::StandardButton(byEscape))
+                : FrmMessageBox::information(nullptr, QStringLiteral("提示"), QStringLiteral("上传失败"),
+                                             texts.value(0), texts.value(1), texts.value(2), byDefault, byEscape);
+        QCOMPARE(driver.seen(), 1);
+        QCOMPARE(answer, expected);
+        QVERIFY(stayedOpen && rightButtons);
+    }
+};
 
 QTEST_MAIN(TestFrmMessageBox)
 #include "tst_frmmessagebox.moc"

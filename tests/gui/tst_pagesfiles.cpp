@@ -2,78 +2,69 @@
 // The file pages' rules against a real nuv-devserver: which dropped or chosen files are
 // taken, how many, the counters, the list height and the pipeline's warning box.
 #include "core/pipeline/uploadmanager.h"
-#include "core/session/manager.h"
-#include "devserver.h"
-#include "gui/pages/filepages.h"
-#include "gui/pages/frmadd.h"
-#include "gui/pages/frmapp.h"
 #include "gui/pages/frmlist.h"
-#include "gui/pages/itemtaskwidget.h"
+#include "gui/toolkit/suspendedscrollbar.h"
+#include "gui/toolkit/suspendedscrollbarlistwidget.h"
 #include "guitest.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMimeData>
-#include <QPointer>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSignalSpy>
-#include <QStackedWidget>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QThread>
-#include <QTimer>
-#include <QTreeView>
+#include <QAccessible>
 
-#include <memory>
-
-using GuiTest::ModalDriver;
+using GuiTest::child;
+using GuiTest::names;
 
 namespace {
 
-constexpr int FlowTimeoutMs = 20000;
-
-// The names the file dialog lists in its current folder, once its model has loaded.
-QStringList listedNames(QFileDialog *dialog)
-{
-    auto *view = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
-    QStringList names;
-    if (!view || !view->model())
-        return names;
-    const QModelIndex root = view->rootIndex();
-    for (int row = 0; row < view->model()->rowCount(root); ++row)
-        names << view->model()->index(row, 0, root).data().toString();
-    names.sort();
-    return names;
-}
-
-// A step that waits until the file dialog lists `expected`, then chooses `names` (quoted,
-// as typed) and keeps what it saw. The dialog is closed whatever happens, so a failing test
-// does not hang in it.
-std::function<void(QWidget *)> chooseInDialog(const QStringList &expected, const QString &names, QStringList *listed,
+// A step that waits until the file dialog lists `expected` (it reads its folder in the
+// background), then types `typed` and keeps what it saw. The dialog is closed whatever
+// happens, so a failing test does not hang in it.
+std::function<void(QWidget *)> chooseInDialog(const QStringList &expected, const QString &typed, QStringList *listed,
                                               QFileDialog::FileMode *mode)
 {
-    return [expected, names, listed, mode](QWidget *modal) {
+    return [=](QWidget *modal) {
         auto *dialog = qobject_cast<QFileDialog *>(modal);
-        if (!dialog) {
-            modal->close();
-            return;
-        }
+        const auto *view = dialog ? child<QTreeView>(dialog, "treeView") : nullptr;
+        if (!view)
+            return void(modal->close());
         *mode = dialog->fileMode();
-        // The folder is read in the background.
-        const bool complete = QTest::qWaitFor([&] { return listedNames(dialog) == expected; }, 20000);
-        *listed = listedNames(dialog);
-        if (!complete) {
-            static_cast<QDialog *>(dialog)->reject();
-            return;
-        }
-        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(names);
-        static_cast<QDialog *>(dialog)->accept();
+        const bool complete = QTest::qWaitFor(
+            [&] {
+                listed->clear();
+                for (int row = 0; view->model() && row < view->model()->rowCount(view->rootIndex()); ++row)
+                    *listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
+                listed->sort();
+                return *listed == expected;
+            },
+            20000);
+        child<QLineEdit>(dialog, "fileNameEdit")->setText(typed);
+        complete ? static_cast<QDialog *>(dialog)->accept() : static_cast<QDialog *>(dialog)->reject();
     };
+}
+
+// Every interface below `parent`, depth first; each must name `parent` as its own.
+void collect(QAccessibleInterface *parent, QList<QAccessibleInterface *> *all)
+{
+    for (int i = 0; i < parent->childCount(); ++i) {
+        QAccessibleInterface *child = parent->child(i);
+        QVERIFY(child && child->parent() && child->parent()->object() == parent->object());
+        QCOMPARE(parent->indexOfChild(child), i);
+        *all << child;
+        collect(child, all);
+    }
+}
+
+QStringList namesOf(QAccessibleInterface *parent, QAccessible::Role role)
+{
+    QList<QAccessibleInterface *> all;
+    collect(parent, &all);
+    QStringList names;
+    for (QAccessibleInterface *node : all) {
+        // Nothing that is not on the screen.
+        if (!static_cast<QWidget *>(node->object())->isVisible())
+            names << QStringLiteral("<hidden>");
+        else if (node->role() == role)
+            names << node->text(QAccessible::Name);
+    }
+    return names;
 }
 
 } // namespace
@@ -81,269 +72,199 @@ std::function<void(QWidget *)> chooseInDialog(const QStringList &expected, const
 class TestPagesFiles final : public QObject
 {
     Q_OBJECT
+    GuiTest::Window w;
+    QTemporaryDir m_chosen;
+
+    QStringList rowNames() const
+    {
+        QStringList names;
+        for (int i = 0; i < w.list()->count(); ++i)
+            names << w.row(i)->fileInfo().name;
+        return names;
+    }
 
 private slots:
-    void initTestCase();
-    void cleanup();
+    void initTestCase()
+    {
+        QVERIFY2(w.setUp(), qPrintable(w.server.errorString()));
+        // The file dialog starts in the current folder.
+        QVERIFY(QDir::setCurrent(m_chosen.path()));
+        for (const QString &name : names("x.ram y.mp4 z.mkv notes.txt"))
+            QVERIFY(QFile(m_chosen.filePath(name)).open(QIODevice::WriteOnly));
+    }
+    void cleanup() { w.window.reset(); }
 
-    void addPage_dropMixedEntries_addsVideosAndWarnsOnce();
-    void addPage_dropMoreThanAllowed_keepsFirstInDropOrder();
-    void addPage_dialog_filterOffersEverySuffixAndCountIsChecked();
-    void listPage_dropOnFullList_addsNothingSilently();
-    void listPage_dialogOverRemainingPlaces_rejectedWithWholeLimit();
-    void pages_noLimit_showDashesAndKeepAdding();
-    void listPage_rows_listGrowsUpTo394();
-    void pipelineWarning_showsWarningBox();
+    void drop_entries_takesVideosWithinLimitInOrder_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("dropped");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QString>("box");
+        const QString none;
+        QTest::newRow("mixed entries, add page") << 8 << names("") << names("A.MP4 b.txt clip.mkv")
+                                                 << names("A.MP4 clip.mkv") << QStringLiteral("请正确添加视频文件");
+        QTest::newRow("more than allowed, add page")
+            << 3 << names("") << names("v1.mp4 v2.mp4 v3.mp4 v4.mp4 v5.mp4") << names("v1.mp4 v2.mp4 v3.mp4") << none;
+        QTest::newRow("full list") << 1 << names("one.mp4") << names("two.mp4") << names("one.mp4") << none;
+        QTest::newRow("no limit, list page")
+            << -1 << names("n1.mp4 n2.mp4") << names("n3.mp4 n4.mp4 n5.mp4 n6.mp4 n7.mp4 n8.mp4 n9.mp4 n10.mp4 n11.mp4")
+            << names("n1.mp4 n2.mp4 n3.mp4 n4.mp4 n5.mp4 n6.mp4 n7.mp4 n8.mp4 n9.mp4 n10.mp4 n11.mp4") << none;
+    }
 
-private:
-    bool openLoaded(int maxUploadNum);
-    QWidget *page(const char *name) const;
-    QListWidget *listTask() const;
-    QString makeFile(const QString &name);
+    void drop_entries_takesVideosWithinLimitInOrder()
+    {
+        QFETCH(int, limit);
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, dropped);
+        QFETCH(QStringList, listed);
+        QFETCH(QString, box);
+        QVERIFY(w.openLoaded(limit));
+        const QString limitText = limit == -1 ? QStringLiteral("--") : QString::number(limit);
+        QCOMPARE(child<QLabel>(w.page("frmAdd"), "lblMaxCount")->text(), limitText);
+        if (!present.isEmpty()) {
+            w.window->onAddFilesMsg(w.notVideos(present));
+            QTRY_COMPARE(w.list()->height(), 74 * present.size() + 2);
+        }
+        // The mouse is over the list: rows added under it make its floating scroll bar appear
+        // once there is something to scroll.
+        QEvent enter(QEvent::Enter);
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(w.list(), &enter);
+        QStringList boxes;
+        GuiTest::ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &boxes));
+        QVERIFY(GuiTest::drop(w.page(present.isEmpty() ? "frmAdd" : "frmList"), w.notVideos(dropped)));
 
-    QTemporaryDir m_data;
-    QTemporaryDir m_files;
-    DevServer m_server;
-    ClientOptions m_options;
-    std::unique_ptr<FrmApp> m_window;
+        // A message would have been answered inside the drop.
+        QCOMPARE(boxes, box.isEmpty() ? QStringList() : QStringList{box});
+        QTRY_COMPARE(w.current(), w.page("frmList"));
+        QCOMPARE(rowNames(), listed);
+        QCOMPARE(child<QLabel>(w.page("frmList"), "lblCurrentCount")->text(), QString::number(listed.size()));
+        QCOMPARE(child<QLabel>(w.page("frmList"), "lblMaxCount")->text(), limitText);
+        QCOMPARE(child(w.page("frmList"), "btnAddList")->isEnabled(), limit == -1 || listed.size() < limit);
+        // The list grows with its rows up to its highest, then scrolls: its bar is flush with
+        // its right edge and moves it.
+        QTRY_COMPARE(w.list()->height(), qMin(74 * listed.size() + 2, FrmList::MaxListHeight));
+        SuspendedScrollBar *bar = static_cast<SuspendedScrollBarListWidget *>(w.list())->suspendedScrollBar();
+        QTRY_COMPARE(bar->isVisible(), listed.size() > 5);
+        QCOMPARE(bar->geometry(), QRect(w.list()->width() - 8, 1, 8, w.list()->height() - 2));
+        QScrollBar *own = w.list()->verticalScrollBar();
+        QCOMPARE(bar->maximum(), own->maximum());
+        bar->triggerAction(QAbstractSlider::SliderToMaximum);
+        QCOMPARE(own->value(), own->maximum());
+        QApplication::sendEvent(w.list(), &leave);
+        QVERIFY(!bar->isVisible());
+    }
+
+    void dialog_chosenFiles_everySuffixOfferedAndCountChecked_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("present");
+        QTest::addColumn<QStringList>("chosen");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QStringList>("listed");
+        const QString tooMany = QStringLiteral("选择的文件数量，超出当前最大可上传数量(%1)。");
+        QTest::newRow("add page, more than the limit")
+            << 2 << 0 << names("x.ram y.mp4 z.mkv") << tooMany.arg(2) << names("");
+        QTest::newRow("add page, .ram too") << 2 << 0 << names("x.ram y.mp4") << QString() << names("x.ram y.mp4");
+        // One place is left, but the message names the whole limit.
+        QTest::newRow("list page, more than the places left")
+            << 3 << 2 << names("z.mkv y.mp4") << tooMany.arg(3) << names("x.ram y.mp4");
+        QTest::newRow("one allowed: a single file") << 1 << 0 << names("z.mkv") << QString() << names("z.mkv");
+    }
+
+    void dialog_chosenFiles_everySuffixOfferedAndCountChecked()
+    {
+        QFETCH(int, limit);
+        QFETCH(int, present);
+        QFETCH(QStringList, chosen);
+        QFETCH(QString, box);
+        QFETCH(QStringList, listed);
+        QVERIFY(w.openLoaded(limit));
+        if (present)
+            w.window->onAddFilesMsg(
+                {m_chosen.filePath(QStringLiteral("x.ram")), m_chosen.filePath(QStringLiteral("y.mp4"))});
+        QStringList seen;
+        QFileDialog::FileMode mode = QFileDialog::AnyFile;
+        QStringList boxes;
+        // Every video suffix is offered, .ram included; other files are not.
+        const QStringList offered = names("x.ram y.mp4 z.mkv");
+        const QString typed = QLatin1Char('"') + chosen.join(QStringLiteral("\" \"")) + QLatin1Char('"');
+        GuiTest::ModalDriver driver(chooseInDialog(offered, typed, &seen, &mode),
+                                    GuiTest::answer(QStringLiteral("btnOk"), &boxes));
+        QTest::mouseClick(child<QPushButton>(w.current(), present ? "btnAddList" : "btnAdd"), Qt::LeftButton);
+        QCOMPARE(driver.seen(), box.isEmpty() ? 1 : 2);
+        QCOMPARE(seen, offered);
+        QCOMPARE(mode, limit == 1 ? QFileDialog::ExistingFile : QFileDialog::ExistingFiles);
+        QCOMPARE(boxes, box.isEmpty() ? QStringList() : QStringList{box});
+        QTRY_COMPARE(rowNames(), listed);
+    }
+
+    void assistiveToolsAndKeyboard_pagesAndRows_readAndPressedAsShown()
+    {
+        QVERIFY(w.openLoaded(3));
+        FrmApp *window = w.window.get();
+        QAccessibleInterface *frame = QAccessible::queryAccessibleInterface(window);
+        QCOMPARE(frame->role(), QAccessible::Window);
+        QCOMPARE(frame->text(QAccessible::Name), QStringLiteral("视频上传工具"));
+        QCOMPARE(namesOf(frame, QAccessible::PushButton), names("最小化 关闭 添加文件"));
+        const QStringList counter = namesOf(frame, QAccessible::StaticText).filter(QStringLiteral("已添加"));
+        QCOMPARE(counter, QStringList{QStringLiteral("已添加 0 个，最多 3 个")});
+
+        w.window->onAddFilesMsg(w.notVideos(names("a.mp4 b.mp4")));
+        GUITEST_ROW_REACHES(w, 0, ItemTaskWidgetStatus::Failed);
+        GUITEST_ROW_REACHES(w, 1, ItemTaskWidgetStatus::Failed);
+        QAccessibleInterface *list = QAccessible::queryAccessibleInterface(w.list());
+        QCOMPARE(list->role(), QAccessible::List);
+        QCOMPARE(list->childCount(), 2);
+        QAccessibleInterface *row = list->child(1);
+        QCOMPARE(row->role(), QAccessible::ListItem);
+        QCOMPARE(row->text(QAccessible::Name), QStringLiteral("b.mp4"));
+        QVERIFY2(row->text(QAccessible::Description).startsWith(QStringLiteral("8B · 上传失败：获取上传文件信息失败")),
+                 qPrintable(row->text(QAccessible::Description)));
+        QCOMPARE(namesOf(row, QAccessible::PushButton), names("查看错误 删除"));
+        QVERIFY(namesOf(frame, QAccessible::StaticText).contains(QStringLiteral("已添加 2 个，最多 3 个")));
+        row->child(1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(w.list()->count(), 1);
+        QCOMPARE(list->childCount(), 1);
+
+        // The keyboard alone: Tab from the add button reaches the row's buttons in order,
+        // Space presses one, Delete anywhere on the row does what its delete button does.
+        QApplication::setActiveWindow(window);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        child(w.page("frmList"), "btnAddList")->setFocus(Qt::TabFocusReason);
+        QStringList boxes;
+        GuiTest::ModalDriver driver(GuiTest::answer(QStringLiteral("btn0"), &boxes));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), child(w.row(0), "btnError"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QTRY_COMPARE(boxes.size(), 1);
+        QApplication::setActiveWindow(window);
+        QTRY_VERIFY(QApplication::focusWidget());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w.button(0, "btnDelete"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
+        QTRY_COMPARE(w.current(), w.page("frmAdd"));
+    }
+
+    void pipelineWarning_showsWarningBox()
+    {
+        QVERIFY(w.openLoaded());
+        w.window->onAddFilesMsg(w.notVideos(names("w.mp4")));
+        QStringList titles, texts;
+        GuiTest::ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &texts, &titles));
+        // Executors warn from their worker thread.
+        std::unique_ptr<QThread> worker(QThread::create([pipeline = w.window->manager()->uploadManagers()->first()] {
+            emit pipeline->warringMessageSignal(QStringLiteral("转码文件过大"));
+        }));
+        worker->start();
+        QTRY_COMPARE(driver.seen(), 1);
+        worker->wait();
+        QCOMPARE(titles, QStringList{QStringLiteral("警告")});
+        QCOMPARE(texts, QStringList{QStringLiteral("转码文件过大")});
+    }
 };
-
-void TestPagesFiles::initTestCase()
-{
-    QVERIFY(m_data.isValid());
-    QVERIFY(m_files.isValid());
-    QVERIFY(GuiTest::applyStyleSheet());
-    m_options.dataFolder = m_data.path();
-    m_options.stallTimeoutMs = 10000;
-    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
-    // The file dialog starts in the current folder.
-    QVERIFY(QDir::setCurrent(m_files.path()));
-}
-
-void TestPagesFiles::cleanup()
-{
-    m_window.reset();
-}
-
-bool TestPagesFiles::openLoaded(int maxUploadNum)
-{
-    QString command = m_server.launchCommand();
-    command.replace(QStringLiteral("maxUploadNum=8"), QStringLiteral("maxUploadNum=%1").arg(maxUploadNum));
-    m_window = std::make_unique<FrmApp>(nullptr, command, nullptr);
-    m_window->manager()->setOptions(m_options);
-    m_window->show();
-    const auto *stack = m_window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
-    return QTest::qWaitFor([&] { return stack->currentWidget() == page("frmAdd"); }, FlowTimeoutMs);
-}
-
-QWidget *TestPagesFiles::page(const char *name) const
-{
-    return m_window->findChild<QWidget *>(QString::fromLatin1(name));
-}
-
-QListWidget *TestPagesFiles::listTask() const
-{
-    return page("frmList")->findChild<QListWidget *>(QStringLiteral("listTask"));
-}
-
-// A file that is not a video: rows made from it fail at the probe, without the server.
-QString TestPagesFiles::makeFile(const QString &name)
-{
-    const QString path = m_files.filePath(name);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write("not a video");
-    return path;
-}
-
-void TestPagesFiles::addPage_dropMixedEntries_addsVideosAndWarnsOnce()
-{
-    QVERIFY(openLoaded(8));
-    auto *frmAdd = static_cast<FrmAdd *>(page("frmAdd"));
-    QSignalSpy added(frmAdd, &FrmAdd::addFilesMsg);
-    QStringList boxes;
-    ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &boxes));
-    const QStringList dropped{m_files.filePath(QStringLiteral("A.MP4")), m_files.filePath(QStringLiteral("b.txt")),
-                              m_files.filePath(QStringLiteral("clip.mkv"))};
-    QVERIFY(GuiTest::drop(frmAdd, dropped));
-
-    QCOMPARE(boxes, QStringList{QStringLiteral("请正确添加视频文件")});
-    QCOMPARE(added.count(), 1);
-    QCOMPARE(added.first().first().toStringList(), (QStringList{dropped.at(0), dropped.at(2)}));
-    // The window answers with the list page holding the two files.
-    auto *stack = m_window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
-    QTRY_COMPARE(stack->currentWidget(), page("frmList"));
-    QCOMPARE(listTask()->count(), 2);
-    QCOMPARE(page("frmList")->findChild<QLabel *>(QStringLiteral("lblCurrentCount"))->text(), QStringLiteral("2"));
-}
-
-void TestPagesFiles::addPage_dropMoreThanAllowed_keepsFirstInDropOrder()
-{
-    QVERIFY(openLoaded(3));
-    auto *frmAdd = static_cast<FrmAdd *>(page("frmAdd"));
-    QSignalSpy added(frmAdd, &FrmAdd::addFilesMsg);
-    QStringList boxes;
-    ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &boxes));
-    QStringList dropped;
-    for (int i = 1; i <= 5; ++i)
-        dropped << m_files.filePath(QStringLiteral("v%1.mp4").arg(i));
-    QVERIFY(GuiTest::drop(frmAdd, dropped));
-
-    QCOMPARE(added.count(), 1);
-    QCOMPARE(added.first().first().toStringList(), dropped.mid(0, 3));
-    // A message would have been answered inside the drop.
-    QCOMPARE(driver.seen(), 0);
-}
-
-void TestPagesFiles::addPage_dialog_filterOffersEverySuffixAndCountIsChecked()
-{
-    QTemporaryDir folder;
-    QVERIFY(QDir::setCurrent(folder.path()));
-    for (const char *name : {"x.ram", "y.mp4", "z.mkv", "notes.txt"}) {
-        QFile file(folder.filePath(QString::fromLatin1(name)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-    QVERIFY(openLoaded(2));
-    auto *frmAdd = static_cast<FrmAdd *>(page("frmAdd"));
-    QSignalSpy added(frmAdd, &FrmAdd::addFilesMsg);
-    auto *addButton = frmAdd->findChild<QPushButton *>(QStringLiteral("btnAdd"));
-    QStringList listed;
-    QFileDialog::FileMode mode = QFileDialog::AnyFile;
-    QStringList boxes;
-    // Every video suffix is offered, .ram included; other files are not.
-    const QStringList offered{QStringLiteral("x.ram"), QStringLiteral("y.mp4"), QStringLiteral("z.mkv")};
-
-    // Three chosen with a limit of 2: refused with the limit, nothing added.
-    {
-        ModalDriver steps({chooseInDialog(offered, QStringLiteral("\"x.ram\" \"y.mp4\" \"z.mkv\""), &listed, &mode),
-                           GuiTest::answer(QStringLiteral("btnOk"), &boxes)});
-        QTest::mouseClick(addButton, Qt::LeftButton);
-        QCOMPARE(steps.seen(), 2);
-    }
-    QCOMPARE(listed, offered);
-    QCOMPARE(mode, QFileDialog::ExistingFiles);
-    QCOMPARE(boxes, QStringList{QStringLiteral("选择的文件数量，超出当前最大可上传数量(2)。")});
-    QCOMPARE(added.count(), 0);
-
-    // Two of them: both taken, .ram as well.
-    {
-        ModalDriver steps(chooseInDialog(offered, QStringLiteral("\"x.ram\" \"y.mp4\""), &listed, &mode));
-        QTest::mouseClick(addButton, Qt::LeftButton);
-        QCOMPARE(steps.seen(), 1);
-    }
-    QCOMPARE(added.count(), 1);
-    QStringList names;
-    for (const QString &path : added.first().first().toStringList())
-        names << QFileInfo(path).fileName();
-    QCOMPARE(names, (QStringList{QStringLiteral("x.ram"), QStringLiteral("y.mp4")}));
-    QVERIFY(QDir::setCurrent(m_files.path()));
-}
-
-void TestPagesFiles::listPage_dropOnFullList_addsNothingSilently()
-{
-    QVERIFY(openLoaded(1));
-    // With one file allowed the dialog takes one file only.
-    QFileDialog::FileMode mode = QFileDialog::AnyFile;
-    {
-        ModalDriver steps([&mode](QWidget *modal) {
-            auto *dialog = qobject_cast<QFileDialog *>(modal);
-            QVERIFY(dialog);
-            mode = dialog->fileMode();
-            static_cast<QDialog *>(dialog)->reject();
-        });
-        QTest::mouseClick(page("frmAdd")->findChild<QPushButton *>(QStringLiteral("btnAdd")), Qt::LeftButton);
-        QCOMPARE(steps.seen(), 1);
-    }
-    QCOMPARE(mode, QFileDialog::ExistingFile);
-    m_window->onAddFilesMsg({makeFile(QStringLiteral("one.mp4"))});
-    QCOMPARE(listTask()->count(), 1);
-    QStringList boxes;
-    ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &boxes));
-    QVERIFY(GuiTest::drop(page("frmList"), {makeFile(QStringLiteral("two.mp4"))}));
-    QCOMPARE(driver.seen(), 0);
-    QCOMPARE(listTask()->count(), 1);
-    QVERIFY(!page("frmList")->findChild<QPushButton *>(QStringLiteral("btnAddList"))->isEnabled());
-}
-
-void TestPagesFiles::listPage_dialogOverRemainingPlaces_rejectedWithWholeLimit()
-{
-    QTemporaryDir folder;
-    QVERIFY(QDir::setCurrent(folder.path()));
-    QStringList paths;
-    for (int i = 1; i <= 4; ++i) {
-        paths << folder.filePath(QStringLiteral("r%1.mp4").arg(i));
-        QFile file(paths.last());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-    QVERIFY(openLoaded(3));
-    m_window->onAddFilesMsg(paths.mid(0, 2));
-    QCOMPARE(listTask()->count(), 2);
-
-    QStringList listed;
-    QFileDialog::FileMode mode = QFileDialog::AnyFile;
-    QStringList boxes;
-    const QStringList offered{QStringLiteral("r1.mp4"), QStringLiteral("r2.mp4"), QStringLiteral("r3.mp4"),
-                              QStringLiteral("r4.mp4")};
-    ModalDriver steps({chooseInDialog(offered, QStringLiteral("\"r3.mp4\" \"r4.mp4\""), &listed, &mode),
-                       GuiTest::answer(QStringLiteral("btnOk"), &boxes)});
-    QTest::mouseClick(page("frmList")->findChild<QPushButton *>(QStringLiteral("btnAddList")), Qt::LeftButton);
-    QCOMPARE(steps.seen(), 2);
-    // One place is left, but the message names the whole limit.
-    QCOMPARE(listed, offered);
-    QCOMPARE(boxes, QStringList{QStringLiteral("选择的文件数量，超出当前最大可上传数量(3)。")});
-    QCOMPARE(listTask()->count(), 2);
-    QVERIFY(QDir::setCurrent(m_files.path()));
-}
-
-void TestPagesFiles::pages_noLimit_showDashesAndKeepAdding()
-{
-    QVERIFY(openLoaded(-1));
-    QCOMPARE(page("frmAdd")->findChild<QLabel *>(QStringLiteral("lblMaxCount"))->text(), QStringLiteral("--"));
-    QStringList dropped;
-    for (int i = 0; i < 9; ++i)
-        dropped << makeFile(QStringLiteral("n%1.mp4").arg(i));
-    QVERIFY(GuiTest::drop(page("frmAdd"), dropped));
-    auto *stack = m_window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
-    QTRY_COMPARE(stack->currentWidget(), page("frmList"));
-    QCOMPARE(listTask()->count(), 9);
-    QCOMPARE(page("frmList")->findChild<QLabel *>(QStringLiteral("lblMaxCount"))->text(), QStringLiteral("--"));
-    QCOMPARE(page("frmList")->findChild<QLabel *>(QStringLiteral("lblCurrentCount"))->text(), QStringLiteral("9"));
-    QVERIFY(page("frmList")->findChild<QPushButton *>(QStringLiteral("btnAddList"))->isEnabled());
-}
-
-void TestPagesFiles::listPage_rows_listGrowsUpTo394()
-{
-    QVERIFY(openLoaded(-1));
-    m_window->onAddFilesMsg({makeFile(QStringLiteral("h1.mp4")), makeFile(QStringLiteral("h2.mp4"))});
-    QTRY_COMPARE(listTask()->height(), 74 * 2 + 2);
-    QStringList more;
-    for (int i = 3; i <= 11; ++i)
-        more << makeFile(QStringLiteral("h%1.mp4").arg(i));
-    QVERIFY(GuiTest::drop(page("frmList"), more));
-    QCOMPARE(listTask()->count(), 11);
-    QTRY_COMPARE(listTask()->height(), 394);
-    QVERIFY(listTask()->verticalScrollBar()->maximum() > 0);
-}
-
-void TestPagesFiles::pipelineWarning_showsWarningBox()
-{
-    QVERIFY(openLoaded(8));
-    m_window->onAddFilesMsg({makeFile(QStringLiteral("w.mp4"))});
-    const auto pipelines = m_window->manager()->uploadManagers();
-    QVERIFY(pipelines && pipelines->size() == 1);
-    QStringList titles;
-    QStringList texts;
-    ModalDriver driver(GuiTest::answer(QStringLiteral("btnOk"), &texts, &titles));
-    // Executors warn from their worker thread.
-    QThread *worker = QThread::create(
-        [pipeline = pipelines->first()] { emit pipeline->warringMessageSignal(QStringLiteral("转码文件过大")); });
-    worker->start();
-    QTRY_COMPARE(driver.seen(), 1);
-    worker->wait();
-    delete worker;
-    QCOMPARE(titles, QStringList{QStringLiteral("警告")});
-    QCOMPARE(texts, QStringList{QStringLiteral("转码文件过大")});
-}
 
 QTEST_MAIN(TestPagesFiles)
 #include "tst_pagesfiles.moc"

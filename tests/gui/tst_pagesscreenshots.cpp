@@ -1,39 +1,50 @@
 // SPDX-License-Identifier: MIT
 // The main window's pages with the real style sheet on a real X server (Xvfb), kept as
-// pictures so the look can be checked by eye.
-#include "devserver.h"
-#include "gui/pages/frmapp.h"
-#include "gui/pages/itemtaskwidget.h"
+// pictures in NUV_SCREENSHOT_DIR so the look can be checked by eye.
+#include "core/pipeline/pipelineprogress.h"
+#include "gui/pages/itemtaskstatuswidget.h"
 #include "guitest.h"
-#include "testvideos.h"
 
-#include <QDir>
-#include <QFontDatabase>
-#include <QJsonObject>
-#include <QLabel>
-#include <QListWidget>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QScreen>
-#include <QStackedWidget>
-#include <QTemporaryDir>
-#include <QTest>
+using GuiTest::child;
+using GuiTest::names;
+using Status = ItemTaskWidgetStatus;
 
 namespace {
 
-QPoint centreOf(const QWidget *widget, const QWidget *window)
+// The colour at `x`, `y` of widget's place on the window's picture; a negative `y` is its
+// middle row.
+QString colourAt(const QImage &picture, const QWidget *widget, const QWidget *window, int x, int y)
 {
-    return widget->mapTo(window, widget->rect().center());
+    const QPoint at = widget->mapTo(window, QPoint(x, y < 0 ? widget->height() / 2 : y));
+    return picture.pixelColor(at * picture.devicePixelRatio()).name();
+}
+
+// The widget's place on the window's picture, in the picture's pixels.
+QRect placeOf(const QImage &picture, const QWidget *widget, const QWidget *window)
+{
+    const qreal scale = picture.devicePixelRatio();
+    return QRect(widget->mapTo(window, QPoint(0, 0)) * scale, widget->size() * scale);
+}
+
+// Pixels of the widget's place that are plainly blue (the accent colour of the pictures).
+int bluePixels(const QImage &picture, const QWidget *widget, const QWidget *window)
+{
+    const QRect place = placeOf(picture, widget, window);
+    int count = 0;
+    for (int y = place.top(); y <= place.bottom(); ++y)
+        for (int x = place.left(); x <= place.right(); ++x)
+            count += picture.pixelColor(x, y).blue() > picture.pixelColor(x, y).red() + 80;
+    return count;
 }
 
 // Dark or coloured glyph pixels inside the widget's place on the window's picture; the
 // page's backgrounds and borders are all near white.
-bool showsText(const QImage &window, const QWidget *widget, const QWidget *top)
+bool showsText(const QImage &picture, const QWidget *widget, const QWidget *window)
 {
-    const QRect place(widget->mapTo(top, QPoint(0, 0)), widget->size());
+    const QRect place = placeOf(picture, widget, window);
     for (int y = place.top(); y <= place.bottom(); ++y) {
         for (int x = place.left(); x <= place.right(); ++x) {
-            const QColor c = window.pixelColor(x, y);
+            const QColor c = picture.pixelColor(x, y);
             if (qMin(c.red(), qMin(c.green(), c.blue())) < 170)
                 return true;
         }
@@ -41,182 +52,144 @@ bool showsText(const QImage &window, const QWidget *widget, const QWidget *top)
     return false;
 }
 
+// The middle column of the dark pixels inside widget's place; -1 when there are none. An
+// icon drawn whole sits in its button's middle, a strip drawn whole does not.
+int inkMiddle(const QImage &picture, const QWidget *widget, const QWidget *window)
+{
+    const qreal scale = picture.devicePixelRatio();
+    const QRect place = placeOf(picture, widget, window);
+    int left = place.right(), right = -1;
+    for (int y = place.top(); y <= place.bottom(); ++y) {
+        for (int x = place.left(); x <= place.right(); ++x) {
+            if (picture.pixelColor(x, y).lightness() < 200) {
+                left = qMin(left, x);
+                right = qMax(right, x);
+            }
+        }
+    }
+    return right < 0 ? -1 : int(((left + right) / 2 - place.left()) / scale);
+}
+
 } // namespace
 
 class TestPagesScreenshots final : public QObject
 {
     Q_OBJECT
+    GuiTest::Window w;
+    QString m_folder;
+
+    // Pictures at a scale factor of 2 carry "@2x" in their names.
+    bool save(const QImage &picture, const char *name) const
+    {
+        QString file = QString::fromLatin1(name);
+        if (picture.devicePixelRatio() > 1)
+            file.replace(QStringLiteral(".png"), QStringLiteral("@%1x.png").arg(picture.devicePixelRatio()));
+        return picture.save(QDir(m_folder).filePath(file));
+    }
 
 private slots:
-    void initTestCase();
-    void commandPage();
-    void filePage();
-    void listPage();
-    void listPage_rowsChangeOnScreen_controlsStayDrawn();
+    void initTestCase()
+    {
+        QVERIFY2(w.setUp(), qPrintable(w.server.errorString()));
+        QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.19"));
+        QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+        m_folder = qEnvironmentVariable("NUV_SCREENSHOT_DIR", QDir::current().filePath(QStringLiteral("screenshots")));
+        QVERIFY(QDir().mkpath(m_folder));
+        // Without a CJK font every Chinese text would come out as boxes.
+        QVERIFY(!QFontDatabase().families(QFontDatabase::SimplifiedChinese).isEmpty());
+    }
+    void cleanup() { w.window.reset(); }
 
-private:
-    bool save(const QImage &image, const QString &name) const;
+    void pages_fileAndList_drawnInTheirColours()
+    {
+        QVERIFY(w.openLoaded());
+        FrmApp *window = w.window.get();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QImage picture = window->grab().toImage();
+        QVERIFY(save(picture, "page_add.png"));
+        // Transparent around the shadow; the add button blue.
+        QCOMPARE(picture.pixelColor(0, 0).alpha(), 0);
+        QCOMPARE(colourAt(picture, child(w.page("frmAdd"), "btnAdd"), window, 6, -1), QStringLiteral("#1baafb"));
+        // The drop area's picture stays above its text: drawn from its "@2x" file on a scaled
+        // screen, it once came out twice its size, over the text.
+        QCOMPARE(bluePixels(picture, child(w.page("frmAdd"), "label_3"), window), 0);
 
-    QString m_folder;
-    QTemporaryDir m_data;
-    DevServer m_server;
+        // The file check is held, so the rows keep the states given to them here.
+        QVERIFY(w.server.configure({{QStringLiteral("stall"), QJsonObject{{QStringLiteral("check"), 8000}}}}));
+        window->onAddFilesMsg(w.videos(QStringLiteral("第一章 课程导入.mp4|第二章 基本概念与术语的详细讲解（上）.mp4|"
+                                                      "第三章 实验.mov|第四章 复习.mkv|第五章 总结.mp4")
+                                           .split(QLatin1Char('|'))));
+        QCOMPARE(w.list()->count(), 5);
+        // Every probe is done and every check is held: nothing changes the rows any more.
+        for (int i = 0; i < 5; ++i)
+            QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(w.row(i), "lblProgress")->toolTip(),
+                                      QStringLiteral("正在分析任务..."), 20000);
+        w.row(0)->sendMessage(Status::Waiting, QStringLiteral("等待上传"), 0);
+        w.row(1)->sendMessage(Status::Uploading, QStringLiteral("上传原视频"), 45);
+        PipelineProgress figures;
+        figures.rate = 45;
+        figures.bytesDone = 45 << 20;
+        figures.bytesTotal = 100 << 20;
+        figures.bytesPerSecond = 3.2 * (1 << 20);
+        figures.remaining = 83;
+        figures.elapsedMs = 12000;
+        auto *status = child<ItemTaskStatusWidget>(w.row(1), "wdgTaskStatus");
+        status->showFigures(figures);
+        w.row(2)->sendMessage(Status::Paused, QStringLiteral("任务已经停止上传"), 0);
+        w.row(3)->sendMessage(Status::Failed, QStringLiteral("多次上传重试失败((503)(分片暂不可用))"), 0);
+        w.row(4)->sendMessage(Status::Completed, QStringLiteral("任务执行完成"), 0);
+        w.button(4, "btnDelete")->setEnabled(false);
+        QCoreApplication::processEvents();
+        picture = window->grab().toImage();
+        QVERIFY(save(picture, "page_list.png"));
+        // Row backgrounds: white, and the failure's pale red; the uploading row's bar filled
+        // in blue at its start.
+        QCOMPARE(colourAt(picture, w.row(0), window, 4, 4), QStringLiteral("#ffffff"));
+        const QColor failed = QColor(colourAt(picture, w.row(3), window, 4, 4));
+        QVERIFY(failed.red() > failed.blue());
+        QCOMPARE(colourAt(picture, child(w.row(1), "progressBar"), window, 6, -1), QStringLiteral("#33a2ef"));
+        // Speed and time left are read in full, on a second line when need be, and the text
+        // ends before the buttons begin.
+        QCOMPARE(status->progressText(), QStringLiteral("正在上传 45% · 3.2 MB/s · 剩余 01:23"));
+        const auto *text = child<QLabel>(w.row(1), "lblProgress");
+        QVERIFY2(text->text().contains(QStringLiteral("剩余 01:23")), qPrintable(text->text()));
+        QVERIFY(text->toolTip().contains(QStringLiteral("已上传 45.0 MB / 100.0 MB")));
+        QVERIFY(text->mapTo(w.row(1), text->rect().topRight()).x() < child(w.row(1), "wdgControl")->x());
+        // Each button shows its own icon, centred, at any scale.
+        for (const char *name : {"btnPause", "btnDelete"})
+            QVERIFY2(qAbs(inkMiddle(picture, w.button(1, name), window) - 36) <= 4, name);
+    }
+
+    void listPage_rowsChangeOnScreen_controlsStayDrawn()
+    {
+        QVERIFY(w.server.configure({{QStringLiteral("stall"), QJsonValue::Null}}));
+        const QStringList files = w.videos(names("row0.mp4 row1.mp4 row2.mp4"));
+        QVERIFY(w.openLoaded());
+        QVERIFY(GuiTest::drop(w.page("frmAdd"), files.mid(0, 1)));
+        QTRY_COMPARE(w.current(), w.page("frmList"));
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QVERIFY(GuiTest::drop(w.page("frmList"), files.mid(1)));
+        QCOMPARE(w.list()->count(), 3);
+        QTest::mouseClick(w.button(0, "btnDelete"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w.list()->count(), 2, 20000);
+
+        // From the screen, as a user sees the window with its frame and shadow.
+        FrmApp *window = w.window.get();
+        const auto picture = [window] { return window->screen()->grabWindow(window->winId()).toImage(); };
+        const auto allDrawn = [&] {
+            const QImage image = picture();
+            for (const char *name :
+                 {"lblTip", "lblCurrentCount", "lblMaxCount", "btnAddList", "lblTitleFileName", "lblTitleStatus"}) {
+                if (!showsText(image, child(w.page("frmList"), name), window))
+                    return false;
+            }
+            return true;
+        };
+        const bool drawn = QTest::qWaitFor(allDrawn, 5000);
+        QVERIFY(save(picture(), "page_list_changed.png"));
+        QVERIFY2(drawn, "a caption, count or column header is blank on the screen");
+    }
 };
-
-void TestPagesScreenshots::initTestCase()
-{
-    QVERIFY(GuiTest::applyStyleSheet());
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.19"));
-    QVERIFY(m_data.isValid());
-    m_folder = qEnvironmentVariable("NUV_SCREENSHOT_DIR", QDir::current().filePath(QStringLiteral("screenshots")));
-    QVERIFY(QDir().mkpath(m_folder));
-    QVERIFY(!QFontDatabase().families(QFontDatabase::SimplifiedChinese).isEmpty());
-    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
-}
-
-bool TestPagesScreenshots::save(const QImage &image, const QString &name) const
-{
-    return GuiTest::onDesktop(image).save(QDir(m_folder).filePath(name));
-}
-
-void TestPagesScreenshots::commandPage()
-{
-    FrmApp window(nullptr, QString(), nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto *box = window.findChild<QPlainTextEdit *>(QStringLiteral("txtKey"));
-    auto *confirm = window.findChild<QPushButton *>(QStringLiteral("btnConfirm"));
-    QVERIFY(!confirm->isEnabled());
-    const QImage empty = window.grab().toImage();
-    // Set without a key, so nothing is confirmed: the page as a user sees it before clicking.
-    box->setPlainText(m_server.launchCommand());
-    QVERIFY(confirm->isEnabled());
-    const QImage filled = window.grab().toImage();
-    QVERIFY(save(filled, QStringLiteral("page_command.png")));
-
-    QCOMPARE(filled.size(), QSize(1008, 646));
-    QCOMPARE(filled.pixelColor(0, 0).alpha(), 0);
-    // The button: grey while the box is empty, blue with a command in it.
-    const QPoint button = confirm->mapTo(&window, QPoint(6, confirm->height() / 2));
-    QCOMPARE(empty.pixelColor(button).name(), QStringLiteral("#c8ccd2"));
-    QCOMPARE(filled.pixelColor(button).name(), QStringLiteral("#1baafb"));
-    // The command is written in dark glyphs inside a white box.
-    const QRect text(box->mapTo(&window, QPoint(0, 0)), box->size());
-    QVERIFY(filled.copy(text) != empty.copy(text));
-}
-
-void TestPagesScreenshots::filePage()
-{
-    FrmApp window(nullptr, m_server.launchCommand(), nullptr);
-    window.show();
-    auto *stack = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
-    QWidget *frmAdd = window.findChild<QWidget *>(QStringLiteral("frmAdd"));
-    QTRY_COMPARE_WITH_TIMEOUT(stack->currentWidget(), frmAdd, 20000);
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QImage picture = window.grab().toImage();
-    QVERIFY(save(picture, QStringLiteral("page_add.png")));
-
-    // The drop area's pale background around the centred picture, and the blue button.
-    const QWidget *area = frmAdd->findChild<QWidget *>(QStringLiteral("wdgAdd"));
-    QCOMPARE(picture.pixelColor(area->mapTo(&window, QPoint(20, 20))).name(), QStringLiteral("#f7f9fa"));
-    const auto *add = frmAdd->findChild<QPushButton *>(QStringLiteral("btnAdd"));
-    QCOMPARE(picture.pixelColor(add->mapTo(&window, QPoint(6, add->height() / 2))).name(), QStringLiteral("#1baafb"));
-    // The caption names module and parent.
-    const auto *tip = frmAdd->findChild<QLabel *>(QStringLiteral("lblTip"));
-    QCOMPARE(tip->text(), QStringLiteral("视频 - 演示"));
-    QVERIFY(centreOf(area, &window).y() > centreOf(tip, &window).y());
-}
-
-void TestPagesScreenshots::listPage()
-{
-    // The file check is held, so the rows keep the states given to them here while the
-    // picture is taken.
-    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonObject{{QStringLiteral("check"), 8000}}}}));
-    FrmApp window(nullptr, m_server.launchCommand(), nullptr);
-    window.show();
-    auto *stack = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
-    QTRY_COMPARE_WITH_TIMEOUT(stack->currentWidget(), window.findChild<QWidget *>(QStringLiteral("frmAdd")), 20000);
-    QStringList files;
-    for (const char *name : {"第一章 课程导入.mp4", "第二章 基本概念与术语的详细讲解（上）.mp4", "第三章 实验.mov",
-                             "第四章 复习.mkv", "第五章 总结.mp4"}) {
-        const QString path = m_data.filePath(QString::fromUtf8(name));
-        QVERIFY(TestVideos::make(path));
-        files << path;
-    }
-    window.onAddFilesMsg(files);
-    auto *list = window.findChild<QListWidget *>(QStringLiteral("listTask"));
-    QCOMPARE(list->count(), 5);
-    auto row = [list](int i) { return qobject_cast<ItemTaskWidget *>(list->itemWidget(list->item(i))); };
-    // Every probe is done and every check is held: nothing changes the rows any more.
-    for (int i = 0; i < 5; ++i) {
-        QTRY_COMPARE_WITH_TIMEOUT(row(i)->findChild<QLabel *>(QStringLiteral("lblProgress"))->toolTip(),
-                                  QStringLiteral("正在分析任务..."), 20000);
-    }
-    row(0)->sendMessage(ItemTaskWidgetStatus::Waiting, QStringLiteral("等待上传"), 0);
-    row(1)->sendMessage(ItemTaskWidgetStatus::Uploading, QStringLiteral("上传原视频"), 45);
-    row(2)->sendMessage(ItemTaskWidgetStatus::Paused, QStringLiteral("任务已经停止上传"), 0);
-    row(3)->sendMessage(ItemTaskWidgetStatus::Failed, QStringLiteral("多次上传重试失败((503)(分片暂不可用))"), 0);
-    row(4)->sendMessage(ItemTaskWidgetStatus::Completed, QStringLiteral("任务执行完成"), 0);
-    row(4)->findChild<QPushButton *>(QStringLiteral("btnDelete"))->setEnabled(false);
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTest::qWait(50);
-    const QImage picture = window.grab().toImage();
-    QVERIFY(save(picture, QStringLiteral("page_list.png")));
-
-    // Row backgrounds: white, and the failure's pale red.
-    const QPoint waitingBackground = row(0)->mapTo(&window, QPoint(4, 4));
-    QCOMPARE(picture.pixelColor(waitingBackground), QColor(Qt::white));
-    const QPoint failedBackground = row(3)->mapTo(&window, QPoint(4, 4));
-    QVERIFY(picture.pixelColor(failedBackground).red() > picture.pixelColor(failedBackground).blue());
-    // The uploading row's bar is filled in blue at its start.
-    const auto *bar = row(1)->findChild<QWidget *>(QStringLiteral("progressBar"));
-    QCOMPARE(picture.pixelColor(bar->mapTo(&window, QPoint(6, bar->height() / 2))).name(), QStringLiteral("#33a2ef"));
-    // Each state shows its own view.
-    QVERIFY(row(3)->findChild<QWidget *>(QStringLiteral("wdgError"))->isVisible());
-    QVERIFY(row(4)->findChild<QWidget *>(QStringLiteral("wdgComplete"))->isVisible());
-    QVERIFY(row(1)->findChild<QWidget *>(QStringLiteral("btnPause"))->isVisible());
-    QVERIFY(row(2)->findChild<QWidget *>(QStringLiteral("btnUpload"))->isVisible());
-}
-
-void TestPagesScreenshots::listPage_rowsChangeOnScreen_controlsStayDrawn()
-{
-    QStringList files;
-    for (int i = 0; i < 3; ++i) {
-        files << m_data.filePath(QStringLiteral("row%1.mp4").arg(i));
-        QVERIFY(TestVideos::make(files.last()));
-    }
-    FrmApp window(nullptr, m_server.launchCommand(), nullptr);
-    window.show();
-    auto *stack = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
-    QWidget *frmAdd = window.findChild<QWidget *>(QStringLiteral("frmAdd"));
-    QWidget *frmList = window.findChild<QWidget *>(QStringLiteral("frmList"));
-    QTRY_COMPARE_WITH_TIMEOUT(stack->currentWidget(), frmAdd, 20000);
-    QVERIFY(GuiTest::drop(frmAdd, files.mid(0, 1)));
-    QTRY_COMPARE(stack->currentWidget(), frmList);
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto *list = frmList->findChild<QListWidget *>(QStringLiteral("listTask"));
-    QVERIFY(GuiTest::drop(frmList, files.mid(1)));
-    QCOMPARE(list->count(), 3);
-    auto *row = qobject_cast<ItemTaskWidget *>(list->itemWidget(list->item(0)));
-    QTest::mouseClick(row->findChild<QPushButton *>(QStringLiteral("btnDelete")), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(list->count(), 2, 20000);
-
-    // From the screen, as a user sees the window with its frame and shadow.
-    const auto picture = [&window] { return window.screen()->grabWindow(window.winId()).toImage(); };
-    const QStringList controls{QStringLiteral("lblTip"),           QStringLiteral("lblCurrentCount"),
-                               QStringLiteral("lblMaxCount"),      QStringLiteral("btnAddList"),
-                               QStringLiteral("lblTitleFileName"), QStringLiteral("lblTitleStatus")};
-    const auto allDrawn = [&] {
-        const QImage image = picture();
-        for (const QString &name : controls) {
-            if (!showsText(image, frmList->findChild<QWidget *>(name), &window))
-                return false;
-        }
-        return true;
-    };
-    const bool drawn = QTest::qWaitFor(allDrawn, 5000);
-    QVERIFY(save(picture(), QStringLiteral("page_list_changed.png")));
-    QVERIFY2(drawn, "a caption, count or column header is blank on the screen");
-}
 
 QTEST_MAIN(TestPagesScreenshots)
 #include "tst_pagesscreenshots.moc"

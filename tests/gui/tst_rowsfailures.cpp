@@ -2,40 +2,17 @@
 // Task rows that fail, are deleted or are removed by the server, the copy-log action, and
 // the row's size text; against a real nuv-devserver and the real ffmpeg.
 #include "core/pipeline/uploadmanager.h"
-#include "core/session/manager.h"
-#include "devserver.h"
-#include "gui/pages/frmapp.h"
-#include "gui/pages/itemtaskwidget.h"
 #include "guitest.h"
-#include "testvideos.h"
 
-#include <QClipboard>
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonObject>
-#include <QLabel>
-#include <QListWidget>
-#include <QMimeData>
-#include <QPointer>
-#include <QPushButton>
-#include <QStackedWidget>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-
-#include <memory>
-
-using GuiTest::ModalDriver;
+using GuiTest::child;
+using GuiTest::names;
+using Status = ItemTaskWidgetStatus;
 
 namespace {
 
-constexpr int FlowTimeoutMs = 20000;
-
 QString errorOf(const ItemTaskWidget *row)
 {
-    return row->findChild<QLabel *>(QStringLiteral("lblError"))->toolTip();
+    return child<QLabel>(row, "lblError")->toolTip();
 }
 
 } // namespace
@@ -43,294 +20,159 @@ QString errorOf(const ItemTaskWidget *row)
 class TestRowsFailures final : public QObject
 {
     Q_OBJECT
+    GuiTest::Window w;
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase()
+    {
+        // Eleven attempts need not take twenty seconds here, nor the server's removals eight.
+        w.options.retryPauseMs = 50;
+        w.options.refreshIntervalMs = 200;
+        QVERIFY2(w.setUp(), qPrintable(w.server.errorString()));
+    }
+    void init()
+    {
+        QVERIFY(w.reset({{QStringLiteral("stall"), QJsonValue::Null},
+                         {QStringLiteral("fail"), QJsonValue::Null},
+                         {QStringLiteral("rejectChunks"), 0}}));
+    }
+    void cleanup() { w.window.reset(); }
 
-    void sizeText_bytes_leadingDigitsOfRemainder_data();
-    void sizeText_bytes_leadingDigitsOfRemainder();
+    void sizeText_bytes_leadingDigitsOfRemainder()
+    {
+        QCOMPARE(ItemTaskWidget::sizeText(385000000), QStringLiteral("367.16MB"));
+        QCOMPARE(ItemTaskWidget::sizeText(1536), QStringLiteral("1.51KB"));
+        QCOMPARE(ItemTaskWidget::sizeText(500), QStringLiteral("500B"));
+        QCOMPARE(ItemTaskWidget::sizeText(5368709120), QStringLiteral("5GB"));
+    }
 
-    void analysis_probeRejectsFile_failsWithoutUploadButton();
-    void analysis_serverRefusesCheck_showsCodeAndMessage();
-    void upload_elevenRejectedChunks_failsThenUploadsAgainOnClick();
-    void delete_onlyRow_returnsToAddPageAfterPipelineLeft();
-    void delete_rowWhileAnalysing_goesWithoutHangingTheWindow();
-    void serverRemoval_removesMatchingRowOnly();
-    void copyLog_newestLogFileOrMessage();
+    void analysis_refused_failsWithoutUploadButtonAndOffersTheLog_data()
+    {
+        QTest::addColumn<bool>("video");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("probe") << false << QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(");
+        QTest::newRow("check") << true << QStringLiteral("视频检测失败:(200)(OK)");
+    }
 
-private:
-    bool openLoaded();
-    QListWidget *listTask() const;
-    ItemTaskWidget *row(int index) const;
-    QPushButton *button(ItemTaskWidget *row, const char *name) const;
-    QWidget *currentPage() const;
-    QString video(const QString &name);
+    void analysis_refused_failsWithoutUploadButtonAndOffersTheLog()
+    {
+        QFETCH(bool, video);
+        QFETCH(QString, error);
+        QVERIFY(w.server.configure({{QStringLiteral("fail"), QJsonObject{{QStringLiteral("check"), 200}}}}));
+        QVERIFY(w.openLoaded());
+        w.window->onAddFilesMsg(
+            {video ? w.videos(names("checked.mp4")).value(0) : w.notVideos(names("broken.mp4")).value(0)});
 
-    QTemporaryDir m_data;
-    QTemporaryDir m_files;
-    DevServer m_server;
-    ClientOptions m_options;
-    std::unique_ptr<FrmApp> m_window;
+        GUITEST_ROW_REACHES(w, 0, Status::Failed);
+        QVERIFY2(errorOf(w.row(0)).startsWith(error), qPrintable(errorOf(w.row(0))));
+        QVERIFY(child(w.row(0), "wdgError")->isVisible());
+        QVERIFY(w.button(0, "btnUpload")->isHidden());
+        QVERIFY(w.button(0, "btnDelete")->isVisible() && w.button(0, "btnDelete")->isEnabled());
+        // A file the probe refused never reaches the server.
+        QCOMPARE(w.server.requestsTo(QStringLiteral("/api/check")).size(), video ? 1 : 0);
+
+        // The error's box offers to copy the log: refused with a message while there is none.
+        QDir logs(w.options.logsFolder());
+        QVERIFY(logs.removeRecursively());
+        QStringList seen;
+        const auto copyLog = GuiTest::answer(QStringLiteral("btn1"), &seen);
+        GuiTest::ModalDriver noLog(copyLog, GuiTest::answer(QStringLiteral("btnOk"), &seen));
+        QTest::mouseClick(child<QPushButton>(w.row(0), "btnError"), Qt::LeftButton);
+        QCOMPARE(seen, (QStringList{errorOf(w.row(0)), QStringLiteral("日志文件不存在，复制失败")}));
+        // With logs, the newest file of exactly that suffix goes on the clipboard as a file.
+        QVERIFY(logs.mkpath(QStringLiteral("newer.log")));
+        const QList<QPair<const char *, int>> ages{{"2024-01-01.log", 60}, {"2024-01-02.log", 3600}, {"notes.txt", 0}};
+        for (const auto &age : ages) {
+            QFile file(logs.filePath(QString::fromLatin1(age.first)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("line\r\n") && file.flush());
+            QVERIFY(
+                file.setFileTime(QDateTime::currentDateTime().addSecs(-age.second), QFileDevice::FileModificationTime));
+        }
+        QGuiApplication::clipboard()->clear();
+        GuiTest::ModalDriver withLogs(copyLog);
+        QTest::mouseClick(child<QPushButton>(w.row(0), "btnError"), Qt::LeftButton);
+        QCOMPARE(withLogs.seen(), 1);
+        const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+        QVERIFY(data && data->hasUrls());
+        QCOMPARE(data->urls(),
+                 QList<QUrl>{QUrl::fromLocalFile(logs.absoluteFilePath(QStringLiteral("2024-01-01.log")))});
+    }
+
+    void upload_elevenRejectedChunks_failsThenUploadsAgainOnClick()
+    {
+        QVERIFY(w.server.configure({{QStringLiteral("rejectChunks"), 11}}));
+        QVERIFY(w.openLoaded());
+        w.window->onAddFilesMsg(w.videos(names("rejected.mp4")));
+
+        GUITEST_ROW_REACHES(w, 0, Status::Failed);
+        // The failed task's update shows the row failed a moment before the run's own outcome
+        // brings the message and the buttons.
+        QTRY_COMPARE(errorOf(w.row(0)), QStringLiteral("多次上传重试失败((503)(分片暂不可用))"));
+        QTRY_VERIFY(!w.button(0, "btnUpload")->isHidden());
+        QVERIFY(w.button(0, "btnDelete")->isEnabled());
+        // A failed row waits for the user; the user's click runs it again.
+        QTest::mouseClick(w.button(0, "btnUpload"), Qt::LeftButton);
+        GUITEST_ROW_REACHES(w, 0, Status::Completed);
+    }
+
+    void delete_onlyRow_returnsToAddPageWithoutHanging_data()
+    {
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("uploading") << QStringLiteral("upload") << int(Status::Uploading);
+        QTest::newRow("analysing, in the file check") << QStringLiteral("check") << int(Status::Analysing);
+    }
+
+    void delete_onlyRow_returnsToAddPageWithoutHanging()
+    {
+        QFETCH(QString, held);
+        QFETCH(int, shown);
+        const auto status = Status(shown);
+        // Held at the server, so the row is still at work when it is deleted.
+        QVERIFY(w.server.configure({{QStringLiteral("stall"), QJsonObject{{held, 3000}}}}));
+        QVERIFY(w.openLoaded());
+        w.window->onAddFilesMsg(w.videos(names("deleted.mp4")));
+        // Analysing: the probe is done and the check is on its way.
+        GUITEST_ROW_REACHES(w, 0, status, 20000, [](const ItemTaskWidget &row) {
+            return row.status() != Status::Analysing
+                   || child<QLabel>(&row, "lblProgress")->toolTip() == QStringLiteral("正在分析任务...");
+        });
+        const QPointer<ItemTaskWidget> deleted = w.row(0);
+        const QString pipelineId = deleted->uploadManager()->id();
+
+        QTest::mouseClick(w.button(0, "btnDelete"), Qt::LeftButton);
+        QVERIFY(w.list()->item(0)->isHidden());
+        QTRY_COMPARE_WITH_TIMEOUT(w.current(), w.page("frmAdd"), 20000);
+        QTRY_VERIFY(deleted.isNull());
+        QCOMPARE(w.list()->count(), 0);
+        const auto pipelines = w.window->manager()->uploadManagers();
+        QVERIFY(!pipelines || pipelines->isEmpty());
+        QCOMPARE(child<QLabel>(w.page("frmList"), "lblCurrentCount")->text(), QStringLiteral("0"));
+        QCOMPARE(w.server.journalValues("removals", "fileId"), QStringList{pipelineId});
+
+        // The window goes on working: another file is analysed and uploaded.
+        QVERIFY(w.server.configure({{QStringLiteral("stall"), QJsonValue::Null}}));
+        w.window->onAddFilesMsg(w.videos(names("after.mp4")));
+        GUITEST_ROW_REACHES(w, 0, Status::Completed);
+    }
+
+    void serverRemoval_removesMatchingRowOnly()
+    {
+        // The first row's upload is held, so the second one waits.
+        QVERIFY(w.server.configure({{QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"), 5000}}}}));
+        QVERIFY(w.openLoaded());
+        w.window->onAddFilesMsg(w.videos(names("keep.mp4 remove.mp4")));
+        GUITEST_ROW_REACHES(w, 1, Status::Waiting);
+        const QPointer<ItemTaskWidget> removed = w.row(1);
+        const QPointer<ItemTaskWidget> kept = w.row(0);
+
+        QVERIFY(w.server.markRemoved(removed->uploadManager()->id()));
+        QTRY_VERIFY_WITH_TIMEOUT(removed.isNull(), 20000);
+        QCOMPARE(w.list()->count(), 1);
+        QCOMPARE(w.row(0), kept.data());
+        QCOMPARE(w.window->manager()->uploadManagers()->size(), 1);
+    }
 };
-
-void TestRowsFailures::initTestCase()
-{
-    QVERIFY(m_data.isValid());
-    QVERIFY(m_files.isValid());
-    QVERIFY(GuiTest::applyStyleSheet());
-    m_options.dataFolder = m_data.path();
-    m_options.stallTimeoutMs = 15000;
-    // Eleven attempts need not take twenty seconds here.
-    m_options.retryPauseMs = 50;
-    // The report timer polls the server's removals; no need to wait eight seconds for it.
-    m_options.refreshIntervalMs = 200;
-    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
-}
-
-void TestRowsFailures::init()
-{
-    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonValue::Null},
-                                           {QStringLiteral("fail"), QJsonValue::Null},
-                                           {QStringLiteral("rejectChunks"), 0}}));
-    QVERIFY(m_server.resetJournal());
-}
-
-void TestRowsFailures::cleanup()
-{
-    m_window.reset();
-}
-
-bool TestRowsFailures::openLoaded()
-{
-    m_window = std::make_unique<FrmApp>(nullptr, m_server.launchCommand(), nullptr);
-    m_window->manager()->setOptions(m_options);
-    m_window->show();
-    const QWidget *frmAdd = m_window->findChild<QWidget *>(QStringLiteral("frmAdd"));
-    return QTest::qWaitFor([&] { return currentPage() == frmAdd; }, FlowTimeoutMs);
-}
-
-QListWidget *TestRowsFailures::listTask() const
-{
-    return m_window->findChild<QListWidget *>(QStringLiteral("listTask"));
-}
-
-ItemTaskWidget *TestRowsFailures::row(int index) const
-{
-    return qobject_cast<ItemTaskWidget *>(listTask()->itemWidget(listTask()->item(index)));
-}
-
-QPushButton *TestRowsFailures::button(ItemTaskWidget *row, const char *name) const
-{
-    return row->findChild<QPushButton *>(QString::fromLatin1(name));
-}
-
-QWidget *TestRowsFailures::currentPage() const
-{
-    return m_window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentWidget();
-}
-
-QString TestRowsFailures::video(const QString &name)
-{
-    const QString path = m_files.filePath(name);
-    return QFile::exists(path) || TestVideos::make(path) ? path : QString();
-}
-
-void TestRowsFailures::sizeText_bytes_leadingDigitsOfRemainder_data()
-{
-    QTest::addColumn<qint64>("bytes");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("megabytes") << qint64(385000000) << QStringLiteral("367.16MB");
-    QTest::newRow("kilobytes with rest") << qint64(1536) << QStringLiteral("1.51KB");
-    QTest::newRow("one kilobyte") << qint64(1024) << QStringLiteral("1KB");
-    QTest::newRow("bytes") << qint64(500) << QStringLiteral("500B");
-    QTest::newRow("zero") << qint64(0) << QStringLiteral("0B");
-    QTest::newRow("over 4 GiB") << qint64(5368709120) << QStringLiteral("5GB");
-}
-
-void TestRowsFailures::sizeText_bytes_leadingDigitsOfRemainder()
-{
-    QFETCH(qint64, bytes);
-    QFETCH(QString, text);
-    QCOMPARE(ItemTaskWidget::sizeText(bytes), text);
-}
-
-void TestRowsFailures::analysis_probeRejectsFile_failsWithoutUploadButton()
-{
-    const QString path = m_files.filePath(QStringLiteral("broken.mp4"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("this is no video");
-    file.close();
-    QVERIFY(openLoaded());
-    m_window->onAddFilesMsg({path});
-
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Failed, FlowTimeoutMs);
-    QVERIFY(errorOf(row(0)).startsWith(QStringLiteral("获取上传文件信息失败,请确认文件为有效视频(")));
-    QVERIFY(row(0)->findChild<QWidget *>(QStringLiteral("wdgError"))->isVisible());
-    QVERIFY(button(row(0), "btnUpload")->isHidden());
-    QVERIFY(button(row(0), "btnDelete")->isVisible());
-    QVERIFY(button(row(0), "btnDelete")->isEnabled());
-    // The server never heard of it.
-    QVERIFY(m_server.registeredNames().isEmpty());
-    QVERIFY(m_server.requestsTo(QStringLiteral("/api/check")).isEmpty());
-}
-
-void TestRowsFailures::analysis_serverRefusesCheck_showsCodeAndMessage()
-{
-    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("fail"), QJsonObject{{QStringLiteral("check"), 200}}}}));
-    const QString path = video(QStringLiteral("checked.mp4"));
-    QVERIFY(!path.isEmpty());
-    QVERIFY(openLoaded());
-    m_window->onAddFilesMsg({path});
-
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Failed, FlowTimeoutMs);
-    QCOMPARE(errorOf(row(0)), QStringLiteral("视频检测失败:(200)(OK)"));
-    QVERIFY(button(row(0), "btnUpload")->isHidden());
-}
-
-void TestRowsFailures::upload_elevenRejectedChunks_failsThenUploadsAgainOnClick()
-{
-    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("rejectChunks"), 11}}));
-    const QString path = video(QStringLiteral("rejected.mp4"));
-    QVERIFY(!path.isEmpty());
-    QVERIFY(openLoaded());
-    m_window->onAddFilesMsg({path});
-
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Failed, FlowTimeoutMs);
-    // The failed task's update shows the row failed a moment before the run's own outcome
-    // brings the message and the buttons.
-    QTRY_COMPARE_WITH_TIMEOUT(errorOf(row(0)), QStringLiteral("多次上传重试失败((503)(分片暂不可用))"), FlowTimeoutMs);
-    QTRY_VERIFY(!button(row(0), "btnUpload")->isHidden());
-    QVERIFY(button(row(0), "btnDelete")->isEnabled());
-    // A failed row waits for the user; the user's click runs it again.
-    QTest::mouseClick(button(row(0), "btnUpload"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Completed, FlowTimeoutMs);
-}
-
-void TestRowsFailures::delete_onlyRow_returnsToAddPageAfterPipelineLeft()
-{
-    const QString path = video(QStringLiteral("deleted.mp4"));
-    QVERIFY(!path.isEmpty());
-    // Uploads are held a moment, so the row is still working when it is deleted.
-    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"), 1500}}}}));
-    QVERIFY(openLoaded());
-    FrmApp *window = m_window.get();
-    window->onAddFilesMsg({path});
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Uploading, FlowTimeoutMs);
-    const QString pipelineId = row(0)->uploadManager()->id();
-
-    QTest::mouseClick(button(row(0), "btnDelete"), Qt::LeftButton);
-    QVERIFY(listTask()->item(0)->isHidden());
-    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), window->findChild<QWidget *>(QStringLiteral("frmAdd")), FlowTimeoutMs);
-    const auto pipelines = window->manager()->uploadManagers();
-    QVERIFY(!pipelines || pipelines->isEmpty());
-    QCOMPARE(listTask()->count(), 0);
-    QCOMPARE(window->findChild<QWidget *>(QStringLiteral("frmList"))
-                 ->findChild<QLabel *>(QStringLiteral("lblCurrentCount"))
-                 ->text(),
-             QStringLiteral("0"));
-    const QJsonArray removals = m_server.journalList("removals");
-    QCOMPARE(removals.size(), 1);
-    QCOMPARE(removals.first().toObject().value(QStringLiteral("fileId")).toString(), pipelineId);
-}
-
-void TestRowsFailures::delete_rowWhileAnalysing_goesWithoutHangingTheWindow()
-{
-    const QString path = video(QStringLiteral("analysing.mp4"));
-    QVERIFY(!path.isEmpty());
-    // The file check is held at the server: the row's analysis is in the middle of it.
-    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonObject{{QStringLiteral("check"), 3000}}}}));
-    QVERIFY(openLoaded());
-    FrmApp *window = m_window.get();
-    window->onAddFilesMsg({path});
-    // The probe is done and the check is on its way.
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->findChild<QLabel *>(QStringLiteral("lblProgress"))->toolTip(),
-                              QStringLiteral("正在分析任务..."), FlowTimeoutMs);
-    QPointer<ItemTaskWidget> analysing = row(0);
-    QCOMPARE(analysing->status(), ItemTaskWidgetStatus::Analysing);
-
-    QTest::mouseClick(button(analysing, "btnDelete"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(currentPage(), window->findChild<QWidget *>(QStringLiteral("frmAdd")), FlowTimeoutMs);
-    QTRY_VERIFY_WITH_TIMEOUT(analysing.isNull(), FlowTimeoutMs);
-
-    // The window goes on working: another file is analysed and uploaded.
-    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonValue::Null}}));
-    window->onAddFilesMsg({video(QStringLiteral("after.mp4"))});
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Completed, FlowTimeoutMs);
-}
-
-void TestRowsFailures::serverRemoval_removesMatchingRowOnly()
-{
-    // The first row's upload is held, so the second one waits.
-    QVERIFY(m_server.configure(QJsonObject{{QStringLiteral("stall"), QJsonObject{{QStringLiteral("upload"), 5000}}}}));
-    QVERIFY(openLoaded());
-    FrmApp *window = m_window.get();
-    window->onAddFilesMsg({video(QStringLiteral("keep.mp4")), video(QStringLiteral("remove.mp4"))});
-    QTRY_COMPARE_WITH_TIMEOUT(row(1)->status(), ItemTaskWidgetStatus::Waiting, FlowTimeoutMs);
-    QPointer<ItemTaskWidget> removed = row(1);
-    QPointer<ItemTaskWidget> kept = row(0);
-
-    QVERIFY(m_server.markRemoved(removed->uploadManager()->id()));
-    QTRY_VERIFY_WITH_TIMEOUT(removed.isNull(), FlowTimeoutMs);
-    QCOMPARE(listTask()->count(), 1);
-    QCOMPARE(row(0), kept.data());
-    QCOMPARE(window->manager()->uploadManagers()->size(), 1);
-}
-
-void TestRowsFailures::copyLog_newestLogFileOrMessage()
-{
-    const QString path = m_files.filePath(QStringLiteral("nolog.mp4"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    QVERIFY(openLoaded());
-    m_window->onAddFilesMsg({path});
-    QTRY_COMPARE_WITH_TIMEOUT(row(0)->status(), ItemTaskWidgetStatus::Failed, FlowTimeoutMs);
-    QPushButton *viewError = row(0)->findChild<QPushButton *>(QStringLiteral("btnError"));
-    QTRY_VERIFY(viewError->isVisible());
-
-    // No log yet: the copy is refused with a message.
-    QDir logs(m_options.logsFolder());
-    QVERIFY(logs.removeRecursively());
-    QStringList seen;
-    const auto copyLog = GuiTest::answer(QStringLiteral("btn1"), &seen);
-    {
-        ModalDriver steps({copyLog, GuiTest::answer(QStringLiteral("btnOk"), &seen)});
-        QTest::mouseClick(viewError, Qt::LeftButton);
-        QCOMPARE(steps.seen(), 2);
-    }
-    QCOMPARE(seen, (QStringList{errorOf(row(0)), QStringLiteral("日志文件不存在，复制失败")}));
-
-    // With logs: the newest one is put on the clipboard as a file.
-    QVERIFY(QDir().mkpath(logs.path()));
-    for (const char *name : {"2024-01-01.log", "2024-01-02.log", "notes.txt"}) {
-        QFile log(logs.filePath(QString::fromLatin1(name)));
-        QVERIFY(log.open(QIODevice::WriteOnly));
-        log.write("line\r\n");
-    }
-    const QDateTime now = QDateTime::currentDateTime();
-    QFile older(logs.filePath(QStringLiteral("2024-01-02.log")));
-    QVERIFY(older.open(QIODevice::ReadWrite));
-    QVERIFY(older.setFileTime(now.addSecs(-3600), QFileDevice::FileModificationTime));
-    QFile newest(logs.filePath(QStringLiteral("2024-01-01.log")));
-    QVERIFY(newest.open(QIODevice::ReadWrite));
-    QVERIFY(newest.setFileTime(now.addSecs(-60), QFileDevice::FileModificationTime));
-    QFile text(logs.filePath(QStringLiteral("notes.txt")));
-    QVERIFY(text.open(QIODevice::ReadWrite));
-    QVERIFY(text.setFileTime(now, QFileDevice::FileModificationTime));
-    QGuiApplication::clipboard()->clear();
-    {
-        ModalDriver steps(copyLog);
-        QTest::mouseClick(viewError, Qt::LeftButton);
-        QCOMPARE(steps.seen(), 1);
-    }
-    QCOMPARE(seen.size(), 3);
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
-    QVERIFY(data && data->hasUrls());
-    QCOMPARE(data->urls(), QList<QUrl>{QUrl::fromLocalFile(logs.absoluteFilePath(QStringLiteral("2024-01-01.log")))});
-}
 
 QTEST_MAIN(TestRowsFailures)
 #include "tst_rowsfailures.moc"

@@ -5,17 +5,21 @@
 #include "core/pipeline/uploadmanager.h"
 #include "core/session/manager.h"
 #include "core/session/schema.h"
+#include "testsupport.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
-
-PipelineFixture::PipelineFixture() = default;
+#include <QThread>
 
 PipelineFixture::~PipelineFixture()
 {
+    interrupt();
+    m_work.reset();
+    m_pipeline.reset();
     m_manager.reset();
 }
 
-bool PipelineFixture::start(const QStringList &serverArgs, ClientOptions options)
+bool PipelineFixture::start(const QStringList &serverArgs, int stallMs)
 {
     if (!m_data.isValid() || !m_server.start(serverArgs)) {
         m_error = m_server.errorString();
@@ -23,11 +27,14 @@ bool PipelineFixture::start(const QStringList &serverArgs, ClientOptions options
     }
     auto schema = QSharedPointer<Schema>::create();
     if (schema->decode(m_server.launchCommand()) != Schema::Valid) {
-        m_error = QStringLiteral("launch command refused: ") + m_server.launchCommand();
+        m_error = "launch command refused: "_s + m_server.launchCommand();
         return false;
     }
-    m_manager = std::make_unique<Manager>();
+    ClientOptions options;
+    options.retryPauseMs = 20;
+    options.stallTimeoutMs = stallMs;
     options.dataFolder = m_data.path();
+    m_manager = std::make_unique<Manager>();
     m_manager->setOptions(options);
     m_manager->setSchema(schema);
     const ActionOutcome loaded = ActionOutcome::of([this] {
@@ -36,6 +43,12 @@ bool PipelineFixture::start(const QStringList &serverArgs, ClientOptions options
     });
     m_error = loaded.message;
     return loaded.ok();
+}
+
+QString PipelineFixture::dataFile(const QString &name, qint64 size) const
+{
+    QFile file(m_data.filePath(name));
+    return file.open(QIODevice::WriteOnly) && file.write(randomBytes(int(size))) == size ? file.fileName() : QString();
 }
 
 QSharedPointer<UploadManager> PipelineFixture::pipelineFor(const QString &path, bool probe)
@@ -49,38 +62,87 @@ QSharedPointer<UploadManager> PipelineFixture::pipelineFor(const QString &path, 
     return pipeline;
 }
 
-ActionOutcome PipelineFixture::checkAndRun(const QSharedPointer<UploadManager> &pipeline)
+ActionOutcome PipelineFixture::check(const QSharedPointer<UploadManager> &pipeline)
 {
-    WorkerRun check([pipeline] { pipeline->checkVideo(); });
-    check.wait();
-    if (!check.outcome().ok())
-        return check.outcome();
-    return run(pipeline);
+    begin(pipeline, [pipeline] { pipeline->checkVideo(); });
+    return finish();
 }
 
 ActionOutcome PipelineFixture::run(const QSharedPointer<UploadManager> &pipeline)
 {
     pipeline->requestRun();
-    WorkerRun work([pipeline] { pipeline->runAlone(); });
-    work.wait();
-    return work.outcome();
+    begin(pipeline, [pipeline] { pipeline->runAlone(); });
+    return finish();
 }
 
-bool PipelineFixture::makeDataFile(const QString &path, qint64 size) const
+ActionOutcome PipelineFixture::checkAndRun(const QSharedPointer<UploadManager> &pipeline)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray block(1 << 16, Qt::Uninitialized);
-    for (qint64 written = 0; written < size;) {
-        for (int i = 0; i < block.size(); ++i)
-            block[i] = char((written + i) * 131 / 7 + (written + i) / 4099);
-        const qint64 count = qMin<qint64>(block.size(), size - written);
-        if (file.write(block.constData(), count) != count)
+    const ActionOutcome checked = check(pipeline);
+    return checked.ok() ? run(pipeline) : checked;
+}
+
+void PipelineFixture::begin(const QSharedPointer<UploadManager> &pipeline, const std::function<void()> &work)
+{
+    m_work.reset();
+    m_pipeline = pipeline;
+    m_refusal.clear();
+    const auto thread = m_thread = std::make_shared<std::atomic<QThread *>>(nullptr);
+    m_work = std::make_unique<WorkerRun>([thread, work] {
+        *thread = QThread::currentThread();
+        work();
+    });
+}
+
+bool PipelineFixture::waitUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (m_work->finished() || !m_refusal.isEmpty() || deadline.hasExpired())
             return false;
-        written += count;
+        m_work->wait(200);
+        m_refusal = strayRefusal();
     }
     return true;
+}
+
+ActionOutcome PipelineFixture::finish(int timeoutMs)
+{
+    if (!waitUntil([this] { return m_work->finished(); }, timeoutMs)) {
+        interrupt();
+        m_work->wait();
+        return {-1, m_refusal.isEmpty() ? "still running after %1 ms"_s.arg(timeoutMs)
+                                        : "the server refused a chunk: "_s + m_refusal};
+    }
+    m_work->wait();
+    return m_work->outcome();
+}
+
+void PipelineFixture::interrupt()
+{
+    if (!m_work || m_work->finished())
+        return;
+    m_pipeline->setStopRequested(true);
+    if (QThread *thread = *m_thread)
+        thread->requestInterruption();
+}
+
+QJsonArray PipelineFixture::chunks() const
+{
+    return journal("uploads").at(0)["chunks"_s].toArray();
+}
+
+QString PipelineFixture::strayRefusal() const
+{
+    for (const QJsonValue &upload : journal("uploads")) {
+        for (const QJsonValue &chunk : upload["chunks"_s].toArray()) {
+            const QString reason = chunk["reason"_s].toString();
+            // A refused continuation is the server's word that the client starts again at 0.
+            if (!chunk["accepted"_s].toBool() && reason != "rejectChunks"_s && !reason.startsWith("randomFaults"_s)
+                && !reason.startsWith("续传位置"_s))
+                return "pos %1: %2"_s.arg(qint64(chunk["pos"_s].toDouble())).arg(reason);
+        }
+    }
+    return {};
 }
 
 QStringList PipelineFixture::reportedStatuses() const

@@ -3,6 +3,7 @@
 
 #include "faults.h"
 #include "journal.h"
+#include "outage.h"
 #include "sessionstate.h"
 #include "uploadstore.h"
 #include "wire.h"
@@ -22,6 +23,8 @@ Json currentConfig(const ServerContext &context)
 {
     Json config = context.session.toJson();
     config.update(context.faults.toJson());
+    if (context.outage)
+        config["outage"] = context.outage->toJson();
     return config;
 }
 
@@ -66,19 +69,24 @@ void AdminRoutes::configure(const httplib::Request &request, httplib::Response &
     }
     // A typo in a key should fail the test that made it, not be silently ignored.
     for (const auto &item : config.items()) {
-        if (!SessionState::isConfigKey(item.key()) && !Faults::isFaultKey(item.key())) {
+        if (!SessionState::isConfigKey(item.key()) && !Faults::isFaultKey(item.key()) && item.key() != "outage") {
             replyBad(response, "unknown key \"" + item.key() + "\"");
             return;
         }
     }
     std::string error;
     // Validate everything first so a bad key changes nothing.
-    if (!m_context.session.apply(config, error, true) || !m_context.faults.apply(config, error, true)) {
+    Outage::Plan outage;
+    const bool outageGiven = config.contains("outage") && m_context.outage;
+    if (!m_context.session.apply(config, error, true) || !m_context.faults.apply(config, error, true)
+        || (outageGiven && !Outage::parseJson(config.at("outage"), outage, error))) {
         replyBad(response, error);
         return;
     }
     m_context.session.apply(config, error, false);
     m_context.faults.apply(config, error, false);
+    if (outageGiven)
+        m_context.outage->arm(outage, request.remote_port);
     replyJson(response, Json{{"ok", true}, {"config", currentConfig(m_context)}});
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "options.h"
 
+#include "outage.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
@@ -119,6 +121,15 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error)
         } else if (arg == "--client-download") {
             if (!next(options.clientDownload))
                 return false;
+        } else if (arg == "--outage") {
+            Outage::Plan plan;
+            if (!next(options.outage) || !Outage::parseFlag(options.outage, plan, error))
+                return false;
+            // The listener is open before any request could begin an outage.
+            if (plan.afterChunks < 1) {
+                error = "--outage begins with a chunk upload: N is at least 1";
+                return false;
+            }
         } else if (arg == "--seed") {
             if (!nextInt(0, std::numeric_limits<long long>::max(), number))
                 return false;
@@ -183,6 +194,9 @@ removeFile; COUNT defaults to every request):
   --invalid-json EP[:COUNT] answer 200 with a body that is not JSON
   --random-faults P        reject, drop or stall each chunk upload with
                            probability P (0..1)
+  --outage MS[:MODE[:N]]   from the N-th chunk upload on (default 1), answer
+                           nothing for MS milliseconds: MODE cut (default)
+                           closes each connection, refuse closes the listener
 
 The first stdout line names the address and a launch command for the client.
 )";

@@ -25,6 +25,7 @@ struct Options
     std::string clientVersion;
     std::string clientDownload;
     std::vector<std::pair<std::string, std::string>> faults;
+    std::string outage; // --outage, in Outage's flag syntax
     uint64_t seed = 0;
     bool seeded = false;
     bool verbose = false;

@@ -3,9 +3,11 @@
 
 #include "quickack.h"
 
+#include <algorithm>
 #include <httplib.h>
 #include <iostream>
 #include <mutex>
+#include <sys/socket.h>
 
 namespace devserver {
 
@@ -53,6 +55,15 @@ ServerApp::ServerApp(const Options &options, Faults &faults, const std::string &
     , m_hostile(m_context)
     , m_admin(m_context)
 {
+    m_context.outage = &m_outage;
+    m_outage.setRefuseHandler([this](int exceptRemotePort) {
+        cutConnections(m_context.port, exceptRemotePort);
+        m_server->stop();
+    });
+    Outage::Plan plan;
+    std::string error;
+    if (!options.outage.empty() && Outage::parseFlag(options.outage, plan, error))
+        m_outage.arm(plan, -1);
 }
 
 ServerApp::~ServerApp() = default;
@@ -88,7 +99,9 @@ void ServerApp::configure()
             }
             replyJson(response, envelope(false, "500", "服务器内部错误: " + what), 500);
         });
-    m_server->set_pre_routing_handler([](const httplib::Request &request, httplib::Response &) {
+    m_server->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &) {
+        if (cutForOutage(request))
+            return httplib::Server::HandlerResponse::Handled;
         if (request.get_header_value_count("Content-Length") > 0 || request.has_header("Transfer-Encoding"))
             acknowledgeHeadersNow(request);
         return httplib::Server::HandlerResponse::Unhandled;
@@ -138,9 +151,36 @@ std::string ServerApp::firstLine() const
            + std::to_string(m_session.maxUploadNum()) + "&extras=demo";
 }
 
+bool ServerApp::cutForOutage(const httplib::Request &request)
+{
+    // The admin and test routes are how a test watches an outage and ends it.
+    if (request.path.rfind("/admin/", 0) == 0 || request.path.rfind("/test/", 0) == 0
+        || !m_outage.onRequest(request.path == "/api/upload"))
+        return false;
+    const int fd = connectionSocket(request);
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_RDWR);
+    return true;
+}
+
 void ServerApp::run()
 {
-    m_server->listen_after_bind();
+    for (;;) {
+        m_server->listen_after_bind();
+        if (m_shutdown.requested())
+            return;
+        // A refusing outage closed the listener: the port opens again when it ends.
+        while (const int64_t left = m_outage.remainingMs()) {
+            if (!m_shutdown.waitFor(int(std::min<int64_t>(left, 1000))))
+                return;
+        }
+        while (!m_server->bind_to_port(m_options.bind, m_context.port)) {
+            if (!m_shutdown.waitFor(20))
+                return;
+        }
+        if (m_shutdown.requested())
+            return;
+    }
 }
 
 void ServerApp::stop()

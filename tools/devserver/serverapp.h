@@ -7,6 +7,7 @@
 #include "hostileroutes.h"
 #include "journal.h"
 #include "options.h"
+#include "outage.h"
 #include "servercontext.h"
 #include "sessionstate.h"
 #include "testroutes.h"
@@ -18,7 +19,8 @@
 
 namespace httplib {
 class Server;
-}
+struct Request;
+} // namespace httplib
 
 namespace devserver {
 
@@ -35,16 +37,19 @@ public:
     bool bind(std::string &error);
     // "nuv-devserver listening on ... launch nuvVideoClient://..."
     std::string firstLine() const;
-    // Serves until stop().
+    // Serves until stop(); a refusing outage closes the listener and opens it again after.
     void run();
     // Safe from another thread.
     void stop();
 
 private:
     void configure();
+    // An outage's cut: true when the request is to go unanswered.
+    bool cutForOutage(const httplib::Request &request);
 
     const Options m_options;
     Shutdown m_shutdown;
+    Outage m_outage;
     SessionState m_session;
     Journal m_journal;
     UploadStore m_uploads;

@@ -11,6 +11,8 @@ struct Request;
 
 namespace devserver {
 
+class Outage;
+
 class Faults;
 class Journal;
 class SessionState;
@@ -47,6 +49,8 @@ struct ServerContext
     std::string host; // as printed on the first line
     int port = 0;
     bool loopbackOnly = true;
+    // The planned or running outage (ServerApp's).
+    Outage *outage = nullptr;
 
     // "scheme://host:port" as seen by the client: on a loopback-only server always 127.0.0.1,
     // otherwise the Host the client used, so links work from other machines.

@@ -136,11 +136,13 @@ ChunkOutcome UploadStore::write(size_t index, const ChunkParams &chunk, const Pa
                                "分片位置超出文件总长度: pos=" + std::to_string(chunk.pos)
                                    + ", total=" + std::to_string(chunk.total));
     }
-    if (chunk.pos > 0 && chunk.pos > received) {
+    // Only a continuation exactly where the received bytes end is taken, so a client that
+    // continues from a wrong place is told, and starts again at 0.
+    if (chunk.pos > 0 && chunk.pos != received) {
         reader(discard);
         return rejectAfterBody(index, chunk, 0, "400",
-                               "分片位置超出已接收长度: pos=" + std::to_string(chunk.pos)
-                                   + ", received=" + std::to_string(received));
+                               "续传位置与已接收长度不符: pos=" + std::to_string(chunk.pos)
+                                   + ", received=" + std::to_string(received) + "，请从 pos=0 重新上传");
     }
 
     const int fd = ::open(upload->path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/api/networkfault.h"
 #include "core/api/query.h"
 
 #include <QSharedPointer>
@@ -23,6 +24,8 @@ public:
     qint64 sysTime() const { return m_sysTime; }
     QSharedPointer<QString> sysTimeTip() const { return m_sysTimeTip; }
     QSharedPointer<Query> query() const { return m_query; }
+    // Set when the server gave no answer at all (RequestProvider::faultOf).
+    NetworkFault networkFault() const { return m_networkFault; }
 
     void setSuccess(bool value) { m_success = value; }
     void setMessage(const QString &value) { m_message = QSharedPointer<QString>::create(value); }
@@ -30,6 +33,7 @@ public:
     void setSysTime(qint64 value) { m_sysTime = value; }
     void setSysTimeTip(const QString &value) { m_sysTimeTip = QSharedPointer<QString>::create(value); }
     void setQuery(const QSharedPointer<Query> &value) { m_query = value; }
+    void setNetworkFault(NetworkFault value) { m_networkFault = value; }
 
     // "(code)" when there is a code, then "(message)" when there is a message: the tail of
     // the failure texts shown to the user.
@@ -44,4 +48,5 @@ private:
     qint64 m_sysTime = 0;
     QSharedPointer<QString> m_sysTimeTip;
     QSharedPointer<Query> m_query;
+    NetworkFault m_networkFault = NetworkFault::None;
 };

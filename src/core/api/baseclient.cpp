@@ -147,6 +147,8 @@ QJsonValue BaseClient::readEnvelope(AjaxEnvelope &reply, const QSharedPointer<QB
         const bool known = code && *code != -1;
         reply.setCode(known ? QString::number(*code) : QString());
         reply.setMessage(RequestProvider::networkErrorMessage(known ? *code : -1, QString::fromUtf8(*body)));
+        if (code)
+            reply.setNetworkFault(RequestProvider::faultOf(*code));
         return QJsonValue(QJsonValue::Undefined);
     }
 

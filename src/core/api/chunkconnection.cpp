@@ -90,6 +90,11 @@ ChunkConnection &ChunkConnection::forThread()
     return *g_connections.localData();
 }
 
+void ChunkConnection::setWriteObserver(WriteObserver observer)
+{
+    m_writeObserver = std::move(observer);
+}
+
 ChunkConnection::Reply ChunkConnection::postMultipart(const QNetworkRequest &request, const QByteArray &data,
                                                       const ClientOptions &options, QDeadlineTimer deadline)
 {
@@ -281,9 +286,22 @@ ChunkConnection::Outcome ChunkConnection::sendAndReceive(Connection *connection,
     socket->write(head);
     socket->write(data);
     socket->write(tail);
+    // The socket's buffer goes out in the waits below; what has left it counts as written.
+    const qint64 queued = qint64(head.size()) + data.size() + tail.size();
+    qint64 told = 0;
+    const auto tell = [&] {
+        const qint64 written = qBound<qint64>(0, queued - socket->bytesToWrite() - head.size(), data.size());
+        if (m_writeObserver && written != told)
+            m_writeObserver(written);
+        told = written;
+    };
     Outcome outcome = waitUntil(
         socket, [socket] { return socket->bytesToWrite() == 0; },
-        [socket](int ms) { return socket->waitForBytesWritten(ms); });
+        [socket, &tell](int ms) {
+            const bool moved = socket->waitForBytesWritten(ms);
+            tell();
+            return moved;
+        });
     if (outcome == Outcome::Done) {
         bool keepAlive = false;
         outcome = readResponse(socket, reply, responseStarted, &keepAlive);

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QAbstractSocket;
@@ -43,10 +44,16 @@ public:
         QByteArray body;
     };
 
+    // Bytes of the body's data written to the socket so far in the current attempt.
+    using WriteObserver = std::function<void(qint64 written)>;
+
     ChunkConnection();
     ~ChunkConnection();
 
     static ChunkConnection &forThread();
+
+    // Told as the data of each following request goes out; empty to stop.
+    void setWriteObserver(WriteObserver observer);
 
     // One part "file" (filename "unknow.fs", application/octet-stream) holding data.
     Reply postMultipart(const QNetworkRequest &request, const QByteArray &data, const ClientOptions &options,
@@ -76,4 +83,5 @@ private:
     // The running call's stall limit (0: none) and reply size limit.
     int m_stallMs = 0;
     qint64 m_replyLimit = 0;
+    WriteObserver m_writeObserver;
 };

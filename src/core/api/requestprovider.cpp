@@ -320,6 +320,20 @@ QSharedPointer<QByteArray> RequestProvider::answer(const QNetworkRequest &reques
     return QSharedPointer<QByteArray>::create(reason.toUtf8());
 }
 
+NetworkFault RequestProvider::faultOf(int code)
+{
+    switch (code) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError: return NetworkFault::NotConnected;
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError: return NetworkFault::Broken;
+    default: return NetworkFault::None;
+    }
+}
+
 QString RequestProvider::networkErrorMessage(int code, const QString &fallback)
 {
     switch (code) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "core/api/networkfault.h"
 #include "core/session/clientoptions.h"
 
 #include <QByteArray>
@@ -53,6 +54,10 @@ public:
     QSharedPointer<QByteArray> post(QNetworkRequest &request, const QByteArray &body, int *code);
     // One multipart part "file" (filename "unknow.fs") holding data; data is shared, not copied.
     QSharedPointer<QByteArray> postMultipart(QNetworkRequest &request, const QByteArray &data, int *code);
+
+    // What a result code says about the network. Both transports report a failed connect,
+    // a broken connection and a stall with the same codes; HTTP statuses are 100 and above.
+    static NetworkFault faultOf(int code);
 
     // The user-facing text of a result code; unknown codes read "(<code>)<fallback>".
     static QString networkErrorMessage(int code, const QString &fallback);

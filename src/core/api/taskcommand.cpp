@@ -60,3 +60,15 @@ void TaskCommand::setUploadUri(const QString &value)
     QMutexLocker locker(&m_uploadMutex);
     m_uploadUri = value;
 }
+
+UploadCheckpoint TaskCommand::checkpoint() const
+{
+    QMutexLocker locker(&m_uploadMutex);
+    return m_checkpoint;
+}
+
+void TaskCommand::setCheckpoint(const UploadCheckpoint &value)
+{
+    QMutexLocker locker(&m_uploadMutex);
+    m_checkpoint = value;
+}

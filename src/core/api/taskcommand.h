@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/api/taskenums.h"
+#include "core/api/uploadcheckpoint.h"
 
 #include <QMutex>
 #include <QObject>
@@ -58,6 +59,13 @@ public:
     void setUploadId(const QString &value);
     QString uploadUri() const;
     void setUploadUri(const QString &value);
+    // An upload's last accepted chunk, kept for the next run of this task.
+    UploadCheckpoint checkpoint() const;
+    void setCheckpoint(const UploadCheckpoint &value);
+    // Since when (milliseconds since the epoch) the task waits for the server to answer at
+    // all; 0 while it does not.
+    qint64 networkWaitSince() const { return m_networkWaitSince; }
+    void setNetworkWaitSince(qint64 value) { m_networkWaitSince = value; }
 
 private:
     int m_id = 0;
@@ -70,7 +78,9 @@ private:
     std::atomic_int m_runCount{0};
     std::atomic_int m_rate{0};
     std::atomic_int m_remaining{0};
+    std::atomic<qint64> m_networkWaitSince{0};
     mutable QMutex m_uploadMutex;
     QString m_uploadId;
     QString m_uploadUri;
+    UploadCheckpoint m_checkpoint;
 };

@@ -2,9 +2,13 @@
 #include "core/pipeline/addvideotaskexecutor.h"
 
 #include "core/api/taskcommand.h"
+#include "core/pipeline/outagewait.h"
+#include "core/pipeline/resumejournal.h"
 #include "core/pipeline/uploadmanager.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QScopeGuard>
 
 namespace {
 
@@ -132,7 +136,33 @@ void AddVideoTaskExecutor::doJob()
 {
     const QString form = createAddVideoForm();
     const QString data = createAddVideoData();
-    const QSharedPointer<AjaxDTO<QString>> reply = m_manager ? m_manager->addVideo(data, form) : nullptr;
+    QSharedPointer<AjaxDTO<QString>> reply;
+    OutageWait outage(options());
+    const auto leave = qScopeGuard([this] {
+        if (m_task)
+            m_task->setNetworkWaitSince(0);
+    });
+    const auto tick = [this] {
+        if (stopRequested()) {
+            clearRunning();
+            fail(TaskState::Stopped, QStringLiteral("任务已经停止上传"));
+        }
+        if (m_task && (QDateTime::currentMSecsSinceEpoch() - m_task->networkWaitSince()) % 1000 < OutageWait::SliceMs)
+            emit m_task->dataUpdate();
+    };
+    for (;;) {
+        reply = m_manager ? m_manager->addVideo(data, form) : nullptr;
+        // Only a request that never reached the server is sent again: a registration that
+        // may have arrived must not be made twice.
+        if (!reply || reply->networkFault() != NetworkFault::NotConnected || !m_task)
+            break;
+        if (!outage.waiting()) {
+            m_task->setNetworkWaitSince(QDateTime::currentMSecsSinceEpoch());
+            emit m_task->dataUpdate();
+        }
+        if (!outage.pause(tick))
+            break;
+    }
     if (!reply || !reply->success()) {
         const QString message = QStringLiteral("视频登记失败:") + (reply ? reply->errorText() : QString());
         sendError(STATUS_NO_TASKS, TASK_ERROR_REGISTER, message);
@@ -140,5 +170,20 @@ void AddVideoTaskExecutor::doJob()
     }
     if (m_task)
         m_task->setRate(100);
+    forgetUploads();
     sendStatus(STATUS_REGISTERED, 100, 0);
+}
+
+void AddVideoTaskExecutor::forgetUploads() const
+{
+    const ClientOptions options = this->options();
+    const auto list = m_manager ? m_manager->tasks() : nullptr;
+    if (!list || m_file.uuid.isEmpty())
+        return;
+    QVector<UploadCheckpoint> files;
+    for (const QSharedPointer<TaskCommand> &task : *list) {
+        if (task->taskType() == TaskType::Upload)
+            files.append(task->checkpoint());
+    }
+    ResumeJournal(options.resumeFolder(), m_file.uuid).forget(files);
 }

@@ -7,7 +7,8 @@
 #include <QStringList>
 
 // Registers the uploaded video with the platform: one JSON text describing the file, one
-// listing the uploaded variants with the ids and uris the upload tasks kept.
+// listing the uploaded variants with the ids and uris the upload tasks kept. A registration
+// that could not connect waits for the network; one that may have reached the server fails.
 class AddVideoTaskExecutor final : public ITaskExecutor
 {
     Q_OBJECT
@@ -28,4 +29,8 @@ public:
     // Replaces %1..%n of text with values[0..n-1] in one scan: inserted text is never
     // scanned again. Placeholders without a value stay as they are.
     static QString substitute(const QString &text, const QStringList &values);
+
+private:
+    // A registered file's uploads leave the session's journal.
+    void forgetUploads() const;
 };

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "core/pipeline/uploadmanager.h"
 
+#include "core/api/chunkconnection.h"
 #include "core/api/taskcommand.h"
 #include "core/api/uploaddto.h"
 #include "core/media/mediaprobe.h"
 #include "core/pipeline/itaskexecutor.h"
+#include "core/pipeline/outagewait.h"
 #include "core/pipeline/pipelinerequests.h"
 #include "core/pipeline/taskexecutorfactory.h"
 #include "core/session/manager.h"
@@ -159,7 +161,25 @@ PipelineProgress UploadManager::progress() const
 {
     const QSharedPointer<TaskList> list = tasks();
     PipelineProgress progress = PipelineProgress::of(list ? *list : TaskList());
-    if (progress.valid && progress.type == TaskType::Upload) {
+    if (!progress.valid || progress.allDone)
+        return progress;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (m_live.task == list->at(progress.taskIndex - 1).data()) {
+            progress.elapsedMs = m_live.rate.elapsedMs();
+            if (m_live.total >= 0) {
+                progress.bytesTotal = m_live.total;
+                progress.bytesDone = qMin(m_live.total, m_live.accepted + m_live.inFlight);
+                progress.bytesPerSecond = m_live.rate.bytesPerSecond();
+                progress.remaining = m_live.rate.secondsLeft(progress.bytesTotal - progress.bytesDone);
+                // 100 only once the server has taken the last chunk.
+                const int rate = progress.bytesTotal > 0 ? int(progress.bytesDone * 100 / progress.bytesTotal) : 100;
+                progress.setRate(m_live.accepted >= m_live.total ? rate : qMin(rate, 99));
+                return progress;
+            }
+        }
+    }
+    if (progress.type == TaskType::Upload) {
         const UploadFileInfo record = file();
         // The file that goes up: a replacing transcode may have changed the original's path.
         const QString path = progress.sign == VariantSign::Original
@@ -169,6 +189,21 @@ PipelineProgress UploadManager::progress() const
         progress.bytesDone = progress.bytesTotal * progress.rate / 100;
     }
     return progress;
+}
+
+void UploadManager::setTransferred(qint64 accepted, qint64 inFlight, qint64 total)
+{
+    QMutexLocker locker(&m_mutex);
+    // The first figures of a task are where it starts (a continued upload starts past 0):
+    // nothing of them was sent in this run.
+    const qint64 moved = m_live.total < 0 ? 0 : accepted + inFlight - (m_live.accepted + m_live.inFlight);
+    if (moved > 0) {
+        m_live.sent += moved;
+        m_live.rate.record(m_live.sent);
+    }
+    m_live.total = total;
+    m_live.accepted = accepted;
+    m_live.inFlight = inFlight;
 }
 
 void UploadManager::analyse(bool probe)
@@ -195,7 +230,18 @@ void UploadManager::checkVideo()
 {
     qDebug("UploadManager::checkVideo");
     Q_ASSERT(QThread::currentThread() != thread());
-    const QSharedPointer<AjaxListDTO<TaskCommand>> reply = PipelineRequests(m_manager).checkVideo(file());
+    QSharedPointer<AjaxListDTO<TaskCommand>> reply;
+    OutageWait outage(options());
+    for (;;) {
+        reply = PipelineRequests(m_manager).checkVideo(file());
+        // Only a check that never reached the server waits for it; a removal or a closing
+        // program ends the wait.
+        if (!reply || reply->networkFault() != NetworkFault::NotConnected || m_stopRequested || !outage.pause([this] {
+                if (m_stopRequested || QThread::currentThread()->isInterruptionRequested())
+                    throw QStringLiteral("视频检测失败:任务已经停止");
+            }))
+            break;
+    }
     if (!reply || !reply->success()) {
         announce(STATUS_NO_TASKS);
         throw QString(QStringLiteral("视频检测失败:") + (reply ? reply->errorText() : QString()));
@@ -292,6 +338,13 @@ void UploadManager::doTask()
         task->setTaskState(TaskState::Running);
         task->setRate(0);
         task->setRemaining(0);
+        {
+            QMutexLocker locker(&m_mutex);
+            m_live.task = task.data();
+            m_live.total = -1;
+            m_live.accepted = m_live.inFlight = m_live.sent = 0;
+            m_live.rate.restart();
+        }
         emit task->dataUpdate();
 
         const std::unique_ptr<ITaskExecutor> executor = TaskExecutorFactory::create(task->type());
@@ -341,8 +394,13 @@ void UploadManager::reset()
 }
 
 QSharedPointer<AjaxDTO<UploadDTO>> UploadManager::uploadChunk(const QString &name, qint64 pos, qint64 total, bool end,
-                                                              const QByteArray &data)
+                                                              const QByteArray &data,
+                                                              const std::function<void(qint64)> &onWritten)
 {
+    // The request goes out on this thread's chunk connection.
+    ChunkConnection &connection = ChunkConnection::forThread();
+    connection.setWriteObserver(onWritten);
+    const auto forget = qScopeGuard([&connection] { connection.setWriteObserver({}); });
     return PipelineRequests(m_manager).uploadChunk(name, pos, total, end, data);
 }
 

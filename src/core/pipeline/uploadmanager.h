@@ -3,6 +3,7 @@
 
 #include "core/api/ajaxdto.h"
 #include "core/pipeline/pipelineprogress.h"
+#include "core/pipeline/transferrate.h"
 #include "core/pipeline/uploadfileinfo.h"
 #include "core/session/clientoptions.h"
 #include "core/session/status.h"
@@ -16,6 +17,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 
 class Manager;
 class TaskCommand;
@@ -88,13 +90,20 @@ public:
     bool canStart() const;
     // Where the file's run stands; invalid while it has no tasks.
     PipelineProgress progress() const;
+    // How far the running upload is: `accepted` bytes taken by the server and `inFlight`
+    // bytes of the next chunk written to the socket, of `total`. A refused chunk's bytes
+    // leave the shown figure again; the speed counts every byte that went over the line.
+    // Worker thread.
+    void setTransferred(qint64 accepted, qint64 inFlight, qint64 total);
     // Asks the run to stop and returns once it has ended, processing events meanwhile.
     void stop();
     void reset();
     void reportState();
 
+    // onWritten gets the chunk's bytes written to the socket so far while the request goes.
     QSharedPointer<AjaxDTO<UploadDTO>> uploadChunk(const QString &name, qint64 pos, qint64 total, bool end,
-                                                   const QByteArray &data);
+                                                   const QByteArray &data,
+                                                   const std::function<void(qint64 written)> &onWritten = {});
     QSharedPointer<AjaxDTO<QString>> addVideo(const QString &data, const QString &form);
     void removeFile();
 
@@ -119,11 +128,23 @@ public slots:
 private:
     void announce(STATUS status);
 
-    mutable QMutex m_mutex; // guards m_tasks and m_file
+    // The running task's clock and, for an upload, its bytes.
+    struct Live
+    {
+        const TaskCommand *task = nullptr;
+        qint64 total = -1;
+        qint64 accepted = 0;
+        qint64 inFlight = 0;
+        qint64 sent = 0;
+        TransferRate rate;
+    };
+
+    mutable QMutex m_mutex; // guards m_tasks, m_file and m_live
     QSharedPointer<TaskList> m_tasks;
     QPointer<Manager> m_manager;
     const QString m_id;
     UploadFileInfo m_file;
+    Live m_live;
     std::atomic_int m_rate{0};
     std::atomic_bool m_running{false};
     std::atomic_bool m_stopRequested{false};

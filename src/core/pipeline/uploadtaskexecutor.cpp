@@ -3,6 +3,8 @@
 
 #include "core/api/taskcommand.h"
 #include "core/api/uploaddto.h"
+#include "core/pipeline/outagewait.h"
+#include "core/pipeline/resumejournal.h"
 #include "core/pipeline/uploadmanager.h"
 
 #include <QDateTime>
@@ -10,6 +12,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <cmath>
@@ -92,9 +95,20 @@ void UploadTaskExecutor::doJob()
     // Size and modification time as announced: a file that changes while it goes up would
     // reach the server as a mix of two versions.
     const QDateTime modified = QFileInfo(path).lastModified();
-    qint64 pos = 0;
+    UploadCheckpoint identity{path, total, modified.toMSecsSinceEpoch(), 0};
+    qint64 pos = resumeOffset(identity);
+    bool continuation = pos > 0 && file.seek(pos);
+    if (!continuation)
+        pos = 0;
     m_startTime = quint32(QDateTime::currentSecsSinceEpoch());
+    if (m_manager)
+        m_manager->setTransferred(pos, 0, total);
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    const auto leave = qScopeGuard([this] { m_task->setNetworkWaitSince(0); });
+    if (continuation) {
+        qWarning().noquote() << QStringLiteral("续传 %1 from byte %2 of %3").arg(path).arg(pos).arg(total);
+        reportProgress(pos, total);
+    }
 
     // Allocated once; each chunk is read into it and handed to the request without a copy.
     QByteArray chunk;
@@ -114,40 +128,21 @@ void UploadTaskExecutor::doJob()
             fail(TaskState::Failed, message);
         }
         const bool end = pos + read >= total;
-
-        QString errorText;
-        bool accepted = false;
-        for (int attempt = 1; attempt <= MaxAttempts && !accepted; ++attempt) {
-            stopIfRequested();
-            const QDateTime sendTime = QDateTime::currentDateTime();
-            qWarning().noquote() << QStringLiteral("sendTime ") + stamp(sendTime);
-            const QSharedPointer<AjaxDTO<UploadDTO>> reply =
-                m_manager ? m_manager->uploadChunk(name, pos, total, end, chunk) : nullptr;
-            qDebug().noquote() << QStringLiteral("result:") + (reply ? reply->describe() : QStringLiteral("null"));
-            if (reply && reply->success()) {
-                const QDateTime receiveTime = QDateTime::currentDateTime();
-                qWarning().noquote() << QStringLiteral("receiveTime ") + stamp(receiveTime);
-                qDebug().noquote() << QStringLiteral("receiveTime - sendTime:")
-                                          + QString::number(sendTime.secsTo(receiveTime));
-                fail(TaskState::Running, QString());
-                if (const QSharedPointer<UploadDTO> uploaded = reply->data()) {
-                    m_task->setUploadId(uploaded->id());
-                    m_task->setUploadUri(uploaded->uri());
-                }
-                pos += read;
-                reportProgress(pos, total);
-                accepted = true;
-            } else {
-                errorText = reply ? reply->errorText() : QString();
-                if (attempt < MaxAttempts)
-                    pause(options.retryPauseMs);
-            }
+        if (!sendChunk(name, pos, total, end, chunk, continuation)) {
+            // The server may have dropped what it held: the whole file goes again, once.
+            qWarning().noquote() << QStringLiteral("续传被拒绝，从头上传 ") + path;
+            continuation = false;
+            pos = 0;
+            if (!file.seek(0))
+                fail(TaskState::Failed, QStringLiteral("文件读取出错：") + path);
+            recordAccepted(identity, 0);
+            reportProgress(0, total);
+            continue;
         }
-        if (!accepted) {
-            const QString message = QStringLiteral("多次上传重试失败(%1)").arg(errorText);
-            sendError(STATUS_UPLOAD_FAILED, TASK_ERROR_UPLOAD, message);
-            fail(TaskState::Failed, message);
-        }
+        continuation = false;
+        pos += read;
+        recordAccepted(identity, pos);
+        reportProgress(pos, total);
     }
 
     switch (m_task->variant()) {
@@ -156,6 +151,95 @@ void UploadTaskExecutor::doJob()
     case VariantSign::High:
     case VariantSign::SuperHigh: sendStatus(STATUS_UPLOADED_HD, 0, 0); break;
     }
+}
+
+bool UploadTaskExecutor::sendChunk(const QString &name, qint64 pos, qint64 total, bool end, const QByteArray &chunk,
+                                   bool continuation)
+{
+    const ClientOptions options = this->options();
+    OutageWait outage(options);
+    const auto tick = [this] {
+        stopIfRequested();
+        // The row's clock of the wait moves on once a second.
+        if ((QDateTime::currentMSecsSinceEpoch() - m_task->networkWaitSince()) % 1000 < OutageWait::SliceMs)
+            emit m_task->dataUpdate();
+    };
+    QString errorText;
+    for (int refusals = 0; refusals < MaxAttempts;) {
+        stopIfRequested();
+        const QDateTime sendTime = QDateTime::currentDateTime();
+        qWarning().noquote() << QStringLiteral("sendTime ") + stamp(sendTime);
+        const auto written = [this, pos, total](qint64 bytes) { showWritten(pos, bytes, total); };
+        const QSharedPointer<AjaxDTO<UploadDTO>> reply =
+            m_manager ? m_manager->uploadChunk(name, pos, total, end, chunk, written) : nullptr;
+        qDebug().noquote() << QStringLiteral("result:") + (reply ? reply->describe() : QStringLiteral("null"));
+        if (!reply || !reply->success())
+            showWritten(pos, 0, total);
+        if (reply && reply->networkFault() != NetworkFault::None) {
+            errorText = reply->errorText();
+            if (!outage.waiting()) {
+                m_task->setNetworkWaitSince(QDateTime::currentMSecsSinceEpoch());
+                emit m_task->dataUpdate();
+            }
+            // No answer is no refusal: the attempts are kept for the server's own word.
+            if (outage.pause(tick))
+                continue;
+            break;
+        }
+        if (outage.waiting()) {
+            outage.reset();
+            m_task->setNetworkWaitSince(0);
+        }
+        if (reply && reply->success()) {
+            const QDateTime receiveTime = QDateTime::currentDateTime();
+            qWarning().noquote() << QStringLiteral("receiveTime ") + stamp(receiveTime);
+            qDebug().noquote() << QStringLiteral("receiveTime - sendTime:")
+                                      + QString::number(sendTime.secsTo(receiveTime));
+            fail(TaskState::Running, QString());
+            if (const QSharedPointer<UploadDTO> uploaded = reply->data()) {
+                m_task->setUploadId(uploaded->id());
+                m_task->setUploadUri(uploaded->uri());
+            }
+            return true;
+        }
+        errorText = reply ? reply->errorText() : QString();
+        if (continuation)
+            return false;
+        if (++refusals < MaxAttempts)
+            pause(options.retryPauseMs);
+    }
+    m_task->setNetworkWaitSince(0);
+    const QString message = QStringLiteral("多次上传重试失败(%1)").arg(errorText);
+    sendError(STATUS_UPLOAD_FAILED, TASK_ERROR_UPLOAD, message);
+    fail(TaskState::Failed, message);
+    return false;
+}
+
+qint64 UploadTaskExecutor::resumeOffset(const UploadCheckpoint &file) const
+{
+    UploadCheckpoint saved = m_task->checkpoint();
+    const ClientOptions options = this->options();
+    if (!saved.sameFile(file) && options.resumeAcrossRestarts && !m_file.uuid.isEmpty())
+        saved = ResumeJournal(options.resumeFolder(), m_file.uuid).find(file);
+    // A file the server holds whole is sent again: only its last chunk would tell the ids.
+    if (!saved.sameFile(file) || saved.offset <= 0 || saved.offset >= file.size)
+        return 0;
+    return saved.offset;
+}
+
+void UploadTaskExecutor::recordAccepted(UploadCheckpoint file, qint64 offset)
+{
+    file.offset = offset;
+    const UploadCheckpoint previous = m_task->checkpoint();
+    m_task->setCheckpoint(file);
+    const ClientOptions options = this->options();
+    if (!options.resumeAcrossRestarts || m_file.uuid.isEmpty())
+        return;
+    const ResumeJournal journal(options.resumeFolder(), m_file.uuid);
+    // A file changed since its last run is a new upload; the old one's entry would only linger.
+    if (previous.size >= 0 && !previous.sameFile(file))
+        journal.forget({previous});
+    journal.record(file);
 }
 
 void UploadTaskExecutor::stopIfRequested()
@@ -183,7 +267,21 @@ void UploadTaskExecutor::reportProgress(qint64 pos, qint64 total)
     const quint32 elapsed = quint32(QDateTime::currentSecsSinceEpoch()) - m_startTime;
     m_task->setRate(int(percent));
     m_task->setRemaining(remainingSeconds(percent, elapsed));
-    if (m_manager)
+    if (m_manager) {
         m_manager->setRate(m_task->rate());
+        m_manager->setTransferred(pos, 0, total);
+    }
+    m_shown.start();
+    emit m_task->dataUpdate();
+}
+
+void UploadTaskExecutor::showWritten(qint64 pos, qint64 written, qint64 total)
+{
+    if (!m_manager)
+        return;
+    m_manager->setTransferred(pos, written, total);
+    if (m_shown.isValid() && m_shown.elapsed() < ShowWrittenMs && written != 0)
+        return;
+    m_shown.start();
     emit m_task->dataUpdate();
 }

@@ -48,6 +48,11 @@ QString ClientOptions::tmpFolder() const
     return folder() + QStringLiteral("/tmp");
 }
 
+QString ClientOptions::resumeFolder() const
+{
+    return folder() + QStringLiteral("/resume");
+}
+
 QString ClientOptions::folder() const
 {
     return dataFolder.isEmpty() ? AppDirs::dataFolder() : dataFolder;
@@ -59,5 +64,8 @@ ClientOptions ClientOptions::withNetworkSettings(const QVariantMap &network) con
     options.verifyCertificates = switchValue(network, QStringLiteral("verifyCertificates"), verifyCertificates);
     options.stallTimeoutMs = limitMs(network, QStringLiteral("stallLimitSeconds"), stallTimeoutMs);
     options.chunkRequestTimeoutMs = limitMs(network, QStringLiteral("chunkLimitSeconds"), chunkRequestTimeoutMs);
+    options.outageLimitSeconds =
+        limitMs(network, QStringLiteral("outageLimitSeconds"), outageLimitSeconds * 1000) / 1000;
+    options.resumeAcrossRestarts = switchValue(network, QStringLiteral("resumeAcrossRestarts"), resumeAcrossRestarts);
     return options;
 }

@@ -24,6 +24,12 @@ struct ClientOptions
     // a byte now and then never trips the stall limit. 0 means no limit. Key
     // chunkLimitSeconds, for slow uplinks.
     int chunkRequestTimeoutMs = 300 * 1000;
+    // How long a file waits for a server that gives no answer (no connection, or one that
+    // breaks or stalls before the reply) before it fails. Key outageLimitSeconds.
+    int outageLimitSeconds = 30 * 60;
+    // A file of a session started again after the program ended continues from where the
+    // server last accepted it (the session's journal). Key resumeAcrossRestarts.
+    bool resumeAcrossRestarts = true;
 
     // --- Fixed for the program; tests shorten them ---
 
@@ -34,13 +40,17 @@ struct ClientOptions
     qint64 maxChunkReplyBytes = 64 * 1024;
     // The pause between two attempts of a refused chunk.
     int retryPauseMs = 2000;
+    // The pauses while the server gives no answer: the first, doubled up to the longest.
+    int outageFirstPauseMs = 2000;
+    int outageMaxPauseMs = 30 * 1000;
     // The status report period; 0 means the server's refreshSecond.
     int refreshIntervalMs = 0;
     // Where tmp and logs live: start-up's choice (AppDirs::dataFolder()); empty means the same.
     QString dataFolder;
 
-    QString logsFolder() const; // dataFolder + "/logs"
-    QString tmpFolder() const;  // dataFolder + "/tmp", the transcodes
+    QString logsFolder() const;   // dataFolder + "/logs"
+    QString tmpFolder() const;    // dataFolder + "/tmp", the transcodes
+    QString resumeFolder() const; // dataFolder + "/resume", the sessions' journals
 
     // These options with the keys of a [network] group (as QSettings reads them) applied. A
     // key whose value is not of its kind, or out of range, is ignored with a warning.

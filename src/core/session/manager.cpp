@@ -244,6 +244,11 @@ void Manager::setStatus(STATUS status, int rate, const QString &fileName, qint64
             if (last.status == status && last.fileName == fileName) {
                 if (last.rate == rate)
                     return;
+                // Unsent for lack of network: only the newest progress of the file is worth sending.
+                if (m_networkDown) {
+                    m_statusList.last() = entry;
+                    return;
+                }
                 const qint64 elapsed = entry.time - last.time;
                 if (elapsed >= 0 && elapsed < ThinningSeconds)
                     return;
@@ -302,8 +307,10 @@ void Manager::reportLoop()
 {
     QMutexLocker locker(&m_mutex);
     for (;;) {
-        while (!m_stopping && !m_runWanted)
-            m_wake.wait(&m_mutex);
+        // While the network is out, runs wait for the next try, except the exit's report.
+        while (!m_stopping
+               && (!m_runWanted || (m_networkDown && m_status != STATUS_CLIENT_EXIT && !m_retryAt.hasExpired())))
+            m_wake.wait(&m_mutex, m_runWanted ? m_retryAt : QDeadlineTimer(QDeadlineTimer::Forever));
         if (m_stopping)
             break;
         const bool stateReport = std::exchange(m_stateReportWanted, false);
@@ -354,7 +361,7 @@ void Manager::runRefresh(bool stateReport)
         if (!stateReport || current == STATUS_REGISTERED)
             return;
         const WorkingFile file = firstWorkingFile();
-        sendReport(data, refreshUrl, current, file.rate, file.name, file.size);
+        noteDelivery(sendReport(data, refreshUrl, current, file.rate, file.name, file.size));
         return;
     }
 
@@ -368,8 +375,37 @@ void Manager::runRefresh(bool stateReport)
             }
             entry = m_statusList.dequeue();
         }
-        sendReport(data, refreshUrl, entry.status, entry.rate, entry.fileName, entry.fileSize);
+        const bool delivered = sendReport(data, refreshUrl, entry.status, entry.rate, entry.fileName, entry.fileSize);
+        noteDelivery(delivered);
+        if (!delivered) {
+            // Kept, in order, for when the network is back; a newer progress of the file replaces it.
+            QMutexLocker locker(&m_mutex);
+            const bool superseded = !m_statusList.isEmpty() && m_statusList.head().status == entry.status
+                                    && m_statusList.head().fileName == entry.fileName;
+            if (!superseded)
+                m_statusList.prepend(entry);
+            m_draining = false;
+            return;
+        }
     }
+}
+
+void Manager::noteDelivery(bool delivered)
+{
+    QMutexLocker locker(&m_mutex);
+    if (delivered) {
+        m_networkDown = false;
+        m_retryPauseMs = 0;
+        return;
+    }
+    const ClientOptions options = this->options();
+    m_networkDown = true;
+    m_retryPauseMs =
+        m_retryPauseMs == 0 ? options.outageFirstPauseMs : qMin(m_retryPauseMs * 2, options.outageMaxPauseMs);
+    m_retryAt = QDeadlineTimer(m_retryPauseMs);
+    // The queue is tried again then, without waiting for the timer.
+    if (!m_statusList.isEmpty())
+        m_runWanted = true;
 }
 
 void Manager::pollRemovedFiles(const QSharedPointer<QueryData> &data, const QString &url)
@@ -384,7 +420,7 @@ void Manager::pollRemovedFiles(const QSharedPointer<QueryData> &data, const QStr
     removePipelines(ids);
 }
 
-void Manager::sendReport(const QSharedPointer<QueryData> &data, const QString &url, STATUS status, int rate,
+bool Manager::sendReport(const QSharedPointer<QueryData> &data, const QString &url, STATUS status, int rate,
                          const QString &fileName, qint64 fileSize)
 {
     const QString list = pipelinesJson();
@@ -398,8 +434,9 @@ void Manager::sendReport(const QSharedPointer<QueryData> &data, const QString &u
                                      QString::number(fileSize), list);
     // Without endpoints there is nowhere to report to; the entry goes as a failed report would.
     if (url.isEmpty())
-        return;
-    m_client->post<QString>(url, data);
+        return true;
+    const QSharedPointer<AjaxDTO<QString>> reply = m_client->post<QString>(url, data);
+    return !reply || reply->networkFault() == NetworkFault::None;
 }
 
 QSharedPointer<UploadManager> Manager::addUploadManager()

@@ -4,6 +4,7 @@
 #include "core/session/clientoptions.h"
 #include "core/session/status.h"
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -138,8 +139,11 @@ private:
     // stateReport: with an empty queue, report the current state (the timer's run).
     void runRefresh(bool stateReport);
     void pollRemovedFiles(const QSharedPointer<QueryData> &data, const QString &url);
-    void sendReport(const QSharedPointer<QueryData> &data, const QString &url, STATUS status, int rate,
+    // False when the report got no answer at all (the server's refusal counts as sent).
+    bool sendReport(const QSharedPointer<QueryData> &data, const QString &url, STATUS status, int rate,
                     const QString &fileName, qint64 fileSize);
+    // After each report: a report without answer makes the next run wait (growing pauses).
+    void noteDelivery(bool delivered);
     void requestRunLocked();
 
     // The pipeline list's share of a report: the "list" JSON (empty text while there is no
@@ -173,6 +177,10 @@ private:
     bool m_running = false;
     bool m_draining = false; // the running run will still take queued entries
     bool m_stopping = false;
+    // The last report got no answer: the queue waits until m_retryAt.
+    bool m_networkDown = false;
+    int m_retryPauseMs = 0;
+    QDeadlineTimer m_retryAt;
     QThread *m_reporter = nullptr;
     // The pipelines, also guarded by m_mutex. Callers work on copies, so no lock is held
     // while a pipeline stops or a request runs.

@@ -38,6 +38,14 @@ QString limitText(int maxUploadNum)
     return maxUploadNum == -1 ? QStringLiteral("--") : QString::number(maxUploadNum);
 }
 
+void showCount(QLabel *current, QLabel *max, int count, int maxUploadNum)
+{
+    current->setText(QString::number(count));
+    max->setText(limitText(maxUploadNum));
+    current->setAccessibleName(maxUploadNum == -1 ? QStringLiteral("已添加 %1 个，数量不限").arg(count)
+                                                  : QStringLiteral("已添加 %1 个，最多 %2 个").arg(count).arg(maxUploadNum));
+}
+
 void acceptDrag(QDragEnterEvent *event)
 {
     if (!event->mimeData()->hasUrls()) {

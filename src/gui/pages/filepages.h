@@ -22,6 +22,8 @@ QString caption(const Schema &schema);
 void showCaption(QLabel *label, const QString &caption);
 // The limit as the counter shows it: "--" for no limit.
 QString limitText(int maxUploadNum);
+// The counter "2 / 3": its numbers, and the sentence an assistive tool reads for all of it.
+void showCount(QLabel *current, QLabel *max, int count, int maxUploadNum);
 
 // Accepts a drag that carries URLs.
 void acceptDrag(QDragEnterEvent *event);

@@ -6,6 +6,7 @@
 #include "core/session/schema.h"
 #include "gui/pages/filepages.h"
 #include "gui/pages/frmapp.h"
+#include "gui/toolkit/accessibility.h"
 
 #include <QDebug>
 #include <QDropEvent>
@@ -18,6 +19,8 @@ FrmAdd::FrmAdd(QWidget *parent)
 {
     m_ui->setupUi(this);
     setAcceptDrops(true);
+    Accessibility::setMerged(m_ui->label_2);
+    Accessibility::setMerged(m_ui->lblMaxCount);
 }
 
 FrmAdd::~FrmAdd()
@@ -45,7 +48,7 @@ int FrmAdd::currentCount() const
 void FrmAdd::onLoad()
 {
     qDebug("FrmAdd::onLoad");
-    m_ui->lblMaxCount->setText(FilePages::limitText(maxUploadNum()));
+    FilePages::showCount(m_ui->lblCurrentCount, m_ui->lblMaxCount, 0, maxUploadNum());
     const QSharedPointer<Schema> schema = m_app ? m_app->manager()->schema() : nullptr;
     FilePages::showCaption(m_ui->lblTip, schema ? FilePages::caption(*schema) : QString());
 }

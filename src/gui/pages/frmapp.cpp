@@ -9,6 +9,7 @@
 #include "core/session/schema.h"
 #include "gui/frame/frmmessagebox.h"
 #include "gui/pages/instancerecords.h"
+#include "gui/toolkit/accessibility.h"
 #include "gui/toolkit/actionbehavior.h"
 
 #include <QCloseEvent>
@@ -34,6 +35,7 @@ FrmApp::FrmApp(QWidget *parent, const QString &launchText, InstanceRecords *reco
         std::_Exit(code);
     })
 {
+    Accessibility::install();
     m_ui->setupUi(this);
     setObjectName(QStringLiteral("FrmApp"));
     setFixedSize(1008, 646);

@@ -12,8 +12,10 @@
 #include "gui/pages/frmapp.h"
 #include "gui/pages/itemtaskwidget.h"
 #include "gui/pages/tasklistwidgetdelegate.h"
+#include "gui/toolkit/accessibility.h"
 #include "gui/toolkit/actionbehavior.h"
 
+#include <QApplication>
 #include <QDebug>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -33,6 +35,19 @@ FrmList::FrmList(QWidget *parent)
     m_ui->setupUi(this);
     setAcceptDrops(true);
     m_ui->listTask->setItemDelegate(new TaskListWidgetDelegate(m_ui->listTask, m_ui->listTask));
+    Accessibility::setMerged(m_ui->label_2);
+    Accessibility::setMerged(m_ui->lblMaxCount);
+    // The rows' buttons take the keyboard focus, not the list; a row whose button gets it
+    // comes into view.
+    m_ui->listTask->setFocusPolicy(Qt::NoFocus);
+    m_ui->listTask->setAccessibleName(QStringLiteral("上传列表"));
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        for (int i = 0; now && i < m_ui->listTask->count(); ++i) {
+            const QWidget *row = m_ui->listTask->itemWidget(m_ui->listTask->item(i));
+            if (row && row->isAncestorOf(now))
+                return m_ui->listTask->scrollToItem(m_ui->listTask->item(i));
+        }
+    });
 }
 
 FrmList::~FrmList()
@@ -120,8 +135,7 @@ void FrmList::refreshCount()
 {
     const int current = pipelineCount();
     const int max = maxUploadNum();
-    m_ui->lblCurrentCount->setText(QString::number(current));
-    m_ui->lblMaxCount->setText(FilePages::limitText(max));
+    FilePages::showCount(m_ui->lblCurrentCount, m_ui->lblMaxCount, current, max);
     m_ui->btnAddList->setEnabled(max == -1 || current < max);
     updateListHeight();
 }

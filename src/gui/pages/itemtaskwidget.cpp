@@ -10,6 +10,7 @@
 
 #include <QDebug>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QScopeGuard>
 
 #include <cmath>
@@ -146,6 +147,29 @@ void ItemTaskWidget::applyStatus(ItemTaskWidgetStatus status, const QString &tex
     // Painting applies these too; doing it now keeps a row that is not painted right.
     showButtonsForStatus();
     m_ui->wdgTaskStatus->showViewForOwner();
+    describe();
+}
+
+void ItemTaskWidget::describe()
+{
+    QString status = m_ui->wdgTaskStatus->progressText();
+    if (m_status == ItemTaskWidgetStatus::Failed)
+        status = statusText(m_status) + QStringLiteral("：") + m_ui->wdgTaskStatus->message();
+    else if (m_status == ItemTaskWidgetStatus::Completed)
+        status = statusText(m_status);
+    if (accessibleName() != m_fileInfo.name)
+        setAccessibleName(m_fileInfo.name);
+    setAccessibleDescription(sizeText(m_fileInfo.size) + QStringLiteral(" · ") + status);
+}
+
+void ItemTaskWidget::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        if (m_ui->btnDelete->isVisible() && m_ui->btnDelete->isEnabled())
+            m_ui->btnDelete->click();
+        return event->accept();
+    }
+    QWidget::keyPressEvent(event);
 }
 
 bool ItemTaskWidget::hasTasks() const
@@ -194,6 +218,7 @@ void ItemTaskWidget::onLoad()
         metrics.horizontalAdvance(name) > ColumnWidth ? metrics.elidedText(name, Qt::ElideMiddle, ColumnWidth) : name);
     m_ui->lblFileName->setToolTip(name);
     m_ui->lblFileSize->setText(sizeText(m_fileInfo.size));
+    describe();
     // The analysis may have moved on before the row was first shown; its state stands.
     showButtonsForStatus();
     const auto unique = static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection);
@@ -321,7 +346,16 @@ void ItemTaskWidget::onDataUpdateMsg()
     const PipelineProgress progress = m_uploadManager ? m_uploadManager->progress() : PipelineProgress();
     if (!progress.valid)
         return;
-    sendMessage(rowStatusOf(progress.state), progress.allDone ? QString() : progress.title, progress.overall);
+    const QString waiting = progress.networkWaitText();
+    sendMessage(rowStatusOf(progress.state),
+                !waiting.isEmpty() ? waiting
+                : progress.allDone ? QString()
+                                   : progress.title,
+                progress.overall);
+    if (progress.state == TaskState::Running && waiting.isEmpty()) {
+        m_ui->wdgTaskStatus->showFigures(progress);
+        describe();
+    }
 }
 
 QString ItemTaskWidget::sizeText(qint64 bytes)

@@ -69,11 +69,16 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    // Delete on any of the row's controls does what its delete button does.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void onLoad() override;
     void applyStatus(ItemTaskWidgetStatus status, const QString &text, const QString &message, int progress);
     void showButtonsForStatus();
+    // The row as an assistive tool reads it: the file as its name; size and status, with
+    // the failure's message, as its description.
+    void describe();
     void analyse();
     void onUploadDone(const ActionOutcome &outcome);
     bool hasTasks() const;
