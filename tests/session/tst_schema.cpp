@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: MIT
-#include "core/platform/appdirs.h"
 #include "core/session/schema.h"
 #include "core/session/startupsettings.h"
 
@@ -13,229 +12,112 @@ class TestSchema : public QObject
     Q_OBJECT
 
 private slots:
-    void decode_resultCodes_data();
-    void decode_resultCodes();
-    void decode_fields_data();
-    void decode_fields();
-    void decode_serverKeepsQuery();
-    void errorMessage_eachCode();
-    void settings_goodFile_isRead();
-    void settings_badFile_isRewritten_data();
-    void settings_badFile_isRewritten();
-    void settings_networkGroup_readAndKeptOnRewrite_data();
-    void settings_networkGroup_readAndKeptOnRewrite();
+    void decode_resultCodesAndFields_data();
+    void decode_resultCodesAndFields();
+    void settings_file_readOrRewrittenNetworkKept_data();
+    void settings_file_readOrRewrittenNetworkKept();
 };
 
-namespace {
-const QString Server = QStringLiteral("https://platform.test/settings");
-}
-
-void TestSchema::decode_resultCodes_data()
+void TestSchema::decode_resultCodesAndFields_data()
 {
-    // clang-format off
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("code");
-    const QString ok = QStringLiteral("?uuid=a&type=0&moduleId=0");
-    QTest::newRow("valid") << QStringLiteral("nuvVideoClient://") + Server + ok << 0;
-    QTest::newRow("prefix in capitals") << QStringLiteral("NUVVIDEOCLIENT://") + Server + ok << 0;
-    QTest::newRow("http passes") << QStringLiteral("nuvVideoClient://http://p/s") + ok << 0;
-    QTest::newRow("blank before prefix") << QStringLiteral(" nuvVideoClient://") + Server + ok << -1;
-    QTest::newRow("other scheme") << QStringLiteral("https://platform.test") + ok << -1;
-    QTest::newRow("empty text") << QString() << -1;
-    QTest::newRow("prefix alone") << QStringLiteral("nuvVideoClient://") << 1;
-    QTest::newRow("ftp server") << QStringLiteral("nuvVideoClient://ftp://p/s") + ok << 2;
-    QTest::newRow("HTTP in capitals") << QStringLiteral("nuvVideoClient://HTTP://p/s") + ok << 2;
-    QTest::newRow("no uuid") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?type=0&moduleId=0") << 3;
-    QTest::newRow("empty uuid") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=&type=0&moduleId=0") << 3;
-    QTest::newRow("keys are case-sensitive") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?UUID=a&type=0&moduleId=0") << 3;
-    QTest::newRow("no type") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&moduleId=0") << 4;
-    QTest::newRow("type not a number") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&type=abc&moduleId=0") << 0;
-    QTest::newRow("no moduleId") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&type=1") << 5;
-    QTest::newRow("negative moduleId") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&type=1&moduleId=-3") << 5;
-    QTest::newRow("maxUploadNum 0") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("&maxUploadNum=0") << 7;
-    QTest::newRow("maxUploadNum -1") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("&maxUploadNum=-1") << 0;
-    QTest::newRow("maxUploadNum -2") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("&maxUploadNum=-2") << 7;
-    QTest::newRow("maxUploadNum text") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("&maxUploadNum=x") << 7;
-    QTest::newRow("type beyond 32 bits") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&type=4294967297&moduleId=0") << 4;
-    QTest::newRow("moduleId beyond 32 bits") << QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=a&type=0&moduleId=-4294967297") << 5;
-    QTest::newRow("fragment is no parameter") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("#&uuid=") << 0;
-    QTest::newRow("later duplicate wins") << QStringLiteral("nuvVideoClient://") + Server + ok + QStringLiteral("&uuid=") << 3;
+    // server|uuid|code|type|moduleId|moduleName|parentId|parentName|maxUploadNum|extras; empty: not compared.
+    QTest::addColumn<QString>("fields");
+    const QString command = QStringLiteral("nuvVideoClient://https://p/s");
+    const QString ok = command + QStringLiteral("?uuid=a&type=0&moduleId=0");
+    // clang-format off
+    QTest::newRow("defaults, prefix in capitals") << QStringLiteral("NUVVIDEOCLIENT://http://p/s?uuid=a&type=0&moduleId=0&parentId=") << 0 << QStringLiteral("http://p/s?uuid=a&type=0&moduleId=0&parentId=|a||0|0||-1||1|");
+    QTest::newRow("every field, ? separates too") << command + QStringLiteral("?uuid=u&type=1?moduleId=2&moduleName=%E8%A7%86%E9%A2%91&parentId=77&parentName=a%20b&extras=a=b&code=x%20y&maxUploadNum=-1") << 0
+        << QStringLiteral("https://p/s?uuid=u&type=1?moduleId=2&moduleName=%E8%A7%86%E9%A2%91&parentId=77&parentName=a%20b&extras=a=b&code=x%20y&maxUploadNum=-1|u|x%20y|1|2|视频|77|a b|-1|a");
+    QTest::newRow("blank before prefix") << QLatin1Char(' ') + ok << -1 << QString();
+    QTest::newRow("prefix alone") << QStringLiteral("nuvVideoClient://") << 1 << QString();
+    QTest::newRow("HTTP in capitals") << QStringLiteral("nuvVideoClient://HTTP://p/s?uuid=a&type=0&moduleId=0") << 2 << QString();
+    QTest::newRow("keys are case-sensitive") << command + QStringLiteral("?UUID=a&type=0&moduleId=0") << 3 << QString();
+    QTest::newRow("no type") << command + QStringLiteral("?uuid=a&moduleId=0") << 4 << QString();
+    QTest::newRow("type not a number") << command + QStringLiteral("?uuid=a&type=abc&moduleId=0") << 0 << QString();
+    // 4294967297 would wrap to 1, a valid type.
+    QTest::newRow("type beyond 32 bits") << command + QStringLiteral("?uuid=a&type=4294967297&moduleId=0") << 4 << QString();
+    QTest::newRow("no moduleId") << command + QStringLiteral("?uuid=a&type=1") << 5 << QString();
+    QTest::newRow("negative moduleId") << command + QStringLiteral("?uuid=a&type=1&moduleId=-3") << 5 << QString();
+    QTest::newRow("maxUploadNum 0") << ok + QStringLiteral("&maxUploadNum=0") << 7 << QString();
+    QTest::newRow("maxUploadNum -2") << ok + QStringLiteral("&maxUploadNum=-2") << 7 << QString();
+    QTest::newRow("fragment is no parameter") << ok + QStringLiteral("#&uuid=") << 0 << QString();
+    QTest::newRow("later duplicate wins") << ok + QStringLiteral("&uuid=") << 3 << QString();
     // clang-format on
 }
 
-void TestSchema::decode_resultCodes()
+void TestSchema::decode_resultCodesAndFields()
 {
     QFETCH(QString, text);
-    QFETCH(int, code);
+    QFETCH(QString, fields);
     Schema schema;
-    QCOMPARE(schema.decode(text), code);
+    QTEST(schema.decode(text), "code");
+    const QString seen = QStringList({schema.server(), schema.uuid(), schema.code(), QString::number(schema.type()),
+                                      QString::number(schema.moduleId()), schema.moduleName(), schema.parentId(),
+                                      schema.parentName(), QString::number(schema.maxUploadNum()), schema.extras()})
+                             .join(QLatin1Char('|'));
+    QVERIFY2(fields.isEmpty() || seen == fields, qPrintable(seen));
 }
 
-void TestSchema::decode_fields_data()
+void TestSchema::settings_file_readOrRewrittenNetworkKept_data()
 {
+    // The file's content (null: no file); a file with an empty value is rewritten at each load.
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("schoolId");
+    // verifyCertificates|stallTimeoutMs|chunkRequestTimeoutMs
+    QTest::addColumn<QString>("network");
+    const ClientOptions defaults;
+    const QString kept = QStringLiteral("|%1|%2").arg(defaults.stallTimeoutMs).arg(defaults.chunkRequestTimeoutMs);
+    const QByteArray bad("[General]\ndomain=https://x\nschoolId=\n[network]\n");
     // clang-format off
-    QTest::addColumn<QString>("query");
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("value");
-    QTest::newRow("defaults: one file allowed") << QString() << QStringLiteral("maxUploadNum") << QStringLiteral("1");
-    QTest::newRow("defaults: parentId") << QString() << QStringLiteral("parentId") << QStringLiteral("-1");
-    QTest::newRow("empty parentId") << QStringLiteral("&parentId=") << QStringLiteral("parentId") << QStringLiteral("-1");
-    QTest::newRow("parentId") << QStringLiteral("&parentId=77") << QStringLiteral("parentId") << QStringLiteral("77");
-    QTest::newRow("moduleName decoded") << QStringLiteral("&moduleName=%E8%A7%86%E9%A2%91") << QStringLiteral("moduleName") << QStringLiteral("视频");
-    QTest::newRow("parentName decoded") << QStringLiteral("&parentName=a%20b") << QStringLiteral("parentName") << QStringLiteral("a b");
-    QTest::newRow("extras after second = dropped") << QStringLiteral("&extras=a=b") << QStringLiteral("extras") << QStringLiteral("a");
-    QTest::newRow("code kept raw") << QStringLiteral("&code=x%20y") << QStringLiteral("code") << QStringLiteral("x%20y");
-    QTest::newRow("maxUploadNum") << QStringLiteral("&maxUploadNum=-1") << QStringLiteral("maxUploadNum") << QStringLiteral("-1");
-    QTest::newRow("duplicate key keeps later") << QStringLiteral("&type=3&type=9") << QStringLiteral("type") << QStringLiteral("9");
-    QTest::newRow("question marks also separate") << QStringLiteral("?moduleId=5") << QStringLiteral("moduleId") << QStringLiteral("5");
+    QTest::newRow("good file, longer limits") << QByteArray("[General]\r\ndomain=https://school.example\r\nschoolId=学校7\r\n[url]\r\nget=https://g\r\n[network]\r\nstallLimitSeconds=90\r\nchunkLimitSeconds=1800\r\n") << QStringLiteral("学校7") << QStringLiteral("1|90000|1800000");
+    QTest::newRow("missing") << QByteArray() << QString() << QLatin1Char('1') + kept;
+    QTest::newRow("empty") << QByteArray("") << QString() << QLatin1Char('1') + kept;
+    QTest::newRow("certificate opt-out") << bad + "verifyCertificates=false\n" << QString() << QLatin1Char('0') + kept;
+    QTest::newRow("blank values") << bad + "verifyCertificates=\nstallLimitSeconds=\n" << QString() << QLatin1Char('1') + kept;
+    // The file never turns a limit off, nor makes it overflow the timers.
+    QTest::newRow("limits off or absurd") << bad + "stallLimitSeconds=0\nchunkLimitSeconds=9999999999\n" << QString() << QLatin1Char('1') + kept;
     // clang-format on
 }
 
-void TestSchema::decode_fields()
-{
-    QFETCH(QString, query);
-    QFETCH(QString, field);
-    QFETCH(QString, value);
-    Schema schema;
-    QCOMPARE(schema.decode(QStringLiteral("nuvVideoClient://") + Server + QStringLiteral("?uuid=u&type=1&moduleId=2")
-                           + query),
-             0);
-    const QHash<QString, QString> fields = {
-        {QStringLiteral("maxUploadNum"), QString::number(schema.maxUploadNum())},
-        {QStringLiteral("parentId"), schema.parentId()},
-        {QStringLiteral("moduleName"), schema.moduleName()},
-        {QStringLiteral("parentName"), schema.parentName()},
-        {QStringLiteral("extras"), schema.extras()},
-        {QStringLiteral("code"), schema.code()},
-        {QStringLiteral("type"), QString::number(schema.type())},
-        {QStringLiteral("moduleId"), QString::number(schema.moduleId())},
-    };
-    QCOMPARE(fields.value(field), value);
-}
-
-void TestSchema::decode_serverKeepsQuery()
-{
-    Schema schema;
-    const QString server =
-        QStringLiteral("https://p.test:8443/api/settings?uuid=u1&code=c&type=2&moduleId=3&maxUploadNum=4");
-    QCOMPARE(schema.decode(QStringLiteral("nuvVideoClient://") + server), 0);
-    QCOMPARE(schema.server(), server);
-    QCOMPARE(schema.uuid(), QStringLiteral("u1"));
-    QCOMPARE(schema.code(), QStringLiteral("c"));
-    QCOMPARE(schema.maxUploadNum(), 4);
-
-    // A rejected prefix changes nothing.
-    Schema rejected;
-    QCOMPARE(rejected.decode(QStringLiteral("x") + server), -1);
-    QVERIFY(rejected.server().isEmpty());
-}
-
-void TestSchema::errorMessage_eachCode()
-{
-    QCOMPARE(schemaErrorMessage(0), QString());
-    QCOMPARE(schemaErrorMessage(-1), QStringLiteral("指令格式不正确"));
-    QCOMPARE(schemaErrorMessage(1), QStringLiteral("服务器地址未定义"));
-    QCOMPARE(schemaErrorMessage(2), QStringLiteral("服务器地址格式有误"));
-    QCOMPARE(schemaErrorMessage(3), QStringLiteral("uuid格式有误"));
-    QCOMPARE(schemaErrorMessage(4), QStringLiteral("未定义type类型"));
-    QCOMPARE(schemaErrorMessage(5), QStringLiteral("未定义moduleId"));
-    QCOMPARE(schemaErrorMessage(6), QStringLiteral("未定义parentId"));
-    QCOMPARE(schemaErrorMessage(7), QStringLiteral("可上传数量为0"));
-}
-
-void TestSchema::settings_goodFile_isRead()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("setting.ini"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(
-        "[General]\r\ndomain=https://school.example\r\nschoolId=学校7\r\n\r\n[url]\r\nget=https://g\r\npost=https://p\r\n");
-    file.close();
-
-    StartupSettings::resetToDefaults();
-    StartupSettings::load(path);
-    QCOMPARE(StartupSettings::domain(), QStringLiteral("https://school.example"));
-    QCOMPARE(StartupSettings::schoolId(), QStringLiteral("学校7"));
-    QCOMPARE(StartupSettings::urlGet(), QStringLiteral("https://g"));
-    QCOMPARE(StartupSettings::urlPost(), QStringLiteral("https://p"));
-    // A good file is left as it is.
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().contains("get=https://g\r\n"));
-}
-
-void TestSchema::settings_badFile_isRewritten_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("exists");
-    QTest::newRow("missing") << QByteArray() << false;
-    QTest::newRow("empty") << QByteArray() << true;
-    QTest::newRow("empty value") << QByteArray("[General]\ndomain=https://x\nschoolId=\n[url]\nget=a\npost=b\n")
-                                 << true;
-}
-
-void TestSchema::settings_badFile_isRewritten()
+void TestSchema::settings_file_readOrRewrittenNetworkKept()
 {
     QFETCH(QByteArray, content);
-    QFETCH(bool, exists);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("setting.ini"));
-    if (exists) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
-    StartupSettings::resetToDefaults();
-    const QString defaultDomain = StartupSettings::domain();
-    StartupSettings::load(path);
-
-    // Nothing was read, and the file now holds the current values.
-    QCOMPARE(StartupSettings::domain(), defaultDomain);
-    QVERIFY(StartupSettings::schoolId().isEmpty());
-    QSettings written(path, QSettings::IniFormat);
-    QCOMPARE(written.value(QStringLiteral("domain")).toString(), defaultDomain);
-    QVERIFY(written.contains(QStringLiteral("schoolId")));
-    QVERIFY(written.contains(QStringLiteral("url/get")));
-    QVERIFY(written.contains(QStringLiteral("url/post")));
-    // Written with empty values, the file fails the check again at the next start.
-    QVERIFY(!StartupSettings::isGood(path));
-}
-
-void TestSchema::settings_networkGroup_readAndKeptOnRewrite_data()
-{
-    QTest::addColumn<QByteArray>("network");
-    QTest::addColumn<bool>("verify");
-    QTest::addColumn<int>("stallMs");
-    QTest::addColumn<int>("chunkMs");
-    const ClientOptions defaults;
-    QTest::newRow("certificate opt-out") << QByteArray("verifyCertificates=false\n") << false << defaults.stallTimeoutMs
-                                         << defaults.chunkRequestTimeoutMs;
-    QTest::newRow("longer limits") << QByteArray("stallLimitSeconds=90\nchunkLimitSeconds=1800\n") << true << 90000
-                                   << 1800000;
-    QTest::newRow("blank values") << QByteArray("verifyCertificates=\nstallLimitSeconds=\n") << true
-                                  << defaults.stallTimeoutMs << defaults.chunkRequestTimeoutMs;
-    // The file never turns a limit off, nor makes it overflow the timers.
-    QTest::newRow("limits off or absurd") << QByteArray("stallLimitSeconds=0\nchunkLimitSeconds=9999999999\n") << true
-                                          << defaults.stallTimeoutMs << defaults.chunkRequestTimeoutMs;
-}
-
-void TestSchema::settings_networkGroup_readAndKeptOnRewrite()
-{
-    QFETCH(QByteArray, network);
+    QFETCH(QString, schoolId);
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("setting.ini")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    // The empty schoolId fails the check, so the file is rewritten at each load.
-    file.write("[General]\ndomain=https://x\nschoolId=\n[network]\n" + network);
+    QVERIFY(content.isNull() || (file.open(QIODevice::WriteOnly) && file.write(content) == content.size()));
     file.close();
-    // As the administrator wrote it, then as the rewrite left it.
+    StartupSettings::resetToDefaults();
+    const QString defaultDomain = StartupSettings::domain();
+    // As the administrator wrote it, then as a rewrite left it.
     for (int load = 0; load < 2; ++load) {
         StartupSettings::resetToDefaults();
         const ClientOptions options = StartupSettings::loadOptions(dir.path());
-        QTEST(options.verifyCertificates, "verify");
-        QTEST(options.stallTimeoutMs, "stallMs");
-        QTEST(options.chunkRequestTimeoutMs, "chunkMs");
+        QTEST(QStringLiteral("%1|%2|%3")
+                  .arg(options.verifyCertificates)
+                  .arg(options.stallTimeoutMs)
+                  .arg(options.chunkRequestTimeoutMs),
+              "network");
+        QCOMPARE(StartupSettings::schoolId(), schoolId);
     }
+    if (!schoolId.isEmpty()) {
+        QCOMPARE(StartupSettings::domain() + StartupSettings::urlGet(),
+                 QStringLiteral("https://school.examplehttps://g"));
+        // A good file is left as it is.
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+        return;
+    }
+    // Nothing was read, and the file holds the current values, empty ones too: it is
+    // rewritten again at the next start.
+    QCOMPARE(StartupSettings::domain(), defaultDomain);
+    QSettings written(file.fileName(), QSettings::IniFormat);
+    QCOMPARE(written.value(QStringLiteral("domain")).toString(), defaultDomain);
+    for (const char *key : {"schoolId", "url/get", "url/post"})
+        QVERIFY2(written.contains(QString::fromLatin1(key)), key);
+    QVERIFY(!StartupSettings::isGood(file.fileName()));
 }
 
 QTEST_GUILESS_MAIN(TestSchema)

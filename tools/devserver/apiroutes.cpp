@@ -3,11 +3,13 @@
 
 #include "faults.h"
 #include "journal.h"
+#include "quickack.h"
 #include "registration.h"
 #include "sessionstate.h"
 #include "uploadstore.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 namespace devserver {
 
@@ -67,10 +69,16 @@ bool applyFault(ServerContext &context, const std::string &endpoint, const httpl
         context.shutdown.waitFor(action.stallMs);
     if (action.kind == FaultKind::None)
         return false;
-    if (consumeBody)
+    // A reset leaves the body unread: the connection ends under the request.
+    if (consumeBody && action.kind != FaultKind::Reset)
         consumeBody();
     switch (action.kind) {
     case FaultKind::Drop: dropConnection(response); break;
+    case FaultKind::Reset:
+        if (const int fd = connectionSocket(request); fd >= 0)
+            ::shutdown(fd, SHUT_RDWR);
+        dropConnection(response);
+        break;
     case FaultKind::Fail:
         response.status = action.status;
         if (action.status != 204 && action.status != 304)
@@ -104,6 +112,12 @@ void ApiRoutes::handle(const std::string &endpoint, bool alias, const httplib::R
     const ParamList query = queryParams(request);
     const ParamList form = formParams(request);
     m_context.journal.recordRequest(request, query, form);
+    ParamList params = query;
+    params.insert(params.end(), form.begin(), form.end());
+    // A real server may take the first of a repeated key; refusing it catches a client that
+    // appends a value where it should replace one.
+    if (refuseRepeatedKey(params, response))
+        return;
     // Redirected requests arrive on the alias; faulting them again could loop forever.
     if (!alias && applyFault(m_context, endpoint, request, response, nullptr))
         return;
@@ -111,8 +125,6 @@ void ApiRoutes::handle(const std::string &endpoint, bool alias, const httplib::R
         replyError(response, "401", "令牌无效");
         return;
     }
-    ParamList params = query;
-    params.insert(params.end(), form.begin(), form.end());
 
     if (endpoint == "settings")
         handleSettings(request, response);

@@ -81,8 +81,8 @@ const std::vector<std::string> &Faults::endpoints()
 
 bool Faults::isFaultKey(const std::string &key)
 {
-    return key == "fail" || key == "drop" || key == "stall" || key == "redirect" || key == "invalidJson"
-           || key == "rejectChunks" || key == "randomFaults";
+    return key == "fail" || key == "drop" || key == "reset" || key == "stall" || key == "redirect"
+           || key == "invalidJson" || key == "rejectChunks" || key == "randomFaults";
 }
 
 void Faults::seed(uint64_t value)
@@ -97,6 +97,8 @@ Faults::Table *Faults::table(const std::string &kind)
         return &m_fail;
     if (kind == "drop")
         return &m_drop;
+    if (kind == "reset")
+        return &m_reset;
     if (kind == "stall")
         return &m_stall;
     if (kind == "redirect")
@@ -242,7 +244,7 @@ bool Faults::apply(const Json &config, std::string &error, bool dryRun)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::map<std::string, Table> tables;
-    for (const char *kind : {"fail", "drop", "stall", "redirect", "invalidJson"}) {
+    for (const char *kind : {"fail", "drop", "reset", "stall", "redirect", "invalidJson"}) {
         if (!config.contains(kind))
             continue;
         Table fresh;
@@ -294,7 +296,9 @@ FaultAction Faults::take(const std::string &endpoint)
     FaultAction action;
     consume(m_stall, endpoint, action.stallMs);
     int value = 0;
-    if (consume(m_drop, endpoint, value)) {
+    if (consume(m_reset, endpoint, value)) {
+        action.kind = FaultKind::Reset;
+    } else if (consume(m_drop, endpoint, value)) {
         action.kind = FaultKind::Drop;
     } else if (consume(m_fail, endpoint, value)) {
         action.kind = FaultKind::Fail;
@@ -339,7 +343,7 @@ Json Faults::toJson() const
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto count = [](const Entry &entry) { return entry.count < 0 ? Json() : Json(entry.count); };
     Json out = Json::object();
-    for (const char *kind : {"fail", "drop", "stall", "redirect", "invalidJson"}) {
+    for (const char *kind : {"fail", "drop", "reset", "stall", "redirect", "invalidJson"}) {
         Json kindJson = Json::object();
         for (const auto &entry : *table(kind)) {
             Json item{{"count", count(entry.second)}};

@@ -12,7 +12,7 @@
 
 namespace devserver {
 
-enum class FaultKind { None, Fail, Drop, Redirect, InvalidJson };
+enum class FaultKind { None, Fail, Drop, Reset, Redirect, InvalidJson };
 
 // What to do to one request of an endpoint: wait first, then misbehave in one way.
 struct FaultAction
@@ -70,6 +70,7 @@ private:
     mutable std::mutex m_mutex;
     Table m_fail;
     Table m_drop;
+    Table m_reset;
     Table m_stall;
     Table m_redirect;
     Table m_invalidJson;

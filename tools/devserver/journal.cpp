@@ -37,6 +37,7 @@ void Journal::recordRequest(const httplib::Request &request, const ParamList &qu
         if (!isConnectionPseudoHeader(header.first))
             entry.headers.push_back(header);
     }
+    entry.port = request.remote_port;
     entry.time = nowMs();
 
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -87,6 +88,7 @@ Json Journal::toJson(Json uploads) const
                                 {"query", paramsToJson(entry.query)},
                                 {"form", paramsToJson(entry.form)},
                                 {"headers", headers},
+                                {"port", entry.port},
                                 {"time", entry.time}});
     }
     return Json{{"requests", requests},

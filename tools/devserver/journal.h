@@ -44,6 +44,7 @@ private:
         ParamList query;
         ParamList form;
         ParamList headers;
+        int port = 0; // the client's: one per connection
         int64_t time = 0;
     };
     static void push(std::deque<Json> &list, Json entry);

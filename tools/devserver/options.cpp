@@ -24,8 +24,8 @@ bool parseInt(const std::string &text, long long low, long long high, long long 
     return true;
 }
 
-const char *const FaultFlags[] = {"reject-chunks", "fail",         "drop",         "stall",
-                                  "redirect",      "invalid-json", "random-faults"};
+const char *const FaultFlags[] = {"reject-chunks", "fail",     "drop",         "reset",
+                                  "stall",         "redirect", "invalid-json", "random-faults"};
 
 } // namespace
 
@@ -188,6 +188,7 @@ removeFile; COUNT defaults to every request):
   --reject-chunks N        the next N chunk uploads get code "503"
   --fail EP:STATUS[:COUNT] answer that HTTP status
   --drop EP[:COUNT]        close the connection without a full reply
+  --reset EP[:COUNT]       close the connection unanswered, the body unread
   --stall EP:MS[:COUNT]    wait MS milliseconds before answering
   --redirect EP[:COUNT]    answer 302 to the same endpoint under /r/
   --invalid-json EP[:COUNT] answer 200 with a body that is not JSON

@@ -113,6 +113,10 @@ void UploadRoute::handleUpload(bool alias, const httplib::Request &request, http
         if (reader)
             discardBody(request, *reader);
     };
+    if (refuseRepeatedKey(query, response)) {
+        consume();
+        return;
+    }
     if (!alias && applyFault(m_context, "upload", request, response, consume))
         return;
     if (!tokenAccepted(m_context, request)) {

@@ -124,6 +124,17 @@ const std::string *findParam(const ParamList &params, const std::string &key)
     return found;
 }
 
+const std::string *repeatedKey(const ParamList &params)
+{
+    for (size_t i = 0; i < params.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (params[j].first == params[i].first)
+                return &params[i].first;
+        }
+    }
+    return nullptr;
+}
+
 Json paramsToJson(const ParamList &params)
 {
     Json object = Json::object();
@@ -199,6 +210,15 @@ void replyData(httplib::Response &response, const Json &data)
 void replyError(httplib::Response &response, const std::string &code, const std::string &message)
 {
     replyJson(response, envelope(false, code, message));
+}
+
+bool refuseRepeatedKey(const ParamList &params, httplib::Response &response)
+{
+    const std::string *key = repeatedKey(params);
+    if (!key)
+        return false;
+    replyJson(response, envelope(false, "400", "参数重复: " + *key), 400);
+    return true;
 }
 
 bool isConnectionPseudoHeader(const std::string &name)

@@ -32,6 +32,8 @@ ParamList queryParams(const httplib::Request &request);
 ParamList formParams(const httplib::Request &request);
 // The last value of key, or null when absent (a later duplicate wins).
 const std::string *findParam(const ParamList &params, const std::string &key);
+// The first key that occurs more than once, or null.
+const std::string *repeatedKey(const ParamList &params);
 Json paramsToJson(const ParamList &params);
 
 bool parseInt64(const std::string &text, int64_t &value);
@@ -48,6 +50,8 @@ Json envelope(bool success, const std::string &code, const std::string &message)
 void replyJson(httplib::Response &response, const Json &body, int status = 200);
 void replyData(httplib::Response &response, const Json &data);
 void replyError(httplib::Response &response, const std::string &code, const std::string &message);
+// Refuses a request that repeats a parameter (HTTP 400); false when each key occurs once.
+bool refuseRepeatedKey(const ParamList &params, httplib::Response &response);
 
 const char *reasonPhrase(int status);
 
