@@ -82,7 +82,7 @@ const std::vector<std::string> &Faults::endpoints()
 bool Faults::isFaultKey(const std::string &key)
 {
     return key == "fail" || key == "drop" || key == "reset" || key == "stall" || key == "redirect"
-           || key == "invalidJson" || key == "rejectChunks" || key == "randomFaults";
+           || key == "invalidJson" || key == "rejectChunks" || key == "loseReply" || key == "randomFaults";
 }
 
 void Faults::seed(uint64_t value)
@@ -213,12 +213,12 @@ bool Faults::addFlag(const std::string &flag, const std::string &value, std::str
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     int64_t number = 0;
-    if (flag == "reject-chunks") {
+    if (flag == "reject-chunks" || flag == "lose-reply") {
         if (!parseInt64(value, number) || number < 0) {
-            error = "--reject-chunks takes a count";
+            error = "--" + flag + " takes a count";
             return false;
         }
-        m_rejectChunks = number;
+        (flag == "reject-chunks" ? m_rejectChunks : m_loseReplyIn) = number;
         return true;
     }
     if (flag == "random-faults") {
@@ -252,15 +252,21 @@ bool Faults::apply(const Json &config, std::string &error, bool dryRun)
             return false;
         tables[kind] = std::move(fresh);
     }
-    int64_t rejectChunks = m_rejectChunks;
-    if (config.contains("rejectChunks")) {
-        const Json &value = config.at("rejectChunks");
+    const auto chunkCount = [&config, &error](const char *key, int64_t &count) {
+        if (!config.contains(key))
+            return true;
+        const Json &value = config.at(key);
         if (!value.is_number_integer() || value.get<int64_t>() < 0) {
-            error = "rejectChunks must be a non-negative integer";
+            error = std::string(key) + " must be a non-negative integer";
             return false;
         }
-        rejectChunks = value.get<int64_t>();
-    }
+        count = value.get<int64_t>();
+        return true;
+    };
+    int64_t rejectChunks = m_rejectChunks;
+    int64_t loseReplyIn = m_loseReplyIn;
+    if (!chunkCount("rejectChunks", rejectChunks) || !chunkCount("loseReply", loseReplyIn))
+        return false;
     double randomFaults = m_randomFaults;
     if (config.contains("randomFaults")) {
         const Json &value = config.at("randomFaults");
@@ -275,6 +281,7 @@ bool Faults::apply(const Json &config, std::string &error, bool dryRun)
     for (auto &entry : tables)
         *table(entry.first) = std::move(entry.second);
     m_rejectChunks = rejectChunks;
+    m_loseReplyIn = loseReplyIn;
     m_randomFaults = randomFaults;
     return true;
 }
@@ -316,6 +323,11 @@ ChunkFault Faults::takeChunkFault()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     ChunkFault fault;
+    if (m_loseReplyIn > 0 && --m_loseReplyIn == 0) {
+        fault.kind = ChunkFault::Kind::Lose;
+        fault.reason = "loseReply";
+        return fault;
+    }
     if (m_rejectChunks > 0) {
         --m_rejectChunks;
         fault.kind = ChunkFault::Kind::Reject;
@@ -358,6 +370,7 @@ Json Faults::toJson() const
         out[kind] = kindJson;
     }
     out["rejectChunks"] = m_rejectChunks;
+    out["loseReply"] = m_loseReplyIn;
     out["randomFaults"] = m_randomFaults;
     return out;
 }

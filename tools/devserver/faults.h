@@ -25,7 +25,8 @@ struct FaultAction
 // The extra faults of chunk uploads (rejections and the soak run's random trouble).
 struct ChunkFault
 {
-    enum class Kind { None, Reject, Drop };
+    // Lose: the chunk is stored, then the connection closes before the answer (a lost reply).
+    enum class Kind { None, Reject, Drop, Lose };
     Kind kind = Kind::None;
     int stallMs = 0;
     std::string reason;
@@ -75,6 +76,7 @@ private:
     Table m_redirect;
     Table m_invalidJson;
     int64_t m_rejectChunks = 0;
+    int64_t m_loseReplyIn = 0; // the reply of the chunk upload this many from now is lost
     double m_randomFaults = 0.0;
     std::mt19937_64 m_random{std::random_device{}()};
 };

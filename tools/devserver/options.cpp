@@ -24,8 +24,8 @@ bool parseInt(const std::string &text, long long low, long long high, long long 
     return true;
 }
 
-const char *const FaultFlags[] = {"reject-chunks", "fail",     "drop",         "reset",
-                                  "stall",         "redirect", "invalid-json", "random-faults"};
+const char *const FaultFlags[] = {"reject-chunks", "lose-reply",   "fail",         "drop",         "reset",
+                                  "stall",         "redirect",     "invalid-json", "random-faults"};
 
 } // namespace
 
@@ -186,6 +186,8 @@ chunk upload, registration, status reports and removals, with fault injection.
 Faults (EP is settings, token, removed, refresh, check, upload, addVideo or
 removeFile; COUNT defaults to every request):
   --reject-chunks N        the next N chunk uploads get code "503"
+  --lose-reply N           the N-th chunk upload from now is stored, then its
+                           connection closes before the answer
   --fail EP:STATUS[:COUNT] answer that HTTP status
   --drop EP[:COUNT]        close the connection without a full reply
   --reset EP[:COUNT]       close the connection unanswered, the body unread

@@ -154,6 +154,10 @@ void UploadRoute::handleUpload(bool alias, const httplib::Request &request, http
     }
 
     const ChunkOutcome outcome = m_context.uploads.write(upload, chunk, partReader(request, *reader));
+    if (fault.kind == ChunkFault::Kind::Lose) {
+        dropConnection(response);
+        return;
+    }
     if (outcome.accepted)
         replyData(response, Json{{"id", outcome.id}, {"uri", outcome.uri}});
     else

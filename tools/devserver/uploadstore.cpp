@@ -136,9 +136,10 @@ ChunkOutcome UploadStore::write(size_t index, const ChunkParams &chunk, const Pa
                                "分片位置超出文件总长度: pos=" + std::to_string(chunk.pos)
                                    + ", total=" + std::to_string(chunk.total));
     }
-    // Only a continuation exactly where the received bytes end is taken, so a client that
-    // continues from a wrong place is told, and starts again at 0.
-    if (chunk.pos > 0 && chunk.pos != received) {
+    // A chunk may start anywhere up to where the received bytes end: one sent again (its
+    // answer was lost) overwrites the same bytes. A gap is refused, so a client that continues
+    // from a wrong place is told, and starts again at 0.
+    if (chunk.pos > received) {
         reader(discard);
         return rejectAfterBody(index, chunk, 0, "400",
                                "续传位置与已接收长度不符: pos=" + std::to_string(chunk.pos)
