@@ -217,7 +217,8 @@ void TestCli::upload_signal_stopsEndsFfmpegAndReportsExit()
     QVERIFY(process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit);
     // 128 + the signal that ended it: with two, either may be handled first.
     const int code = process.exitCode();
-    QVERIFY2(code == 128 + SIGINT || (second != 0 && code == 128 + second), qPrintable(QString::number(code)));
+    QVERIFY2(code == 128 + SIGINT || (second != 0 && code == 128 + second),
+             qPrintable(QString::number(code) + QLatin1Char(' ') + QString::fromUtf8(process.readAllStandardError())));
     // No ffmpeg of the run outlives it, however impatient the user. One killed as the
     // program left may take a moment to go.
     QTRY_VERIFY(!TestVideos::processRunningWith(variants));
