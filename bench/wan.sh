@@ -93,7 +93,7 @@ for link in $links; do
     client=0
     reference=0
     for round in $(seq "$rounds"); do
-        curl -sf -X POST "$base/admin/reset" >/dev/null
+        curl -sf -X POST -d "" "$base/admin/reset" >/dev/null
         /usr/bin/time -f "%M %U %S" -o "$work/usage-client" "$cli" --no-probe "$launch" "$source" \
             >"$work/cli.out" 2>&1 || { cat "$work/cli.out" >&2; exit 1; }
         speed=$(awk -v bytes="$total" -v s="$(client_seconds)" 'BEGIN { printf "%.2f", bytes / 1048576 / s }')

@@ -17,21 +17,18 @@ bool Link::active() const
     return m_bytesPerSecond > 0 || m_rttMs > 0;
 }
 
-void Link::carry(size_t size)
+void Link::carry(Transfer &transfer, size_t size)
 {
     if (m_bytesPerSecond <= 0 || size == 0)
         return;
-    Clock::time_point until;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const Clock::time_point now = Clock::now();
-        if (m_free < now)
-            m_free = now;
-        m_free += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(size / m_bytesPerSecond));
-        until = m_free;
-    }
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    // Waits under a millisecond add up in the link's schedule and are slept off together.
+    if (transfer.bytes == 0)
+        transfer.start = Clock::now();
+    transfer.bytes += double(size);
+    const Clock::time_point due =
+        transfer.start
+        + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(transfer.bytes / m_bytesPerSecond));
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
+    // Waits under a millisecond add up and are slept off together.
     if (wait > 0)
         m_shutdown.waitFor(int(wait));
 }

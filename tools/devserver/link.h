@@ -3,36 +3,39 @@
 
 #include <chrono>
 #include <cstddef>
-#include <mutex>
 
 namespace devserver {
 
 class Shutdown;
 
-// A slow, distant link on loopback: the bytes of request bodies come in no faster than the
-// link's bandwidth, shared by every connection, and each reply is held back for the round
-// trip. Idle time earns no credit, as on a real link. Off when both figures are 0.
+// A slow, distant link on loopback: a request body comes in no faster than the link's
+// bandwidth, and each reply is held back for the round trip. Off when both figures are 0.
 class Link final
 {
 public:
+    using Clock = std::chrono::steady_clock;
+    // One body's schedule: its bytes are due at fixed times from its first byte on, so a
+    // sleep that overran is made up by the next one rather than lost.
+    struct Transfer
+    {
+        Clock::time_point start{};
+        double bytes = 0;
+    };
+
     Link(double mbps, int rttMs, Shutdown &shutdown);
     Link(const Link &) = delete;
     Link &operator=(const Link &) = delete;
 
     bool active() const;
-    // Returns once size more bytes would have crossed the link.
-    void carry(size_t size);
+    // Returns once size more bytes of the transfer would have crossed the link.
+    void carry(Transfer &transfer, size_t size);
     // Before a reply goes out.
     void delayReply();
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     const double m_bytesPerSecond;
     const int m_rttMs;
     Shutdown &m_shutdown;
-    std::mutex m_mutex;
-    Clock::time_point m_free{};
 };
 
 } // namespace devserver

@@ -156,9 +156,10 @@ void UploadRoute::handleUpload(bool alias, const httplib::Request &request, http
 
     // On an emulated link the chunk arrives at the link's pace.
     Link *link = m_context.link;
-    const auto throttled = [link](const httplib::ContentReceiver &data) {
-        return [link, data](const char *bytes, size_t size) {
-            link->carry(size);
+    Link::Transfer transfer;
+    const auto throttled = [link, &transfer](const httplib::ContentReceiver &data) {
+        return [link, &transfer, data](const char *bytes, size_t size) {
+            link->carry(transfer, size);
             return data(bytes, size);
         };
     };
