@@ -16,7 +16,9 @@
 #include <QFile>
 #include <QListWidget>
 #include <QMimeData>
+#include <QMutex>
 #include <QStackedWidget>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -86,8 +88,24 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: nuv-bench-many LAUNCH_COMMAND DATA_FOLDER FILE...\n");
         return 2;
     }
-    // The program writes these to its log file; here they would only cost terminal time.
+    // The program writes these to its log file; here they would only cost terminal time,
+    // unless NUV_BENCH_LOG names a file for them (with milliseconds and threads).
+    static QFile *log = nullptr;
+    static QElapsedTimer logClock;
+    if (qEnvironmentVariableIsSet("NUV_BENCH_LOG")) {
+        log = new QFile(qEnvironmentVariable("NUV_BENCH_LOG"));
+        log = log->open(QIODevice::WriteOnly) ? log : nullptr;
+        logClock.start();
+    }
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+        static QMutex mutex;
+        QMutexLocker locker(&mutex);
+        if (log)
+            log->write(QStringLiteral("%1 %2 %3\n")
+                           .arg(logClock.elapsed())
+                           .arg(quintptr(QThread::currentThreadId()), 0, 16)
+                           .arg(message.left(200))
+                           .toUtf8());
         if (type == QtCriticalMsg || type == QtFatalMsg)
             std::fprintf(stderr, "%s\n", qPrintable(message));
     });
@@ -122,6 +140,7 @@ int main(int argc, char **argv)
     qint64 analysedMs = -1;
     qint64 registeredMs = -1;
     qint64 worstLateMs = 0;
+    qint64 worstAtMs = 0;
     int failed = 0;
     bool dropped = false;
 
@@ -130,8 +149,10 @@ int main(int argc, char **argv)
     QTimer heartbeat;
     heartbeat.setTimerType(Qt::PreciseTimer);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        if (dropped && tick.isValid())
-            worstLateMs = qMax(worstLateMs, tick.elapsed() - 10);
+        if (dropped && tick.isValid() && tick.elapsed() - 10 > worstLateMs) {
+            worstLateMs = tick.elapsed() - 10;
+            worstAtMs = clock.elapsed();
+        }
         tick.restart();
     });
     heartbeat.start(10);
@@ -174,6 +195,7 @@ int main(int argc, char **argv)
     const int code = QApplication::exec();
     sampling = false;
     sampler.join();
+    std::fprintf(stderr, "nuv-bench-many: the longest stall ended %.1f s after the drop\n", worstAtMs / 1000.0);
     if (failed > 0)
         std::fprintf(stderr, "nuv-bench-many: %d of %d rows failed\n", failed, int(files.size()));
     std::printf("many: files %d, analysed %.1f s, registered %.1f s, ffmpeg at once %d, threads %ld, peak RSS %.0f "
@@ -181,6 +203,8 @@ int main(int argc, char **argv)
                 int(files.size()), analysedMs / 1000.0, registeredMs / 1000.0, mostFfmpeg.load(), mostThreads.load(),
                 statusField("VmHWM") / 1024.0, worstLateMs);
     std::fflush(stdout);
+    if (log)
+        log->flush();
     // As the program itself ends: rows whose threads still wind down are not waited for.
     std::_Exit(code);
 }
