@@ -109,7 +109,8 @@ void ServerApp::configure()
         return httplib::Server::HandlerResponse::Unhandled;
     });
     if (m_link.active())
-        m_server->set_post_routing_handler([this](const httplib::Request &, httplib::Response &) { m_link.delayReply(); });
+        m_server->set_post_routing_handler(
+            [this](const httplib::Request &, httplib::Response &) { m_link.delayReply(); });
     if (m_options.verbose) {
         m_server->set_logger([](const httplib::Request &request, const httplib::Response &response) {
             static std::mutex stderrMutex;

@@ -67,7 +67,8 @@ void ResumeJournal::write(const QJsonArray &entries) const
     QFile file(part);
     const bool written =
         file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(QJsonDocument(QJsonObject{{QStringLiteral("files"), entries}}).toJson(QJsonDocument::Compact)) >= 0
+        && file.write(QJsonDocument(QJsonObject{{QStringLiteral("files"), entries}}).toJson(QJsonDocument::Compact))
+               >= 0
         && file.flush();
     file.close();
     if (!written || std::rename(QFile::encodeName(part).constData(), QFile::encodeName(m_path).constData()) != 0) {
