@@ -12,50 +12,25 @@
 #   bench/many.sh --cli           CLI_FILES=1000
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(dirname "$here")
-build=${BUILD_DIR:-build}
 files=${FILES:-300}
 cli_files=${CLI_FILES:-1000}
 rounds=${BENCH_ROUNDS:-2}
 mode=window
 [ "${1:-}" = "--cli" ] && mode=cli
+# shellcheck source=bench/common.sh
+. "$(dirname "$0")/common.sh"
+bench_require nuvupload-cli nuv-devserver nuv-bench-many
+bench_work bench-many
 
-bin="$root/$build/bin"
-if [ ! -x "$bin/nuvupload-cli" ] || [ ! -x "$bin/nuv-devserver" ] || [ ! -x "$bin/nuv-bench-many" ]; then
-    (cd "$root" && BUILD_DIR="$build" ./setup.sh >/dev/null)
-fi
-
-work=$(mktemp -d "$root/$build/bench-many.XXXXXX")
-server_pid=""
-cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-start_server() {
-    "$bin/nuv-devserver" --port 0 --plan original --max-upload-num -1 --data "$work/uploads" \
-        >"$work/server.out" 2>"$work/server.err" &
-    server_pid=$!
-    for _ in $(seq 300); do [ -s "$work/server.out" ] && break; sleep 0.1; done
-    launch=$(sed -n 's/.* launch \(nuvVideoClient:[^ ]*\)$/\1/p' "$work/server.out")
-    [ -n "$launch" ] || { echo "nuv-devserver did not start" >&2; cat "$work/server.err" >&2; exit 1; }
-}
+start_server() { bench_start_server --plan original --max-upload-num -1; }
 # Every file registered, as the server saw it.
 check_registered() {
     local seen
-    seen=$(curl -sf "$(sed -n 's/^nuv-devserver listening on \(http:[^ ]*\) launch .*/\1/p' "$work/server.out")/admin/journal" \
-        | python3 -c 'import json, sys; print(len(json.load(sys.stdin)["registrations"]))')
+    seen=$(curl -sf "$base/admin/journal" | python3 -c 'import json, sys; print(len(json.load(sys.stdin)["registrations"]))')
     [ "$seen" = "$1" ] || { echo "the server registered $seen of $1 files" >&2; exit 1; }
 }
 stop_server() {
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=""
+    bench_stop_server
     rm -rf "$work/uploads"
 }
 
@@ -69,27 +44,28 @@ make_files() { # count folder
 }
 
 if [ "$mode" = cli ]; then
-    mkdir -p "$work/cli"
-    cp "$bin/nuvupload-cli" "$work/cli/"
-    per_file() { # count -> ms per file of one session
+    bench_client
+    per_file() { # count -> per_file_ms: ms per file of one session (not in a subshell: the
+                 # server it starts must go with the script)
         rm -rf "$work/files"
         make_files "$1" "$work/files"
         start_server
         local t0 t1
-        t0=$(date +%s.%N)
+        t0=$(now)
         # The probe is ffmpeg's time, not the client's: left out, as in bench/upload.sh.
-        "$work/cli/nuvupload-cli" --no-probe "$launch" "$work"/files/*.mp4 >"$work/cli.out" 2>&1 \
+        "$cli" --no-probe "$launch" "$work"/files/*.mp4 >"$work/cli.out" 2>&1 \
             || { tail -n 20 "$work/cli.out" >&2; exit 1; }
-        t1=$(date +%s.%N)
+        t1=$(now)
         check_registered "$1"
         stop_server
-        awk -v n="$1" -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.1f", (t1 - t0) * 1000 / n }'
+        per_file_ms=$(awk -v n="$1" -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.1f", (t1 - t0) * 1000 / n }')
     }
     small=$((cli_files / 10))
     best_small=""; best_large=""
     for round in $(seq "$rounds"); do
-        a=$(per_file "$small"); b=$(per_file "$cli_files")
-        echo "round $round: $small files $a ms per file, $cli_files files $b ms per file (load $(cut -d' ' -f1 /proc/loadavg))"
+        per_file "$small"; a=$per_file_ms
+        per_file "$cli_files"; b=$per_file_ms
+        echo "round $round: $small files $a ms per file, $cli_files files $b ms per file (load $(load))"
         best_small=$(awk -v a="${best_small:-1e9}" -v b="$a" 'BEGIN { print (b < a ? b : a) }')
         best_large=$(awk -v a="${best_large:-1e9}" -v b="$b" 'BEGIN { print (b < a ? b : a) }')
     done
@@ -101,9 +77,10 @@ make_files "$files" "$work/files"
 # One probe, as the analysis runs it: the yardstick for the analysis time.
 probe=1e9
 for _ in 1 2 3; do
-    t0=$(date +%s.%N)
-    ffmpeg -hide_banner -nostdin -i "$work/files/clip_$(printf '%0*d' ${#files} 1).mp4" >/dev/null 2>&1 || true
-    t1=$(date +%s.%N)
+    t0=$(now)
+    ffmpeg -hide_banner -nostdin -i "$work/files/clip_$(printf '%0*d' ${#files} 1).mp4" -threads 1 -loglevel info \
+        >/dev/null 2>&1 || true
+    t1=$(now)
     probe=$(awk -v a="$probe" -v t0="$t0" -v t1="$t1" 'BEGIN { d = t1 - t0; print (d < a ? d : a) }')
 done
 cores=$(nproc)
@@ -118,7 +95,7 @@ for round in $(seq "$rounds"); do
     check_registered "$files"
     stop_server
     rm -rf "$work/data"
-    echo "round $round: ${line#many: } (load $(cut -d' ' -f1 /proc/loadavg))"
+    echo "round $round: ${line#many: } (load $(load))"
     analysed=$(sed -n 's/.*analysed \([0-9.]*\) s.*/\1/p' <<<"$line")
     if [ -z "$best" ] || awk -v a="$analysed" -v b="$best_analysed" 'BEGIN { exit !(a < b) }'; then
         best=$line; best_analysed=$analysed

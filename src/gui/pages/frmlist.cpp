@@ -120,7 +120,7 @@ void FrmList::addRows()
     spent.start();
     const QSharedPointer<Manager> manager = m_app->manager();
     const QSharedPointer<Schema> schema = manager->schema();
-    while (!m_unshown.isEmpty() && spent.elapsed() < RowBatchMs) {
+    for (int made = 0; !m_unshown.isEmpty() && (made < RowsEachTurn || spent.elapsed() < RowBatchMs); ++made) {
         const Unshown next = m_unshown.takeFirst();
         const UploadFileInfo record = MediaProbe::recordOf(next.path, schema ? schema->uuid() : QString());
 

@@ -29,7 +29,9 @@ public:
     static constexpr int MaxListHeight = 394;
     // How long the scheduler waits for a row that is still being analysed.
     static constexpr int AnalysisWaitMs = 10000;
-    // How long rows are made in one turn of the event loop.
+    // Rows made in one turn of the event loop: at least RowsEachTurn (a few files show at
+    // once), more while RowBatchMs have not passed.
+    static constexpr int RowsEachTurn = 8;
     static constexpr int RowBatchMs = 15;
 
     explicit FrmList(QWidget *parent = nullptr);

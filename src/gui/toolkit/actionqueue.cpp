@@ -31,11 +31,6 @@ void ActionQueue::setLimit(int limit)
     startWaiting();
 }
 
-int ActionQueue::running() const
-{
-    return m_running;
-}
-
 bool ActionQueue::enqueue(QObject *owner, Start start)
 {
     Q_ASSERT(QThread::currentThread() == thread());

@@ -11,10 +11,10 @@
 // come first served. Each row's analysis starts ffmpeg on a thread of its own, and a few
 // hundred files dropped at once would otherwise start them all together.
 //
-// Lives on the user-interface thread. An action is started by its start function, which
-// must hand the returned release function to the work and call it when the work ends,
-// on whatever thread (a failure included); the next waiting action starts then. An owner
-// that is gone by its turn is skipped.
+// Lives on the user-interface thread. When its turn comes, an action's start function is
+// called with a release function, which the work calls once it ends, on whatever thread and
+// however it ends; the next waiting action starts then. An owner that is gone by its turn is
+// skipped.
 class ActionQueue final : public QObject
 {
     Q_OBJECT
@@ -31,7 +31,6 @@ public:
 
     int limit() const;
     void setLimit(int limit);
-    int running() const;
 
     // Starts at once when a place is free (true), else when one comes free (false).
     bool enqueue(QObject *owner, Start start);
