@@ -106,6 +106,15 @@ void FrmList::addFiles(const QStringList &files)
     for (const QString &path : files) {
         const QSharedPointer<UploadManager> pipeline = manager->addUploadManager();
         connect(pipeline.data(), &UploadManager::warningRaised, this, &FrmList::showWarning);
+        // The server may remove a file before its row is made: then no row is made.
+        connect(pipeline.data(), &UploadManager::deleteMsg, this, [this](UploadManager *removed) {
+            for (int i = 0; i < m_unshown.size(); ++i) {
+                if (m_unshown.at(i).pipeline.data() == removed) {
+                    m_unshown.removeAt(i);
+                    return refreshCount();
+                }
+            }
+        });
         m_unshown.append({path, pipeline});
     }
     if (m_unshown.size() == files.size())
