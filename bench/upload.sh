@@ -8,57 +8,22 @@
 #   bench/upload.sh                       uses build/ (BUILD_DIR=... for another)
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(dirname "$here")
-build=${BUILD_DIR:-build}
 size_mib=512
 rounds=${BENCH_ROUNDS:-3}
-chunk=$((2 * 1024 * 1024))
-
-bin="$root/$build/bin"
-if [ ! -x "$bin/nuvupload-cli" ] || [ ! -x "$bin/nuv-devserver" ]; then
-    (cd "$root" && BUILD_DIR="$build" ./setup.sh >/dev/null)
-fi
-
-# Source files, the server's uploads and the client's tmp all on the build folder's disk.
-work=$(mktemp -d "$root/$build/bench-upload.XXXXXX")
-server_pid=""
-cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-now() { date +%s.%N; }
+# shellcheck source=bench/common.sh
+. "$(dirname "$0")/common.sh"
+bench_require nuvupload-cli nuv-devserver
+bench_work bench-upload
 mib_per_s() { awk -v bytes="$1" -v t0="$2" -v t1="$3" 'BEGIN { printf "%.1f", bytes / 1048576 / (t1 - t0) }'; }
 
-# The client in a folder of its own: its logs, tmp and setting.ini stay in $work.
-mkdir -p "$work/cli"
-cp "$bin/nuvupload-cli" "$work/cli/"
-cli="$work/cli/nuvupload-cli"
-
-"$bin/nuv-devserver" --port 0 --plan original --data "$work/uploads" >"$work/server.out" 2>"$work/server.err" &
-server_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/server.out" ] && break
-    sleep 0.1
-done
-first=$(head -n1 "$work/server.out")
-base=$(sed -n 's/^nuv-devserver listening on \(http:[^ ]*\) launch .*/\1/p' <<<"$first")
-launch=$(sed -n 's/.* launch \(nuvVideoClient:[^ ]*\)$/\1/p' <<<"$first")
-uuid=$(sed -n 's/.*[?&]uuid=\([^&]*\).*/\1/p' <<<"$launch")
-code=$(sed -n 's/.*[?&]code=\([^&]*\).*/\1/p' <<<"$launch")
-[ -n "$base" ] && [ -n "$uuid" ] || { echo "nuv-devserver did not start: $first" >&2; exit 1; }
+bench_client
+bench_start_server --plan original
 
 echo "generating ${size_mib} MiB of random data"
 source="$work/random.mp4"
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$source"
 total=$(stat -c %s "$source")
-mkdir -p "$work/chunks"
-split -b "$chunk" -d -a 5 "$source" "$work/chunks/c"
+bench_curl_args "$source"
 
 # nuvupload-cli: the whole session (settings, token, check, upload, registration). The file
 # is random data, not a video, so the ffmpeg probe is skipped.
@@ -66,30 +31,9 @@ upload_client() {
     /usr/bin/time -f "%M %U %S" -o "$work/usage-client" "$cli" --no-probe "$launch" "$source" >"$work/cli.out" 2>&1 \
         || { cat "$work/cli.out" >&2; exit 1; }
 }
-
 # curl: one process, one connection, the same chunks as consecutive multipart requests.
-token=$(curl -s "$base/api/token?code=$code" | sed -n 's/.*"data":"\([^"]*\)".*/\1/p')
-args=()
-pos=0
-for part in "$work"/chunks/c*; do
-    length=$(stat -c %s "$part")
-    end=0
-    [ $((pos + length)) -ge "$total" ] && end=1
-    [ ${#args[@]} -gt 0 ] && args+=(--next)
-    args+=(-s -o /dev/null -H "token: $token"
-           -F "file=@$part;filename=unknow.fs;type=application/octet-stream"
-           "$base/api/upload?uuid=$uuid&name=curl.mp4&total=$total&pos=$pos&end=$end")
-    pos=$((pos + length))
-done
 upload_curl() {
-    /usr/bin/time -f "%M %U %S" -o "$work/usage-curl" curl "${args[@]}"
-}
-cpu_seconds() { awk '{ printf "%.2f", $2 + $3 }' "$1"; }
-
-# Both copies must have arrived whole, or the numbers mean nothing.
-check_arrived() {
-    arrived=$(find "$work/uploads" -name "$1" -type f | head -n1)
-    cmp -s "$source" "$arrived" || { echo "the upload of $1 did not arrive intact" >&2; exit 1; }
+    /usr/bin/time -f "%M %U %S" -o "$work/usage-curl" curl "${curl_args[@]}"
 }
 
 # Alternating rounds, best of each: other work on the machine only ever slows a round down.
@@ -98,10 +42,10 @@ reference=0
 for round in $(seq "$rounds"); do
     t0=$(now); upload_client; t1=$(now)
     speed=$(mib_per_s "$total" "$t0" "$t1")
-    check_arrived random.mp4
+    bench_check_arrived "$source" random.mp4
     t0=$(now); upload_curl; t1=$(now)
     curl_speed=$(mib_per_s "$total" "$t0" "$t1")
-    check_arrived curl.mp4
+    bench_check_arrived "$source" curl.mp4
     echo "round $round: nuvupload-cli $speed MiB/s ($(cpu_seconds "$work/usage-client") s CPU)," \
          "curl $curl_speed MiB/s ($(cpu_seconds "$work/usage-curl") s CPU)"
     client=$(awk -v a="$client" -v b="$speed" 'BEGIN { print (b > a ? b : a) }')

@@ -3,6 +3,7 @@
 // pictures in NUV_SCREENSHOT_DIR so the look can be checked by eye.
 #include "core/pipeline/pipelineprogress.h"
 #include "gui/pages/itemtaskstatuswidget.h"
+#include "gui/toolkit/actionqueue.h"
 #include "guitest.h"
 
 using GuiTest::child;
@@ -114,8 +115,12 @@ private slots:
         // screen, it once came out twice its size, over the text.
         QCOMPARE(bluePixels(picture, child(w.page("frmAdd"), "label_3"), window), 0);
 
-        // The file check is held, so the rows keep the states given to them here.
+        // The file check is held, so the rows keep the states given to them here; all five
+        // are analysed at once.
         QVERIFY(w.server.configure({{QStringLiteral("stall"), QJsonObject{{QStringLiteral("check"), 8000}}}}));
+        const int analyses = ActionQueue::analyses().limit();
+        const auto restore = qScopeGuard([analyses] { ActionQueue::analyses().setLimit(analyses); });
+        ActionQueue::analyses().setLimit(5);
         window->onAddFilesMsg(w.videos(QStringLiteral("第一章 课程导入.mp4|第二章 基本概念与术语的详细讲解（上）.mp4|"
                                                       "第三章 实验.mov|第四章 复习.mkv|第五章 总结.mp4")
                                            .split(QLatin1Char('|'))));

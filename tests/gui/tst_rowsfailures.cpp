@@ -2,6 +2,7 @@
 // Task rows that fail, are deleted or are removed by the server, the copy-log action, and
 // the row's size text; against a real nuv-devserver and the real ffmpeg.
 #include "core/pipeline/uploadmanager.h"
+#include "gui/toolkit/actionqueue.h"
 #include "guitest.h"
 
 using GuiTest::child;
@@ -96,6 +97,35 @@ private slots:
         QVERIFY(data && data->hasUrls());
         QCOMPARE(data->urls(),
                  QList<QUrl>{QUrl::fromLocalFile(logs.absoluteFilePath(QStringLiteral("2024-01-01.log")))});
+    }
+
+    void analyses_moreFilesThanPlaces_takeTurnsInOrder()
+    {
+        // One place, and a file check that takes a while: the others wait, saying so, and
+        // each check reaches the server only after the one before it was answered.
+        constexpr int StallMs = 600;
+        ActionQueue &queue = ActionQueue::analyses();
+        const int limit = queue.limit();
+        const auto restore = qScopeGuard([&] { queue.setLimit(limit); });
+        queue.setLimit(1);
+        QVERIFY(w.server.configure({{QStringLiteral("stall"), QJsonObject{{QStringLiteral("check"), StallMs}}}}));
+        QVERIFY(w.openLoaded(-1));
+        const QStringList files = w.videos(names("turn1.mp4 turn2.mp4 turn3.mp4"));
+        w.window->onAddFilesMsg(files);
+
+        QTRY_COMPARE(w.list()->count(), 3);
+        QCOMPARE(child<QLabel>(w.row(2), "lblProgress")->toolTip(), ItemTaskWidget::WaitingForAnalysisText);
+        for (int i = 0; i < 3; ++i)
+            GUITEST_ROW_REACHES(w, i, Status::Waiting, 20000);
+        const QJsonArray checks = w.server.requestsTo(QStringLiteral("/api/check"));
+        QCOMPARE(checks.size(), 3);
+        for (int i = 1; i < 3; ++i) {
+            const qint64 apart = qint64(checks.at(i)[QStringLiteral("time")].toDouble()
+                                        - checks.at(i - 1)[QStringLiteral("time")].toDouble());
+            QVERIFY2(apart >= StallMs - 50, qPrintable(QString::number(apart)));
+            QCOMPARE(checks.at(i)[QStringLiteral("form")][QStringLiteral("name")].toString(),
+                     QFileInfo(files.at(i)).fileName());
+        }
     }
 
     void upload_elevenRejectedChunks_failsThenUploadsAgainOnClick()

@@ -53,7 +53,24 @@ void ApiRoutes::install(httplib::Server &server)
         server.Get(prefix + "/platform/settings", route("settings"));
         server.Get(prefix + "/api/token", route("token"));
         for (const char *endpoint : FormEndpoints) {
-            server.Post(prefix + "/api/" + endpoint, route(endpoint));
+            server.Post(prefix + "/api/" + endpoint, [this, alias, endpoint = std::string(endpoint)](
+                                                         const httplib::Request &request, httplib::Response &response,
+                                                         const httplib::ContentReader &reader) {
+                std::string body;
+                // Form parameters come url-encoded only; a multipart body is read and ignored.
+                if (request.is_multipart_form_data())
+                    reader([](const httplib::MultipartFormData &) { return true; },
+                           [](const char *, size_t) { return true; });
+                else
+                    reader([&body, &request](const char *data, size_t size) {
+                        body.append(data, size);
+                        // A long form (a status report lists every file) comes in several
+                        // segments: each is acknowledged at once, as the headers are.
+                        acknowledgeHeadersNow(request);
+                        return true;
+                    });
+                handle(endpoint, alias, request, response, body);
+            });
             // Clients commonly follow a redirected POST with a GET; let that reach the handler.
             if (alias)
                 server.Get(prefix + "/api/" + endpoint, route(endpoint));
@@ -107,10 +124,10 @@ bool tokenAccepted(const ServerContext &context, const httplib::Request &request
 }
 
 void ApiRoutes::handle(const std::string &endpoint, bool alias, const httplib::Request &request,
-                       httplib::Response &response)
+                       httplib::Response &response, const std::string &body)
 {
     const ParamList query = queryParams(request);
-    const ParamList form = formParams(request);
+    const ParamList form = formParams(request, body);
     m_context.journal.recordRequest(request, query, form);
     ParamList params = query;
     params.insert(params.end(), form.begin(), form.end());

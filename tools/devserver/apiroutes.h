@@ -27,7 +27,10 @@ public:
     void install(httplib::Server &server);
 
 private:
-    void handle(const std::string &endpoint, bool alias, const httplib::Request &request, httplib::Response &response);
+    // body: the form as the route read it (httplib itself refuses forms over 8 KiB, and a
+    // status report lists every file of the session).
+    void handle(const std::string &endpoint, bool alias, const httplib::Request &request, httplib::Response &response,
+                const std::string &body = std::string());
     void handleSettings(const httplib::Request &request, httplib::Response &response);
     void handleToken(const ParamList &params, httplib::Response &response);
     void handleRemoved(httplib::Response &response);

@@ -130,6 +130,14 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error)
                 error = "--outage begins with a chunk upload: N is at least 1";
                 return false;
             }
+        } else if (arg == "--link-mbps") {
+            if (!nextInt(0, 100000, number))
+                return false;
+            options.linkMbps = int(number);
+        } else if (arg == "--link-rtt-ms") {
+            if (!nextInt(0, 10000, number))
+                return false;
+            options.linkRttMs = int(number);
         } else if (arg == "--seed") {
             if (!nextInt(0, std::numeric_limits<long long>::max(), number))
                 return false;
@@ -179,6 +187,10 @@ chunk upload, registration, status reports and removals, with fault injection.
   --client-version V       linuxVideoClientVersion of the settings
   --client-download URL    linuxVideoClientDownloadApi of the settings
   --seed N                 seed of --random-faults
+  --link-mbps B            emulate a link of B Mbit/s: request bodies are read
+                           no faster, shared by all connections (default 0: off)
+  --link-rtt-ms R          emulate a round trip of R ms: each reply is held
+                           back R ms (default 0: off)
   --verbose                one line per request on stderr
   --help                   this text
   --version                print the version

@@ -26,6 +26,9 @@ struct Options
     std::string clientDownload;
     std::vector<std::pair<std::string, std::string>> faults;
     std::string outage; // --outage, in Outage's flag syntax
+    // --link-mbps, --link-rtt-ms: an emulated slow, distant link; 0 is off.
+    int linkMbps = 0;
+    int linkRttMs = 0;
     uint64_t seed = 0;
     bool seeded = false;
     bool verbose = false;

@@ -37,6 +37,7 @@ std::unique_ptr<httplib::Server> makeServer(const Options &options)
 
 ServerApp::ServerApp(const Options &options, Faults &faults, const std::string &dataFolder)
     : m_options(options)
+    , m_link(options.linkMbps, options.linkRttMs, m_shutdown)
     , m_session(options)
     , m_uploads(dataFolder)
     , m_server(makeServer(options))
@@ -56,6 +57,7 @@ ServerApp::ServerApp(const Options &options, Faults &faults, const std::string &
     , m_admin(m_context)
 {
     m_context.outage = &m_outage;
+    m_context.link = &m_link;
     m_outage.setRefuseHandler([this](int exceptRemotePort) {
         cutConnections(m_context.port, exceptRemotePort);
         m_server->stop();
@@ -106,6 +108,9 @@ void ServerApp::configure()
             acknowledgeHeadersNow(request);
         return httplib::Server::HandlerResponse::Unhandled;
     });
+    if (m_link.active())
+        m_server->set_post_routing_handler(
+            [this](const httplib::Request &, httplib::Response &) { m_link.delayReply(); });
     if (m_options.verbose) {
         m_server->set_logger([](const httplib::Request &request, const httplib::Response &response) {
             static std::mutex stderrMutex;

@@ -6,6 +6,7 @@
 #include "faults.h"
 #include "hostileroutes.h"
 #include "journal.h"
+#include "link.h"
 #include "options.h"
 #include "outage.h"
 #include "servercontext.h"
@@ -50,6 +51,7 @@ private:
     const Options m_options;
     Shutdown m_shutdown;
     Outage m_outage;
+    Link m_link;
     SessionState m_session;
     Journal m_journal;
     UploadStore m_uploads;

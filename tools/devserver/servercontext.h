@@ -11,6 +11,7 @@ struct Request;
 
 namespace devserver {
 
+class Link;
 class Outage;
 
 class Faults;
@@ -51,6 +52,8 @@ struct ServerContext
     bool loopbackOnly = true;
     // The planned or running outage (ServerApp's).
     Outage *outage = nullptr;
+    // The emulated link (ServerApp's); inactive unless asked for.
+    Link *link = nullptr;
 
     // "scheme://host:port" as seen by the client: on a loopback-only server always 127.0.0.1,
     // otherwise the Host the client used, so links work from other machines.

@@ -4,6 +4,7 @@
 #include "apiroutes.h"
 #include "faults.h"
 #include "journal.h"
+#include "link.h"
 #include "uploadstore.h"
 
 #include <fcntl.h>
@@ -153,7 +154,22 @@ void UploadRoute::handleUpload(bool alias, const httplib::Request &request, http
         return;
     }
 
-    const ChunkOutcome outcome = m_context.uploads.write(upload, chunk, partReader(request, *reader));
+    // On an emulated link the chunk arrives at the link's pace.
+    Link *link = m_context.link;
+    Link::Transfer transfer;
+    const auto throttled = [link, &transfer](const httplib::ContentReceiver &data) {
+        return [link, &transfer, data](const char *bytes, size_t size) {
+            link->carry(transfer, size);
+            return data(bytes, size);
+        };
+    };
+    const httplib::ContentReader paced(
+        [reader, throttled](httplib::ContentReceiver data) { return (*reader)(throttled(data)); },
+        [reader, throttled](httplib::MultipartContentHeader header, httplib::ContentReceiver data) {
+            return (*reader)(std::move(header), throttled(data));
+        });
+    const httplib::ContentReader &body = link && link->active() ? paced : *reader;
+    const ChunkOutcome outcome = m_context.uploads.write(upload, chunk, partReader(request, body));
     if (fault.kind == ChunkFault::Kind::Lose) {
         dropConnection(response);
         return;

@@ -108,10 +108,15 @@ ParamList queryParams(const httplib::Request &request)
 
 ParamList formParams(const httplib::Request &request)
 {
+    return formParams(request, request.body);
+}
+
+ParamList formParams(const httplib::Request &request, const std::string &body)
+{
     const std::string type = request.get_header_value("Content-Type");
     if (type.compare(0, 33, "application/x-www-form-urlencoded") != 0)
         return {};
-    return parseUrlEncoded(request.body);
+    return parseUrlEncoded(body);
 }
 
 const std::string *findParam(const ParamList &params, const std::string &key)

@@ -30,6 +30,8 @@ ParamList parseUrlEncoded(const std::string &text);
 ParamList queryParams(const httplib::Request &request);
 // The body's parameters when it is form-encoded, else nothing.
 ParamList formParams(const httplib::Request &request);
+// The same for a body read by the route itself.
+ParamList formParams(const httplib::Request &request, const std::string &body);
 // The last value of key, or null when absent (a later duplicate wins).
 const std::string *findParam(const ParamList &params, const std::string &key);
 // The first key that occurs more than once, or null.

@@ -41,11 +41,24 @@ void insert(const QString &form)
     std::stable_sort(list.begin(), list.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
 }
 
+// Anything a viewer might take for the end of a line or a terminal for a command: C0, DEL,
+// C1 and the Unicode line and paragraph separators.
+bool isControl(ushort u)
+{
+    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
+}
+
 QString escapedControls(const QString &text)
 {
+    // Most lines have nothing to escape, and some (the status reports' file lists) are long.
+    const auto first = std::find_if(text.cbegin(), text.cend(), [](QChar c) { return isControl(c.unicode()); });
+    if (first == text.cend())
+        return text;
     QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
+    out.reserve(text.size() + 16);
+    out.append(text.constData(), int(first - text.cbegin()));
+    for (auto it = first; it != text.cend(); ++it) {
+        const QChar c = *it;
         const ushort u = c.unicode();
         if (u == '\r')
             out += QStringLiteral("\\r");
@@ -53,9 +66,7 @@ QString escapedControls(const QString &text)
             out += QStringLiteral("\\n");
         else if (u == '\t')
             out += QStringLiteral("\\t");
-        // C0, DEL, C1 and the Unicode line and paragraph separators: anything a viewer
-        // might take for the end of a line or a terminal for a command.
-        else if (u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029)
+        else if (isControl(u))
             out += QStringLiteral("\\x%1").arg(u, u > 0xff ? 4 : 2, 16, QLatin1Char('0'));
         else
             out += c;
@@ -94,7 +105,8 @@ QString clean(const QString &message)
             text.replace(secret, mask(secret));
     }
     static const QRegularExpression password(QStringLiteral("(://[^/?#@\\s:]*):[^/?#@\\s]*@"));
-    text.replace(password, QStringLiteral("\\1:…@"));
+    if (text.contains(QLatin1Char('@')))
+        text.replace(password, QStringLiteral("\\1:…@"));
     return escapedControls(text);
 }
 

@@ -9,9 +9,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
-#include <QSaveFile>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -59,12 +59,23 @@ void ResumeJournal::write(const QJsonArray &entries) const
         return;
     }
     QDir().mkpath(QFileInfo(m_path).absolutePath());
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(QJsonObject{{QStringLiteral("files"), entries}}).toJson(QJsonDocument::Compact)) < 0
-        || !file.commit())
+    // Replaced by a rename, but not synced to disk: this runs between two chunks of an
+    // upload, where a sync costs milliseconds each time. The journal is for a program that
+    // ends or is killed, whose written pages outlive it; after a power cut, a lost offset
+    // only means the file goes again from its start.
+    const QString part = m_path + QStringLiteral(".part");
+    QFile file(part);
+    const bool written =
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(QJsonDocument(QJsonObject{{QStringLiteral("files"), entries}}).toJson(QJsonDocument::Compact))
+               >= 0
+        && file.flush();
+    file.close();
+    if (!written || std::rename(QFile::encodeName(part).constData(), QFile::encodeName(m_path).constData()) != 0) {
         qWarning().noquote() << QStringLiteral("ResumeJournal: cannot write ") + m_path + QStringLiteral(": ")
                                     + file.errorString();
+        QFile::remove(part);
+    }
 }
 
 UploadCheckpoint ResumeJournal::find(const UploadCheckpoint &file) const

@@ -101,13 +101,37 @@ void FrmList::onLoad()
 
 void FrmList::addFiles(const QStringList &files)
 {
+    // Every file is counted at once (the limits see them all); the rows follow in batches.
     const QSharedPointer<Manager> manager = m_app->manager();
-    const QSharedPointer<Schema> schema = manager->schema();
     for (const QString &path : files) {
         const QSharedPointer<UploadManager> pipeline = manager->addUploadManager();
         connect(pipeline.data(), &UploadManager::warningRaised, this, &FrmList::showWarning);
+        // The server may remove a file before its row is made: then no row is made.
+        connect(pipeline.data(), &UploadManager::deleteMsg, this, [this](UploadManager *removed) {
+            for (int i = 0; i < m_unshown.size(); ++i) {
+                if (m_unshown.at(i).pipeline.data() == removed) {
+                    m_unshown.removeAt(i);
+                    return refreshCount();
+                }
+            }
+        });
+        m_unshown.append({path, pipeline});
+    }
+    if (m_unshown.size() == files.size())
+        addRows();
+}
 
-        const UploadFileInfo record = MediaProbe::recordOf(path, schema ? schema->uuid() : QString());
+void FrmList::addRows()
+{
+    // A few hundred rows at once would hold the user-interface thread for seconds: rows are
+    // made for a while, then the event loop has a turn, until every file has its row.
+    QElapsedTimer spent;
+    spent.start();
+    const QSharedPointer<Manager> manager = m_app->manager();
+    const QSharedPointer<Schema> schema = manager->schema();
+    for (int made = 0; !m_unshown.isEmpty() && (made < RowsEachTurn || spent.elapsed() < RowBatchMs); ++made) {
+        const Unshown next = m_unshown.takeFirst();
+        const UploadFileInfo record = MediaProbe::recordOf(next.path, schema ? schema->uuid() : QString());
 
         auto *item = new QListWidgetItem;
         auto *row = new ItemTaskWidget(m_ui->listTask);
@@ -117,13 +141,15 @@ void FrmList::addFiles(const QStringList &files)
         // Everything the row shows is in place before the list shows it: showing runs
         // the row's load step at once when the list is visible.
         row->setManager(manager);
-        row->setUploadManager(pipeline);
+        row->setUploadManager(next.pipeline);
         row->setFileInfo(record);
         row->reload();
         m_ui->listTask->setItemWidget(item, row);
         connect(row, &ItemTaskWidget::deleteItemMsg, this, &FrmList::onDeleteItemMsg);
     }
     refreshCount();
+    if (!m_unshown.isEmpty())
+        QTimer::singleShot(0, this, &FrmList::addRows);
 }
 
 void FrmList::showWarning(const QString &message)
@@ -224,7 +250,7 @@ void FrmList::finishRemoval(const QPointer<ItemTaskWidget> &row)
         // Scheduling goes on without the row, whatever became of it meanwhile.
         m_app->manager()->onTaskComplete(identity);
     }
-    if (m_ui->listTask->count() == 0)
+    if (m_ui->listTask->count() == 0 && m_unshown.isEmpty())
         emit taskEmptyMsg();
     refreshCount();
 }

@@ -5,6 +5,7 @@
 
 #include <QMutex>
 #include <QPointer>
+#include <QSharedPointer>
 #include <QStringList>
 #include <QWidget>
 
@@ -14,6 +15,7 @@ class FrmList;
 class FrmApp;
 class ItemTaskWidget;
 class QListWidgetItem;
+class UploadManager;
 
 // The task list page: one row per file, the counter against the limit, more files by
 // dialog or drag and drop, row deletion, and the scheduler that starts the next waiting
@@ -27,6 +29,10 @@ public:
     static constexpr int MaxListHeight = 394;
     // How long the scheduler waits for a row that is still being analysed.
     static constexpr int AnalysisWaitMs = 10000;
+    // Rows made in one turn of the event loop: at least RowsEachTurn (a few files show at
+    // once), more while RowBatchMs have not passed.
+    static constexpr int RowsEachTurn = 8;
+    static constexpr int RowBatchMs = 15;
 
     explicit FrmList(QWidget *parent = nullptr);
     ~FrmList() override;
@@ -50,6 +56,7 @@ protected:
 
 private:
     void onLoad() override;
+    void addRows();
     int maxUploadNum() const;
     int pipelineCount() const;
     ItemTaskWidget *rowAt(int index) const;
@@ -63,6 +70,13 @@ private:
     Ui::FrmList *m_ui = nullptr;
     qint32 m_maxHeight = MaxListHeight;
     FrmApp *m_app = nullptr;
+    // Files counted in the session whose rows are still to be made, in order.
+    struct Unshown
+    {
+        QString path;
+        QSharedPointer<UploadManager> pipeline;
+    };
+    QList<Unshown> m_unshown;
 
     // One scheduler pass at a time in the whole process; a pass re-entered through the
     // events it processes while waiting finds the lock taken and returns.

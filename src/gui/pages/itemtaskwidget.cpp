@@ -7,6 +7,7 @@
 #include "core/pipeline/uploadmanager.h"
 #include "core/session/manager.h"
 #include "gui/toolkit/actionbehavior.h"
+#include "gui/toolkit/actionqueue.h"
 
 #include <QDebug>
 #include <QFontMetrics>
@@ -26,6 +27,8 @@ ItemTaskWidgetStatus rowStatusOf(TaskState state)
 }
 
 } // namespace
+
+const QString ItemTaskWidget::WaitingForAnalysisText = QStringLiteral("等待分析文件...");
 
 ItemTaskWidget::ItemTaskWidget(QWidget *parent)
     : QWidget(parent)
@@ -103,6 +106,18 @@ void ItemTaskWidget::analyse()
 {
     if (m_uploadManager)
         m_uploadManager->setFile(m_fileInfo);
+    // Analyses take turns; a row whose turn has not come says so until it comes.
+    const bool now = ActionQueue::analyses().enqueue(this, [this](const ActionQueue::Release &release) {
+        if (m_status == ItemTaskWidgetStatus::Analysing)
+            m_ui->wdgTaskStatus->setStatus(statusText(m_status), QStringLiteral("正在分析文件..."), 0);
+        runAnalysis(release);
+    });
+    if (!now)
+        m_ui->wdgTaskStatus->setStatus(statusText(m_status), WaitingForAnalysisText, 0);
+}
+
+void ItemTaskWidget::runAnalysis(const std::function<void()> &release)
+{
     auto *action = new ActionBehavior(this);
     action->setErrorHandler([this](int, const QString &message) {
         m_ui->btnUpload->hide();
@@ -112,7 +127,9 @@ void ItemTaskWidget::analyse()
     // The worker gets the pipeline; `row` only addresses the queued hand-over.
     ItemTaskWidget *row = this;
     const QSharedPointer<UploadManager> pipeline = m_uploadManager;
-    action->run([row, pipeline] {
+    action->run([row, pipeline, release] {
+        // The next row's turn comes as this work ends, however it ends.
+        const auto leave = qScopeGuard(release);
         if (!pipeline)
             throw QStringLiteral("未有上传执行任务");
         pipeline->analyse();

@@ -33,6 +33,8 @@ class ItemTaskWidget final : public QWidget, private NuvWidgetUiBehavior
 
 public:
     static constexpr int RowHeight = 72;
+    // Shown while the row waits for its turn to be analysed.
+    static const QString WaitingForAnalysisText;
 
     explicit ItemTaskWidget(QWidget *parent = nullptr);
     ~ItemTaskWidget() override;
@@ -79,7 +81,9 @@ private:
     // The row as an assistive tool reads it: the file as its name; size and status, with
     // the failure's message, as its description.
     void describe();
+    // Queues the analysis; runAnalysis runs it when its turn comes.
     void analyse();
+    void runAnalysis(const std::function<void()> &release);
     void onUploadDone(const ActionOutcome &outcome);
     bool hasTasks() const;
 
