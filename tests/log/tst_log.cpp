@@ -57,6 +57,10 @@ void TestLog::write_message_oneLineWithoutCredentials_data()
     row("code percent-encoded", "http://h/token?code=c0de%2BS3cret%2Fx", "http://h/token?code=c0de…");
     row("token in a reply", "{\"data\":\"tok/en-0123456789\"}", "{\"data\":\"tok/…\"}");
     row("short values stay", "code=abc", "code=abc");
+    row("token percent-encoded", "GET http://h/x?t=tok%2Fen-0123456789&k=m%20y-0123456789",
+        "GET http://h/x?t=tok%…&k=m%20…");
+    row("token escaped in JSON", "{\"data\":\"ke\\\\y-0123456789\"}", "{\"data\":\"ke\\\\…\"}");
+    row("a short secret shows less", "k=s3cr3t99", "k=s3…");
 }
 
 void TestLog::write_message_oneLineWithoutCredentials()
@@ -64,7 +68,7 @@ void TestLog::write_message_oneLineWithoutCredentials()
     QFETCH(QString, message);
     QFETCH(QString, written);
     LogSecrets::clear();
-    for (const char *secret : {"c0de+S3cret/x", "tok/en-0123456789", "abc"})
+    for (const char *secret : {"c0de+S3cret/x", "tok/en-0123456789", "abc", "ke\\y-0123456789", "s3cr3t99", "m y-0123456789"})
         LogSecrets::add(QString::fromLatin1(secret));
     QTemporaryDir dir;
     LogFileWriter writer(dir.path(), [] { return QDateTime(QDate(2026, 3, 7), QTime(9, 5, 1)); });
