@@ -93,3 +93,5 @@ bench_check_arrived() { # source name
     cmp -s "$1" "$arrived" || { echo "the upload of $2 did not arrive intact" >&2; exit 1; }
 }
 cpu_seconds() { awk '{ printf "%.2f", $2 + $3 }' "$1"; }
+larger() { awk -v a="$1" -v b="$2" 'BEGIN { print (b > a ? b : a) }'; }
+smaller() { awk -v a="$1" -v b="$2" 'BEGIN { print (b < a ? b : a) }'; }

@@ -66,8 +66,8 @@ if [ "$mode" = cli ]; then
         per_file "$small"; a=$per_file_ms
         per_file "$cli_files"; b=$per_file_ms
         echo "round $round: $small files $a ms per file, $cli_files files $b ms per file (load $(load))"
-        best_small=$(awk -v a="${best_small:-1e9}" -v b="$a" 'BEGIN { print (b < a ? b : a) }')
-        best_large=$(awk -v a="${best_large:-1e9}" -v b="$b" 'BEGIN { print (b < a ? b : a) }')
+        best_small=$(smaller "${best_small:-1e9}" "$a")
+        best_large=$(smaller "${best_large:-1e9}" "$b")
     done
     echo "cli: files $cli_files, $best_large ms per file ($small files: $best_small ms per file)"
     exit 0

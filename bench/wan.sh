@@ -56,8 +56,8 @@ for link in $links; do
         bench_check_arrived "$source" curl.mp4
         echo "$mbps Mbit/s $rtt ms round $round: nuvupload-cli $speed MiB/s ($(cpu_seconds "$work/usage-client") s CPU)," \
              "curl $curl_speed MiB/s ($(cpu_seconds "$work/usage-curl") s CPU) (load $(load))"
-        client=$(awk -v a="$client" -v b="$speed" 'BEGIN { print (b > a ? b : a) }')
-        reference=$(awk -v a="$reference" -v b="$curl_speed" 'BEGIN { print (b > a ? b : a) }')
+        client=$(larger "$client" "$speed")
+        reference=$(larger "$reference" "$curl_speed")
         rm -rf "$work/uploads"/*
     done
     bench_stop_server

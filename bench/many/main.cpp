@@ -8,6 +8,7 @@
 #include "gui/assets/guiresources.h"
 #include "gui/pages/frmapp.h"
 #include "gui/pages/itemtaskwidget.h"
+#include "filedrop.h"
 
 #include <QApplication>
 #include <QDir>
@@ -69,22 +70,6 @@ qint64 threadCpuMs()
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-bool dropOn(QWidget *target, const QStringList &paths)
-{
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString &path : paths)
-        urls << QUrl::fromLocalFile(path);
-    data.setUrls(urls);
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-    return true;
 }
 
 } // namespace
@@ -182,7 +167,7 @@ int main(int argc, char **argv)
             clock.start();
             tick.restart();
             lastCpuMs = threadCpuMs();
-            if (!dropOn(addPage, files)) {
+            if (!GuiTest::drop(addPage, files)) {
                 std::fprintf(stderr, "nuv-bench-many: the file page refused the drop\n");
                 QApplication::exit(1);
             }

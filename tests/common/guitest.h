@@ -3,6 +3,7 @@
 
 #include "core/session/manager.h"
 #include "devserver.h"
+#include "filedrop.h"
 #include "gui/assets/guiresources.h"
 #include "gui/pages/frmapp.h"
 #include "gui/pages/itemtaskwidget.h"
@@ -96,24 +97,6 @@ inline std::function<void(QWidget *)> answer(const QString &button, QStringList 
     };
 }
 
-// Drops the local files `paths` on `target` as a file manager would; false when the
-// target refused the drag.
-inline bool drop(QWidget *target, const QStringList &paths)
-{
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString &path : paths)
-        urls << QUrl::fromLocalFile(path);
-    data.setUrls(urls);
-    // Qt delivers a drop only where the drag was entered and accepted.
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &event);
-    return true;
-}
 
 // The main window against a real nuv-devserver, with folders of its own: what the tests of
 // the pages and the task rows share.
