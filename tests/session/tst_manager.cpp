@@ -57,6 +57,7 @@ private Q_SLOTS:
     void setStatus_progress_thinnedByInjectedClock();
     void setStatus_concurrentWithWorkerRefreshes_keepsEveryEntryInOrder();
     void reporting_stalledServer_onlyTheExitWaitsAndDestructionIsPrompt();
+    void reporting_unanswered_keptInOrderAndSentWhenBack();
     void pipelines_listedInOrder_removedByServerOrByUser();
 
 private:
@@ -222,6 +223,24 @@ void TestManager::setStatus_concurrentWithWorkerRefreshes_keepsEveryEntryInOrder
     QVERIFY(manager->flushReports(60000));
     // The workers' own runs report the current state with no file name; leave those out.
     QCOMPARE(reportFields(*m_server).filter(QStringLiteral("f")), expected);
+}
+
+void TestManager::reporting_unanswered_keptInOrderAndSentWhenBack()
+{
+    std::unique_ptr<Manager> manager = loaded();
+    ClientOptions options = manager->options();
+    options.outageFirstPauseMs = options.outageMaxPauseMs = 50;
+    manager->setOptions(options);
+    // The first report is held, then goes unanswered; two more are queued behind it meanwhile.
+    QVERIFY(m_server->configure({{QStringLiteral("stall"), QJsonObject{{QStringLiteral("refresh"),
+                                                                         QJsonObject{{QStringLiteral("ms"), 800},
+                                                                                     {QStringLiteral("count"), 1}}}}},
+                                 {QStringLiteral("drop"), QJsonObject{{QStringLiteral("refresh"), 1}}}}));
+    manager->setStatus(STATUS_TRANSCODING_NR, 0, QStringLiteral("a.mp4"), 100);
+    manager->setStatus(STATUS_TRANSCODED_NR, 0, QStringLiteral("a.mp4"), 100);
+    manager->setStatus(STATUS_UPLOAD_PENDING, 0, QStringLiteral("a.mp4"), 100);
+    QVERIFY(manager->flushReports(10000));
+    QCOMPARE(m_server->reportedStatuses(), (QStringList{QStringLiteral("3"), QStringLiteral("7"), QStringLiteral("9")}));
 }
 
 void TestManager::reporting_stalledServer_onlyTheExitWaitsAndDestructionIsPrompt()
