@@ -53,6 +53,7 @@ class TestUploadPipeline final : public QObject
 private Q_SLOTS:
     void doTask_plans_uploadRegisterAndReport_data();
     void doTask_plans_uploadRegisterAndReport();
+    void doTask_highAndSuperHigh_eachVariantItsOwnFile();
     void upload_chunking_positionsEndsProgressAndName_data();
     void upload_chunking_positionsEndsProgressAndName();
     void transferRate_counts_speedOverRecentSecondsAndTimeLeft_data();
@@ -114,6 +115,31 @@ void TestUploadPipeline::doTask_plans_uploadRegisterAndReport()
     QCOMPARE(registration["parentId"_s].toString(), schema->parentId());
     QCOMPARE(registration["extras"_s].toString(), schema->extras());
     QTEST(fixture.reportedStatuses().join(u' '), "statuses");
+}
+
+void TestUploadPipeline::doTask_highAndSuperHigh_eachVariantItsOwnFile()
+{
+    PipelineFixture fixture;
+    QVERIFY2(fixture.start(), qPrintable(fixture.error()));
+    const auto task = [](int id, int type, int sign, int width) {
+        const QString mac = "-y -i {source} -vf scale=%1:-2 -c:v libx264 -preset ultrafast {target}"_s.arg(width);
+        return QJsonObject{
+            {"id"_s, id}, {"type"_s, type}, {"sign"_s, sign}, {"title"_s, "t"_s}, {"mac"_s, width ? mac : QString()}};
+    };
+    QVERIFY(fixture.server().configure(
+        {{"plan"_s, QJsonArray{task(1, 1, 2, 160), task(2, 1, 3, 320), task(3, 2, 2, 0), task(4, 2, 3, 0)}}}));
+    const QString source = fixture.dataPath("clip.mp4"_s);
+    QVERIFY(TestVideos::make(source));
+    const auto pipeline = fixture.pipelineFor(source, true);
+    QVERIFY(fixture.checkAndRun(pipeline).ok());
+    // Two transcodes, two files, each sent as ffmpeg made it; registered in the slots SHD, HD, NR.
+    const QString id = pipeline->file().id;
+    const QJsonObject hd = fixture.server().journalEntry("uploads", "name", "HD_"_s + id + ".mp4"_s);
+    const QJsonObject shd = fixture.server().journalEntry("uploads", "name", "SHD_"_s + id + ".mp4"_s);
+    QVERIFY(!hd.isEmpty() && !shd.isEmpty() && hd["sha256"_s] != shd["sha256"_s]);
+    QCOMPARE(shd["sha256"_s].toString(), sha256Of(fixture.dataPath("tmp/SHD_"_s + id + ".mp4"_s)));
+    QCOMPARE(json(fixture.journal("registrations").at(0)["dataJson"_s]),
+             json(QJsonArray{entryOf(shd), entryOf(hd), QJsonValue()}));
 }
 
 void TestUploadPipeline::upload_chunking_positionsEndsProgressAndName_data()
