@@ -56,6 +56,8 @@ void TestLog::write_message_oneLineWithoutCredentials_data()
     row("code in a URL", "http://h/s?uuid=u&code=c0de+S3cret/x&type=1", "http://h/s?uuid=u&code=c0de…&type=1");
     row("code percent-encoded", "http://h/token?code=c0de%2BS3cret%2Fx", "http://h/token?code=c0de…");
     row("token in a reply", "{\"data\":\"tok/en-0123456789\"}", "{\"data\":\"tok/…\"}");
+    row("escaped in a reply", "{\"data\":\"qu\\\"ote-token\"}", "{\"data\":\"qu\\\"…\"}");
+    row("short secret", "key=s3cr3t-8", "key=s3…");
     row("short values stay", "code=abc", "code=abc");
 }
 
@@ -64,7 +66,7 @@ void TestLog::write_message_oneLineWithoutCredentials()
     QFETCH(QString, message);
     QFETCH(QString, written);
     LogSecrets::clear();
-    for (const char *secret : {"c0de+S3cret/x", "tok/en-0123456789", "abc"})
+    for (const char *secret : {"c0de+S3cret/x", "tok/en-0123456789", "qu\"ote-token", "s3cr3t-8", "abc"})
         LogSecrets::add(QString::fromLatin1(secret));
     QTemporaryDir dir;
     LogFileWriter writer(dir.path(), [] { return QDateTime(QDate(2026, 3, 7), QTime(9, 5, 1)); });

@@ -176,8 +176,8 @@ void TestManager::setStatus_progress_thinnedByInjectedClock()
     manager->setStatus(STATUS_TRANSCODING_NR, 10, QStringLiteral("a.mp4"), 100);
     now = 1004;
     manager->setStatus(STATUS_TRANSCODING_NR, 20, QStringLiteral("a.mp4"), 100); // 4 s apart: dropped
-    manager->setStatus(STATUS_TRANSCODING_NR, 10, QStringLiteral("a.mp4"), 100); // identical: dropped
     now = 1005;
+    manager->setStatus(STATUS_TRANSCODING_NR, 10, QStringLiteral("a.mp4"), 100); // identical: dropped
     manager->setStatus(STATUS_TRANSCODING_NR, 30, QStringLiteral("a.mp4"), 100); // exactly 5 s: kept
     manager->setStatus(STATUS_TRANSCODING_NR, 35, QStringLiteral("b.mp4"), 200); // other file: kept
     manager->setStatus(STATUS_TRANSCODING_NR, 40, QStringLiteral("b.mp4"), 200); // 0 s apart: dropped
