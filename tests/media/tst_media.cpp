@@ -149,10 +149,10 @@ void TestMedia::transform_ffmpegText_readsStreamAndFileFacts_data()
         << Duration
                + "    Stream #0:0: Video: h264 (High), yuv420p(tv, bt709), 1920x1080 [SAR 1:1 DAR 16:9], 4000 kb/s, 25 fps, 25 tbr\n"_s
         << 0 << "h264 (High)|yuv420p(tv bt709)|1920x1080|4000|25 / 83.45|1500||"_s;
-    QTest::newRow("three-part colour group keeps later commas")
-        << Duration
+    QTest::newRow("three-part colour group keeps later commas, ten hours long")
+        << "  Duration: 10:30:15.50, start: 0.021333, bitrate: 1500 kb/s\n"_s
                + "    Stream #0:0: Video: hevc (Main 10), yuv420p10le(tv, bt2020nc, progressive), 3840x2160, 9000 kb/s, 29.97 fps, 29.97 tbr\n"_s
-        << 0 << "hevc (Main 10)|yuv420p10le(tv bt2020nc, progressive)|3840x2160|9000|29.97 / 83.45|1500||"_s;
+        << 0 << "hevc (Main 10)|yuv420p10le(tv bt2020nc, progressive)|3840x2160|9000|29.97 / 37815.5|1500||"_s;
     QTest::newRow("no duration, no rate anywhere")
         << "  Duration: N/A, start: 0.000000, bitrate: N/A\n"
            "    Stream #0:0: Video: h264 (High), yuv420p(tv, progressive), 320x240 [SAR 1:1 DAR 4:3], 25 fps, 25 tbr, 1k tbn\n"_s
