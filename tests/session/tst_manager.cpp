@@ -186,15 +186,6 @@ void TestManager::setStatus_progress_thinnedByInjectedClock()
     // One run sends the three: the server refuses a body that repeats a key of the one before.
     QCOMPARE(reportFields(*m_server),
              (QStringList{QStringLiteral("a.mp4:10"), QStringLiteral("a.mp4:30"), QStringLiteral("b.mp4:35")}));
-
-    // Sent on the network's return in the order they came, though the oldest failed.
-    ClientOptions options;
-    options.outageFirstPauseMs = options.outageMaxPauseMs = 300;
-    manager->setOptions(options);
-    QVERIFY(m_server->resetJournal() && m_server->configure(config("reset", "refresh", 1)));
-    manager->setStatus(STATUS_UPLOADING_NR, 50, QStringLiteral("a.mp4"), 100);
-    manager->setStatus(STATUS_UPLOADING_HD, 60, QStringLiteral("a.mp4"), 100);
-    QTRY_COMPARE(reportFields(*m_server), (QStringList{QStringLiteral("a.mp4:50"), QStringLiteral("a.mp4:60")}));
 }
 
 void TestManager::setStatus_concurrentWithWorkerRefreshes_keepsEveryEntryInOrder()
