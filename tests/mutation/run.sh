@@ -86,7 +86,7 @@ for p in "${patches[@]}"; do
     else
         rm -f "$BUILD_DIR/Testing/Temporary/LastTestsFailed.log"
         # shellcheck disable=SC2086
-        nice -n 5 ctest --test-dir "$BUILD_DIR" -j"$JOBS" --timeout "$TEST_TIMEOUT" ${CTEST_ARGS:-} \
+        nice -n 5 ctest --test-dir "$BUILD_DIR" -j"$JOBS" --timeout "$TEST_TIMEOUT" --output-on-failure ${CTEST_ARGS:-} \
             >"$out/$name.log" 2>&1
         failed=""
         if [ -f "$BUILD_DIR/Testing/Temporary/LastTestsFailed.log" ]; then
