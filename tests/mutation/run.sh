@@ -15,6 +15,9 @@ set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 cd "$root"
+# A mutant that breaks a writer's rotation or a loop's end can fill the disk (one did, with
+# 74 GB of log): no file of a run may pass 8 GiB (the suite's largest is a sparse 5 GiB one).
+ulimit -f $((8 * 1024 * 1024))
 
 BUILD_DIR="${BUILD_DIR:-build-mutation}"
 TEST_TIMEOUT="${TEST_TIMEOUT:-300}"
