@@ -187,8 +187,8 @@ chunk upload, registration, status reports and removals, with fault injection.
   --client-version V       linuxVideoClientVersion of the settings
   --client-download URL    linuxVideoClientDownloadApi of the settings
   --seed N                 seed of --random-faults
-  --link-mbps B            emulate a link of B Mbit/s: request bodies are read
-                           no faster, shared by all connections (default 0: off)
+  --link-mbps B            emulate a link of B Mbit/s: each chunk upload's body
+                           is read no faster (default 0: off)
   --link-rtt-ms R          emulate a round trip of R ms: each reply is held
                            back R ms (default 0: off)
   --verbose                one line per request on stderr

@@ -28,6 +28,7 @@ ItemTaskWidgetStatus rowStatusOf(TaskState state)
 
 } // namespace
 
+const QString ItemTaskWidget::AnalysingText = QStringLiteral("正在分析文件...");
 const QString ItemTaskWidget::WaitingForAnalysisText = QStringLiteral("等待分析文件...");
 
 ItemTaskWidget::ItemTaskWidget(QWidget *parent)
@@ -96,7 +97,7 @@ void ItemTaskWidget::setFileInfo(const UploadFileInfo &fileInfo)
 {
     update();
     m_status = ItemTaskWidgetStatus::Analysing;
-    m_ui->wdgTaskStatus->setStatus(statusText(m_status), QStringLiteral("正在分析文件..."), 0);
+    m_ui->wdgTaskStatus->setStatus(statusText(m_status), AnalysingText, 0);
     m_fileInfo = fileInfo;
     if (m_fileInfo.videoCodec.isEmpty())
         analyse();
@@ -109,7 +110,7 @@ void ItemTaskWidget::analyse()
     // Analyses take turns; a row whose turn has not come says so until it comes.
     const bool now = ActionQueue::analyses().enqueue(this, [this](const ActionQueue::Release &release) {
         if (m_status == ItemTaskWidgetStatus::Analysing)
-            m_ui->wdgTaskStatus->setStatus(statusText(m_status), QStringLiteral("正在分析文件..."), 0);
+            m_ui->wdgTaskStatus->setStatus(statusText(m_status), AnalysingText, 0);
         runAnalysis(release);
     });
     if (!now)

@@ -33,7 +33,8 @@ class ItemTaskWidget final : public QWidget, private NuvWidgetUiBehavior
 
 public:
     static constexpr int RowHeight = 72;
-    // Shown while the row waits for its turn to be analysed.
+    // Shown while the row's file is analysed, and while it waits for its turn.
+    static const QString AnalysingText;
     static const QString WaitingForAnalysisText;
 
     explicit ItemTaskWidget(QWidget *parent = nullptr);
